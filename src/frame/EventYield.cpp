@@ -1,0 +1,5 @@
+#include "frame/EventYield.h"
+
+#include <QCoreApplication>
+
+void yieldEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }

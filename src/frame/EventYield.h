@@ -1,0 +1,5 @@
+#pragma once
+
+// Lets the user interface process its pending events once ("DoEvents"). Long operations
+// call it at fixed points so that Stop, progress and other clicks are handled meanwhile.
+void yieldEvents();

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+// The per-user settings store: application "Wenlowe", section "Corvanel", string values.
+// Reads never create keys; every write reaches the store before the call returns.
+class SettingsStore {
+public:
+    virtual ~SettingsStore() = default;
+
+    virtual std::optional<QString> value(const QString& key) const = 0;
+    virtual void setValue(const QString& key, const QString& value) = 0;
+
+    QString get(const QString& key, const QString& defaultValue = QString()) const
+    {
+        return value(key).value_or(defaultValue);
+    }
+
+    // Typed readings. A text that is not of the type raises a type mismatch (13), a number
+    // outside the 16-bit range an overflow (6), as the classic conversions do.
+    int readInt(const QString& key, int defaultValue) const;
+    bool readBool(const QString& key, bool defaultValue) const;
+
+    static int toInt(const QString& text);
+    static bool toBool(const QString& text);
+};

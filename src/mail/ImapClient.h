@@ -1,0 +1,47 @@
+#pragma once
+
+#include "mail/MailMessage.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+class ImapEventSink;
+
+// Our IMAP component: a read-only IMAP4rev1 client on QSslSocket. Calls block their caller
+// while the event loop keeps running underneath (socket and timer events; user input is
+// handed over only through the abort-check notification), so everything stays on the one
+// user-interface thread. Status results: 1 = success, anything else failure.
+class ImapClient : public QObject {
+    Q_OBJECT
+public:
+    explicit ImapClient(QObject* parent = nullptr);
+    ~ImapClient() override;
+
+    void setSsl(bool ssl);
+    void setPort(int port);
+    // Extra trusted CA certificates (PEM file) beside the system's store; empty for none.
+    void setCaCertificatesFile(const QString& pemPath);
+    // Longest silence accepted while connecting or waiting for data (default 30 s).
+    void setTimeoutMs(int ms);
+
+    int connect(const QString& host);
+    QString sendRawCommand(const QString& command);
+    int login(const QString& user, const QString& password);
+    int selectMailbox(const QString& mailbox);  // read-only (EXAMINE)
+    int numMessages() const;                     // EXISTS of the selected mailbox
+    std::optional<MailMessage> fetchSingle(int number, bool isUid);
+    std::optional<QStringList> listMailboxes(const QString& reference, const QString& pattern);
+    QString lastErrorText() const;
+    int disconnect();
+
+    void bindEvents(ImapEventSink* sink);
+    void unbindEvents(ImapEventSink* sink);  // only when it is the bound one
+
+private:
+    class Private;
+    std::unique_ptr<Private> d;
+};
