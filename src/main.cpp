@@ -1,3 +1,5 @@
+#include "export/SystemSpreadsheetDesktop.h"
+#include "frame/CmdOutput.h"
 #include "frame/IniSettingsStore.h"
 #include "frame/QtMessageBoxService.h"
 #include "ui/Form1.h"
@@ -13,9 +15,13 @@ int main(int argc, char* argv[])
 
     QtMessageBoxService boxes;
     IniSettingsStore settings;
+    CmdOutput commands;
+    SystemSpreadsheetDesktop desktop;
     Services services;
     services.boxes = &boxes;
     services.settings = &settings;
+    services.commands = &commands;
+    services.desktop = &desktop;
 
     Form1 window(services);
     window.Form_Load();

@@ -1,6 +1,7 @@
 #include "frame/StartUp.h"
 
 #include "frame/AppTitle.h"
+#include "frame/ConnectivityCheck.h"
 #include "frame/ErrorTail.h"
 #include "frame/FileExists.h"
 #include "frame/SettingsHandlers.h"
@@ -75,6 +76,7 @@ void StartUp::Form_Load()
     SettingsStore& settings = *f.services.settings;
     ErrorTail tail(*f.services.boxes, QStringLiteral("Form1"), QStringLiteral("Form_Load"));
 
+    tail.line(100, [&] { CheckInternetConnection(*f.services.commands, *f.services.boxes); });
     tail.line(102, [&] { ApplySkin(); });
     tail.line(106, [&] {
         f.setWindowTitle(AppTitle::productName());

@@ -12,6 +12,10 @@
 #include "retrieval/MessageListModel.h"
 #include "retrieval/MessageListing.h"
 #include "retrieval/RetrievalFlow.h"
+#include "export/AutomationFactory.h"
+#include "export/SendToExcel.h"
+#include "selection/LargerListView.h"
+#include "selection/SelectionOperations.h"
 #include "ui/Form2.h"
 #include "ui/Twips.h"
 
@@ -88,6 +92,11 @@ Form1::Form1(Services services_, QWidget* parent)
     m_connection = std::make_unique<ConnectDisconnect>(*this);
     m_listing = std::make_unique<MessageListing>(*this);
     m_retrieval = std::make_unique<RetrievalFlow>(*this);
+    m_selection = std::make_unique<SelectionOperations>(*m_list, *m_counts, RuleCheckDone, *services.boxes,
+                                                        SelectionOperations::mainWindow(pointer));
+    m_largerView = std::make_unique<LargerListView>(*this);
+    m_automation = std::make_unique<AutomationFactory>(*services.desktop);
+    m_export = std::make_unique<SendToExcel>(*m_list, *m_store, *services.boxes, pointer, *m_automation);
     bindEvents();
 }
 
@@ -215,6 +224,14 @@ void Form1::bindEvents()
     m_settings->bind();
     m_connection->bind();
     m_retrieval->bind();
+    m_largerView->bind();
+    connect(PushButton5, &QPushButton::clicked, this, [this] { m_selection->PushButton5_Click(); });
+    connect(PushButton6, &QPushButton::clicked, this, [this] { m_selection->PushButton6_Click(); });
+    connect(PushButton7, &QPushButton::clicked, this, [this] { m_selection->PushButton7_Click(); });
+    connect(PushButton9, &QPushButton::clicked, this, [this] { m_selection->PushButton9_Click(); });
+    connect(PushButton10, &QPushButton::clicked, this, [this] { m_selection->PushButton10_Click(); });
+    connect(m_list.get(), &MessageListModel::itemCheck, this, [this](int k) { m_selection->ListView1_ItemCheck(k); });
+    connect(PushButton4, &QPushButton::clicked, this, [this] { m_export->PushButton4_Click(); });
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event)

@@ -30,6 +30,8 @@ class MessageListing;
 class RetrievalFlow;
 class SelectionOperations;
 class SendToExcel;
+class AutomationFactory;
+class LargerListView;
 class Form2;
 
 // The main window: sign-in fields, folder choice, filter, message list and the step buttons.
@@ -106,6 +108,9 @@ public:
     ConnectDisconnect& connection() { return *m_connection; }
     MessageListing& listing() { return *m_listing; }
     RetrievalFlow& retrieval() { return *m_retrieval; }
+    SelectionOperations& selection() { return *m_selection; }
+    LargerListView& largerView() { return *m_largerView; }
+    SendToExcel& export_() { return *m_export; }
     Form2& rangeDialog();
 
     void PushButton11_Click();
@@ -130,6 +135,10 @@ private:
     std::unique_ptr<ConnectDisconnect> m_connection;
     std::unique_ptr<MessageListing> m_listing;
     std::unique_ptr<RetrievalFlow> m_retrieval;
+    std::unique_ptr<SelectionOperations> m_selection;
+    std::unique_ptr<LargerListView> m_largerView;
+    std::unique_ptr<AutomationFactory> m_automation;
+    std::unique_ptr<SendToExcel> m_export;
     std::unique_ptr<Form2> m_form2;
     QCursor* m_customCursor = nullptr;
 };
