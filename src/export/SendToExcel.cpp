@@ -16,8 +16,8 @@
 
 #include <memory>
 
-SendToExcel::SendToExcel(MessageListModel& list, MailStore& store, MessageBoxService& boxes, MousePointer& pointer,
-                         AutomationFactory& automation)
+SendToExcel::SendToExcel(MessageListModel& list, MailStore& store, MessageBoxService& boxes,
+                         MousePointer& pointer, AutomationFactory& automation)
     : m_list(list)
     , m_store(store)
     , m_boxes(boxes)
@@ -28,8 +28,8 @@ SendToExcel::SendToExcel(MessageListModel& list, MailStore& store, MessageBoxSer
 
 const QString& SendToExcel::notInstalledMessage()
 {
-    static const QString text = QStringLiteral(
-        "Excel is not installed on this computer. You need to have it installed to use this software without error.");
+    static const QString text = QStringLiteral("Excel is not installed on this computer. You need to have it "
+                                               "installed to use this software without error.");
     return text;
 }
 
@@ -54,7 +54,8 @@ bool SendToExcel::SaveResultsAsExcelFileIsExcelInstalled()
     bool gotObject = false;
     try {
         // Created only to learn whether it can be; released again at once, unused.
-        const std::shared_ptr<ExcelApplication> probe = m_automation.CreateObject(AutomationFactory::excelProgId());
+        const std::shared_ptr<ExcelApplication> probe
+            = m_automation.CreateObject(AutomationFactory::excelProgId());
         gotObject = probe != nullptr;
     } catch (const std::exception&) {
         failed = true;
@@ -115,7 +116,8 @@ void SendToExcel::PushButton4_Click()
                 if (j == 1) {  // 128
                     tail.line(130, [&] { sheet().cells(r, 1).setValue(m_list.text(i)); });
                 } else {  // 132
-                    tail.line(158, [&] { sheet().cells(r, j).setValue(withoutEquals(m_list.subItem(i, j - 1))); });
+                    tail.line(158,
+                              [&] { sheet().cells(r, j).setValue(withoutEquals(m_list.subItem(i, j - 1))); });
                 }
             }
 

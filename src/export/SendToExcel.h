@@ -14,7 +14,7 @@ class MousePointer;
 // PushButton4_Click when its button is clicked.
 class SendToExcel {
 public:
-    static constexpr int kPieceLength = 1022;     // body characters per cell while more remain
+    static constexpr int kPieceLength = 1022;      // body characters per cell while more remain
     static constexpr int kLastPieceLength = 1023;  // the most the last cell of a body takes
 
     SendToExcel(MessageListModel& list, MailStore& store, MessageBoxService& boxes, MousePointer& pointer,
@@ -24,7 +24,7 @@ public:
     // True when an "Excel.Application" object can be created; tells the user when not.
     bool SaveResultsAsExcelFileIsExcelInstalled();
 
-    static const QString& notInstalledMessage();        // the presence check's message
+    static const QString& notInstalledMessage();         // the presence check's message
     static const QString& notInstalledFeatureMessage();  // the export's own message after it
     static QString withoutEquals(QString text);
     static QString bodyPiece(const QString& piece);  // "'" in front of a leading "="

@@ -9,17 +9,22 @@
 
 const QString& SystemSpreadsheetDesktop::xlsxMimeType()
 {
-    static const QString type = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet");
+    static const QString type
+        = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet");
     return type;
 }
 
 const QStringList& SystemSpreadsheetDesktop::knownPrograms()
 {
     static const QStringList programs = {
-        QStringLiteral("libreoffice"),   QStringLiteral("localc"),
-        QStringLiteral("soffice"),       QStringLiteral("gnumeric"),
-        QStringLiteral("calligrasheets"), QStringLiteral("onlyoffice-desktopeditors"),
-        QStringLiteral("desktopeditors"), QStringLiteral("wps"),
+        QStringLiteral("libreoffice"),
+        QStringLiteral("localc"),
+        QStringLiteral("soffice"),
+        QStringLiteral("gnumeric"),
+        QStringLiteral("calligrasheets"),
+        QStringLiteral("onlyoffice-desktopeditors"),
+        QStringLiteral("desktopeditors"),
+        QStringLiteral("wps"),
         QStringLiteral("et"),
     };
     return programs;
@@ -50,8 +55,9 @@ bool SystemSpreadsheetDesktop::canOpenXlsx()
     // The program associated with .xlsx: the user's own choice first, then the class
     // registered for the extension.
     const QSettings choice(
-        QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\."
-                       "xlsx\\UserChoice"),
+        QStringLiteral(
+            "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\."
+            "xlsx\\UserChoice"),
         QSettings::NativeFormat);
     if (!choice.value(QStringLiteral("ProgId")).toString().isEmpty())
         return true;
@@ -69,8 +75,8 @@ bool SystemSpreadsheetDesktop::canOpenXlsx()
         if (!QStandardPaths::findExecutable(program).isEmpty())
             return true;
 #if defined(Q_OS_MACOS)
-    for (const char* bundle : {"/Applications/Microsoft Excel.app", "/Applications/LibreOffice.app",
-                               "/Applications/Numbers.app"})
+    for (const char* bundle :
+         {"/Applications/Microsoft Excel.app", "/Applications/LibreOffice.app", "/Applications/Numbers.app"})
         if (QFileInfo(QString::fromLatin1(bundle)).isDir())
             return true;
 #endif
@@ -78,4 +84,7 @@ bool SystemSpreadsheetDesktop::canOpenXlsx()
 #endif
 }
 
-bool SystemSpreadsheetDesktop::open(const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
+bool SystemSpreadsheetDesktop::open(const QString& path)
+{
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}

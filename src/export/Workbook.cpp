@@ -15,7 +15,8 @@ void Workbook::show(SpreadsheetDesktop& desktop)
     // The file is left in place: the spreadsheet program keeps it open, and the user saves
     // the workbook elsewhere if it is to be kept.
     if (!desktop.open(path))
-        throw VbError(75, QStringLiteral("Cannot open the workbook file \"%1\" with the desktop's spreadsheet "
-                                         "program")
-                              .arg(QDir::toNativeSeparators(path)));
+        throw VbError(75,
+                      QStringLiteral("Cannot open the workbook file \"%1\" with the desktop's spreadsheet "
+                                     "program")
+                          .arg(QDir::toNativeSeparators(path)));
 }

@@ -8,8 +8,9 @@
 
 QString WorkbookFile::createUnique()
 {
-    return createUnique(QDir::tempPath(), QStringLiteral("Corvanel-")
-                                              + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    return createUnique(QDir::tempPath(),
+                        QStringLiteral("Corvanel-")
+                            + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
 }
 
 QString WorkbookFile::createUnique(const QString& folder, const QString& stem)

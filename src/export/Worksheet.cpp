@@ -17,12 +17,13 @@ Columns Worksheet::Columns() { return ::Columns(*this); }
 void Worksheet::checkAddress(int row, int column)
 {
     if (row < 1 || row > kRowCount || column < 1 || column > kColumnCount)
-        throw VbError(1004, QStringLiteral("Cell (%1, %2) lies outside the worksheet, which has %3 rows and %4 "
-                                           "columns")
-                                .arg(row)
-                                .arg(column)
-                                .arg(kRowCount)
-                                .arg(kColumnCount));
+        throw VbError(1004,
+                      QStringLiteral("Cell (%1, %2) lies outside the worksheet, which has %3 rows and %4 "
+                                     "columns")
+                          .arg(row)
+                          .arg(column)
+                          .arg(kRowCount)
+                          .arg(kColumnCount));
 }
 
 QString Worksheet::address(int row, int column)
@@ -39,10 +40,11 @@ void Worksheet::setValue(int row, int column, const QString& value)
     const bool textPrefix = value.startsWith(QLatin1Char('\''));
     QString text = textPrefix ? value.mid(1) : value;
     if (text.size() > kMaxTextLength)
-        throw VbError(1004, QStringLiteral("Cell %1 cannot hold a text of %2 characters: a cell holds at most %3")
-                                .arg(address(row, column))
-                                .arg(text.size())
-                                .arg(kMaxTextLength));
+        throw VbError(1004,
+                      QStringLiteral("Cell %1 cannot hold a text of %2 characters: a cell holds at most %3")
+                          .arg(address(row, column))
+                          .arg(text.size())
+                          .arg(kMaxTextLength));
 
     std::vector<Cell>& cells = m_rows[row];
     // Cells arrive in column order almost always: append without searching.

@@ -11,7 +11,10 @@ bool needsEscape(char16_t u)
     return (u < 0x20 && u != u'\t' && u != u'\n' && u != u'\r') || u == 0xFFFE || u == 0xFFFF;
 }
 
-bool isHex(char16_t u) { return (u >= u'0' && u <= u'9') || (u >= u'A' && u <= u'F') || (u >= u'a' && u <= u'f'); }
+bool isHex(char16_t u)
+{
+    return (u >= u'0' && u <= u'9') || (u >= u'A' && u <= u'F') || (u >= u'a' && u <= u'f');
+}
 
 void appendEscape(QString& out, char16_t u)
 {

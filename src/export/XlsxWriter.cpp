@@ -13,8 +13,8 @@ namespace {
 
 VbError writeError(const QString& path, const QString& reason)
 {
-    return VbError(75, QStringLiteral("Cannot write the workbook file \"%1\": %2").arg(QDir::toNativeSeparators(path),
-                                                                                     reason));
+    return VbError(75, QStringLiteral("Cannot write the workbook file \"%1\": %2")
+                           .arg(QDir::toNativeSeparators(path), reason));
 }
 
 }  // namespace
@@ -47,11 +47,13 @@ void XlsxWriter::write(const Worksheet& sheet, const QString& path)
     for (const auto& [row, cells] : sheet.rows()) {
         for (const Worksheet::Cell& cell : cells) {
             const QByteArray text = XlsxText::forCell(cell.text);
-            const lxw_error error = worksheet_write_string(out, lxw_row_t(row - 1), lxw_col_t(cell.column - 1),
-                                                           text.constData(), cell.textPrefix ? textFormat : nullptr);
+            const lxw_error error
+                = worksheet_write_string(out, lxw_row_t(row - 1), lxw_col_t(cell.column - 1),
+                                         text.constData(), cell.textPrefix ? textFormat : nullptr);
             if (error != LXW_NO_ERROR && failure.isEmpty())
-                failure = QStringLiteral("cell %1: %2").arg(Worksheet::address(row, cell.column),
-                                                            QString::fromUtf8(lxw_strerror(error)));
+                failure
+                    = QStringLiteral("cell %1: %2")
+                          .arg(Worksheet::address(row, cell.column), QString::fromUtf8(lxw_strerror(error)));
         }
     }
 

@@ -30,7 +30,8 @@ public:
                      {QStringLiteral(CORVANEL_SOURCE_DIR "/tests/export/read_xlsx.py"), path});
         if (!reader.waitForFinished(120000) || reader.exitStatus() != QProcess::NormalExit
             || reader.exitCode() != 0) {
-            contents.error = QStringLiteral("reader failed on %1: %2").arg(path, QString::fromUtf8(reader.readAllStandardError()));
+            contents.error = QStringLiteral("reader failed on %1: %2")
+                                 .arg(path, QString::fromUtf8(reader.readAllStandardError()));
             return contents;
         }
         QJsonParseError parseError;
@@ -51,7 +52,9 @@ public:
             cell.text = o.value(QStringLiteral("text")).toString();
             cell.dataType = o.value(QStringLiteral("data_type")).toString();
             cell.numberFormat = o.value(QStringLiteral("number_format")).toString();
-            contents.cells[{o.value(QStringLiteral("row")).toInt(), o.value(QStringLiteral("column")).toInt()}] = cell;
+            contents
+                .cells[{o.value(QStringLiteral("row")).toInt(), o.value(QStringLiteral("column")).toInt()}]
+                = cell;
         }
         const QJsonObject widths = root.value(QStringLiteral("widths")).toObject();
         for (auto it = widths.begin(); it != widths.end(); ++it)

@@ -103,7 +103,8 @@ private:
     {
         const QString tag = QString::number(n);
         return addRow(QStringLiteral("from ") + tag,
-                      {QStringLiteral("name ") + tag, QStringLiteral("addr") + tag + QStringLiteral("@example.com"),
+                      {QStringLiteral("name ") + tag,
+                       QStringLiteral("addr") + tag + QStringLiteral("@example.com"),
                        QStringLiteral("subject ") + tag, QStringLiteral("07/12/2026 09:30:00"),
                        QStringLiteral("46363")},
                       plainBody, checked);
@@ -117,7 +118,10 @@ private:
             values.append(change.at(0).toInt());
         return values;
     }
-    int xlsxFilesInTemp() const { return int(QDir(m_temp.path()).entryList({QStringLiteral("*.xlsx")}).size()); }
+    int xlsxFilesInTemp() const
+    {
+        return int(QDir(m_temp.path()).entryList({QStringLiteral("*.xlsx")}).size());
+    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -131,7 +135,8 @@ private Q_SLOTS:
     void init()
     {
         m_list = std::make_unique<MessageListModel>();
-        for (const char* caption : {"From", "From Name", "From Address", "Subject", "Received Date", "RecDate"})
+        for (const char* caption :
+             {"From", "From Name", "From Address", "Subject", "Received Date", "RecDate"})
             m_list->addColumn(QString::fromLatin1(caption));
         m_store = std::make_unique<MailStore>();
         m_store->recreate(10);
@@ -157,9 +162,9 @@ private Q_SLOTS:
         QVERIFY2(file.ok, qPrintable(file.error));
         QCOMPARE(file.maxRow, 1);
         QCOMPARE(file.maxColumn, 6);
-        const QStringList captions = {QStringLiteral("From"),    QStringLiteral("From Name"),
-                                      QStringLiteral("From Address"), QStringLiteral("Subject"),
-                                      QStringLiteral("Received Date"), QStringLiteral("RecDate")};
+        const QStringList captions
+            = {QStringLiteral("From"),    QStringLiteral("From Name"),     QStringLiteral("From Address"),
+               QStringLiteral("Subject"), QStringLiteral("Received Date"), QStringLiteral("RecDate")};
         for (int c = 1; c <= 6; ++c) {
             QCOMPARE(file.text(1, c), captions[c - 1]);
             QCOMPARE(file.cell(1, c)->dataType, QStringLiteral("s"));
@@ -195,10 +200,12 @@ private Q_SLOTS:
     {
         addRow(QStringLiteral("=From"),
                {QStringLiteral("Ann = Lee"), QStringLiteral("a=b@example.com"),
-                QStringLiteral("one = two =three= four"), QStringLiteral("==07/12/2026"), QStringLiteral("46363")},
+                QStringLiteral("one = two =three= four"), QStringLiteral("==07/12/2026"),
+                QStringLiteral("46363")},
                QStringLiteral("x = y and =z"), true);
-        addRow(QStringLiteral("plain = text"), {QStringLiteral("="), QString(), QString(), QString(), QString()},
-               QStringLiteral("=SUM(A1)"), true);
+        addRow(QStringLiteral("plain = text"),
+               {QStringLiteral("="), QString(), QString(), QString(), QString()}, QStringLiteral("=SUM(A1)"),
+               true);
         m_export->PushButton4_Click();
 
         const XlsxContents file = XlsxContents::read(lastFile());
@@ -224,7 +231,7 @@ private Q_SLOTS:
     {
         struct Case {
             QString body;
-            QList<int> pieces;         // lengths from column 6 on
+            QList<int> pieces;       // lengths from column 6 on
             QList<bool> textFormat;  // pieces written with the apostrophe
         };
         QString equalsAt1023 = body(1500);
@@ -255,8 +262,9 @@ private Q_SLOTS:
             QString joined;
             for (int p = 0; p < c.pieces.size(); ++p) {
                 const QString text = file.text(row, 6 + p);
-                QVERIFY2(text.size() == c.pieces[p],
-                         qPrintable(QStringLiteral("row %1 piece %2: %3").arg(row).arg(p + 1).arg(text.size())));
+                QVERIFY2(
+                    text.size() == c.pieces[p],
+                    qPrintable(QStringLiteral("row %1 piece %2: %3").arg(row).arg(p + 1).arg(text.size())));
                 if (c.pieces[p] > 0)
                     QCOMPARE(file.cell(row, 6 + p)->numberFormat,
                              c.textFormat[p] ? QStringLiteral("@") : QStringLiteral("General"));
@@ -273,7 +281,7 @@ private Q_SLOTS:
     void lengthsCountUtf16CodeUnits()
     {
         const QString smiley = QStringLiteral("\U0001F600");
-        const QString fits = QString(1022, u'a') + smiley;              // 1,024 units: two pieces
+        const QString fits = QString(1022, u'a') + smiley;                          // 1,024 units: two pieces
         const QString split = QString(1021, u'a') + smiley + QStringLiteral("bb");  // the pair is cut
         const QString text = QStringLiteral("Grüße aus 東京 \U0001D11E ") + smiley;
         addRow(QStringLiteral("Zoë"), {text, QString(), text, QString(), QString()}, fits, true);
@@ -301,7 +309,7 @@ private Q_SLOTS:
     void controlCharactersInABodyKeepTheFileReadable()
     {
         const QString mail = QStringLiteral("page 1\fpage 2 \x1b[1mbold\x1b[0m nul:") + QChar(0)
-            + QStringLiteral(" bell:\a\r\nend ") + QChar(0xFFFF);
+                             + QStringLiteral(" bell:\a\r\nend ") + QChar(0xFFFF);
         addRow(1, mail, true);
         m_export->PushButton4_Click();
         QCOMPARE(m_boxes->texts(), QStringList{kDone});
@@ -335,13 +343,16 @@ private Q_SLOTS:
         const int filesBefore = xlsxFilesInTemp();
         m_export->PushButton4_Click();
 
-        QCOMPARE(m_boxes->texts(), (QStringList{SendToExcel::notInstalledMessage(), SendToExcel::notInstalledFeatureMessage()}));
+        QCOMPARE(m_boxes->texts(), (QStringList{SendToExcel::notInstalledMessage(),
+                                                SendToExcel::notInstalledFeatureMessage()}));
         QCOMPARE(SendToExcel::notInstalledMessage(),
-                 QStringLiteral("Excel is not installed on this computer. You need to have it installed to use this "
-                                "software without error."));
+                 QStringLiteral(
+                     "Excel is not installed on this computer. You need to have it installed to use this "
+                     "software without error."));
         QCOMPARE(SendToExcel::notInstalledFeatureMessage(),
-                 QStringLiteral("Excel is not installed on this computer. You need to have it installed to use this "
-                                "feature."));
+                 QStringLiteral(
+                     "Excel is not installed on this computer. You need to have it installed to use this "
+                     "feature."));
         for (const ScriptedMessageBoxes::Shown& box : m_boxes->shown())
             QCOMPARE(box.title, AppTitle::current());
         QCOMPARE(m_factory->calls, 1);
@@ -393,10 +404,11 @@ private Q_SLOTS:
 
         const QStringList errors = m_boxes->errorBoxes();
         QCOMPARE(errors.size(), 1);
-        QVERIFY2(errors[0].contains(QDir::toNativeSeparators(notAFolder.fileName()) + QStringLiteral("/Corvanel-")),
+        QVERIFY2(errors[0].contains(QDir::toNativeSeparators(notAFolder.fileName())
+                                    + QStringLiteral("/Corvanel-")),
                  qPrintable(errors[0]));
-        QVERIFY(errors[0].contains(
-            QStringLiteral("\r\nin Tessaline2021/08/31.Form1.PushButton4_Click at line 178\r\rPlease email")));
+        QVERIFY(errors[0].contains(QStringLiteral(
+            "\r\nin Tessaline2021/08/31.Form1.PushButton4_Click at line 178\r\rPlease email")));
         QCOMPARE(pointerAtError, int(MousePointer::Hourglass));
         QCOMPARE(m_boxes->texts().last(), kDone);
         QCOMPARE(pointerValues(), (QList<int>{MousePointer::Hourglass, MousePointer::Default}));
@@ -422,9 +434,10 @@ private Q_SLOTS:
         addRow(2, QStringLiteral("body"), false);
         m_factory->failFromCall = 2;
         m_export->PushButton4_Click();
-        QCOMPARE(errorLines(m_boxes->errorBoxes()),
-                 (QList<int>{104, 106, 112, 112, 112, 112, 112, 112, 130, 158, 158, 158, 158, 170, 176, 178}));
-        QVERIFY(m_boxes->errorBoxes().at(0).startsWith(QStringLiteral("ActiveX component can't create object\r\n")));
+        QCOMPARE(errorLines(m_boxes->errorBoxes()), (QList<int>{104, 106, 112, 112, 112, 112, 112, 112, 130,
+                                                                158, 158, 158, 158, 170, 176, 178}));
+        QVERIFY(m_boxes->errorBoxes().at(0).startsWith(
+            QStringLiteral("ActiveX component can't create object\r\n")));
         QVERIFY(m_boxes->errorBoxes().at(1).startsWith(
             QStringLiteral("Object variable or With block variable not set\r\n")));
         QCOMPARE(m_boxes->texts().last(), kDone);
@@ -433,8 +446,9 @@ private Q_SLOTS:
 
     void aTextTooLongForItsCellIsReportedForThatCell()
     {
-        addRow(QStringLiteral("from"), {QStringLiteral("name"), QStringLiteral("addr"), QString(40000, u's'),
-                                        QStringLiteral("date"), QString()},
+        addRow(QStringLiteral("from"),
+               {QStringLiteral("name"), QStringLiteral("addr"), QString(40000, u's'), QStringLiteral("date"),
+                QString()},
                QStringLiteral("body 1"), true);
         addRow(2, QStringLiteral("body 2"), true);
         m_export->PushButton4_Click();
@@ -497,7 +511,9 @@ private Q_SLOTS:
         addRow(2, body(3000), true);  // three pieces, no yield between them
         YieldProbe probe([&] {
             const Worksheet* sheet = m_factory->lastSheet();
-            return QStringLiteral("%1 cells, pointer %2").arg(sheet ? sheet->cellCount() : -1).arg(m_pointer->value());
+            return QStringLiteral("%1 cells, pointer %2")
+                .arg(sheet ? sheet->cellCount() : -1)
+                .arg(m_pointer->value());
         });
         m_export->PushButton4_Click();
 

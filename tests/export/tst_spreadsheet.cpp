@@ -54,7 +54,8 @@ private:
     template <class Fill> XlsxContents exportSheet(Fill&& fill)
     {
         AutomationFactory factory(m_desktop);
-        const std::shared_ptr<ExcelApplication> app = factory.CreateObject(QStringLiteral("Excel.Application"));
+        const std::shared_ptr<ExcelApplication> app
+            = factory.CreateObject(QStringLiteral("Excel.Application"));
         const std::shared_ptr<Workbook> book = app->Workbooks().add();
         fill(book->ActiveSheet());
         app->setVisible(true);
@@ -111,7 +112,8 @@ private Q_SLOTS:
     {
         Worksheet sheet;
         sheet.cells(Worksheet::kRowCount, Worksheet::kColumnCount).setValue(QStringLiteral("corner"));
-        QCOMPARE(Worksheet::address(Worksheet::kRowCount, Worksheet::kColumnCount), QStringLiteral("XFD1048576"));
+        QCOMPARE(Worksheet::address(Worksheet::kRowCount, Worksheet::kColumnCount),
+                 QStringLiteral("XFD1048576"));
         QCOMPARE(Worksheet::address(2, 6), QStringLiteral("F2"));
         QCOMPARE(Worksheet::address(1, 27), QStringLiteral("AA1"));
         for (const auto& [row, column] : {std::pair{0, 1}, {1, 0}, {1, 16385}, {1048577, 1}}) {
@@ -158,10 +160,10 @@ private Q_SLOTS:
 
     void everyCellIsWrittenAsText()
     {
-        const QStringList values = {QStringLiteral("123"),      QStringLiteral("2026-12-07"),
-                                    QStringLiteral("=SUM(A1)"), QStringLiteral("TRUE"),
-                                    QStringLiteral("1E5"),      QStringLiteral("  12:30  "),
-                                    QStringLiteral("#N/A"),     QStringLiteral("-0.5%")};
+        const QStringList values
+            = {QStringLiteral("123"),  QStringLiteral("2026-12-07"), QStringLiteral("=SUM(A1)"),
+               QStringLiteral("TRUE"), QStringLiteral("1E5"),        QStringLiteral("  12:30  "),
+               QStringLiteral("#N/A"), QStringLiteral("-0.5%")};
         const XlsxContents file = exportSheet([&](Worksheet& sheet) {
             for (int c = 1; c <= values.size(); ++c)
                 sheet.cells(1, c).setValue(values[c - 1]);
@@ -193,11 +195,12 @@ private Q_SLOTS:
     void charactersXmlCannotCarryKeepTheFileValid()
     {
         const QString controls = QStringLiteral("nul[") + QChar(0) + QStringLiteral("] soh[") + QChar(1)
-            + QStringLiteral("] ff[\f] esc[\x1b] tab[\t] lf[\n] cr[\r] us[") + QChar(0x1F) + QStringLiteral("]");
+                                 + QStringLiteral("] ff[\f] esc[\x1b] tab[\t] lf[\n] cr[\r] us[")
+                                 + QChar(0x1F) + QStringLiteral("]");
         const QString nonCharacters = QStringLiteral("fffe[") + QChar(0xFFFE) + QStringLiteral("] ffff[")
-            + QChar(0xFFFF) + QStringLiteral("]");
+                                      + QChar(0xFFFF) + QStringLiteral("]");
         const QString loneSurrogates = QStringLiteral("high[") + QChar(0xD83D) + QStringLiteral("] low[")
-            + QChar(0xDE00) + QStringLiteral("] end") + QChar(0xD800);
+                                       + QChar(0xDE00) + QStringLiteral("] end") + QChar(0xD800);
         const QString literal = QStringLiteral("literal _x0041_ and _x005F_ and _xZZ12_ and _x12");
 
         const XlsxContents file = exportSheet([&](Worksheet& sheet) {
@@ -252,7 +255,7 @@ private Q_SLOTS:
             sheet.cells(2, 1).setValue(QStringLiteral("a longer text"));
             sheet.cells(1, 2).setValue(repeated(u'x', 300));
             sheet.cells(1, 3).setValue(QStringLiteral("\U0001F600\U0001F600\U0001F600"));  // three characters
-            sheet.cells(1, 4).setValue(QString());                                          // nothing to fit
+            sheet.cells(1, 4).setValue(QString());                                         // nothing to fit
             sheet.Columns().AutoFit();
         });
         QVERIFY2(file.ok, qPrintable(file.error));
@@ -312,15 +315,17 @@ private Q_SLOTS:
         const TempFolderOverride override(notAFolder.fileName());
         FakeSpreadsheetDesktop desktop;
         AutomationFactory factory(desktop);
-        const std::shared_ptr<ExcelApplication> app = factory.CreateObject(QStringLiteral("Excel.Application"));
+        const std::shared_ptr<ExcelApplication> app
+            = factory.CreateObject(QStringLiteral("Excel.Application"));
         app->Workbooks().add()->ActiveSheet().cells(1, 1).setValue(QStringLiteral("x"));
         try {
             app->setVisible(true);
             QFAIL("no error for an unwritable folder");
         } catch (const VbError& error) {
             QCOMPARE(error.number(), 75);
-            QVERIFY2(error.description().contains(QDir::toNativeSeparators(notAFolder.fileName() + "/Corvanel-")),
-                     qPrintable(error.description()));
+            QVERIFY2(
+                error.description().contains(QDir::toNativeSeparators(notAFolder.fileName() + "/Corvanel-")),
+                qPrintable(error.description()));
             QVERIFY(error.description().contains(QStringLiteral(".xlsx")));
         }
         QVERIFY(desktop.opened.isEmpty());
@@ -331,7 +336,8 @@ private Q_SLOTS:
         FakeSpreadsheetDesktop desktop;
         desktop.openSucceeds = false;
         AutomationFactory factory(desktop);
-        const std::shared_ptr<ExcelApplication> app = factory.CreateObject(QStringLiteral("Excel.Application"));
+        const std::shared_ptr<ExcelApplication> app
+            = factory.CreateObject(QStringLiteral("Excel.Application"));
         app->Workbooks().add();
         try {
             app->setVisible(true);
@@ -365,9 +371,10 @@ private Q_SLOTS:
         QVERIFY(!desktop.canOpenXlsx());
 
         // xdg-mime names one for exactly the xlsx type.
-        script(QStringLiteral("xdg-mime"),
-               "[ \"$1 $2 $3\" = \"query default "
-               "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet\" ] && echo calc.desktop\n");
+        script(
+            QStringLiteral("xdg-mime"),
+            "[ \"$1 $2 $3\" = \"query default "
+            "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet\" ] && echo calc.desktop\n");
         QCOMPARE(SystemSpreadsheetDesktop::xdgDefaultApplication(), QStringLiteral("calc.desktop"));
         QVERIFY(desktop.canOpenXlsx());
 
