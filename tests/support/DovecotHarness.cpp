@@ -271,9 +271,9 @@ MaildirWriter& DovecotHarness::maildir(const QString& user)
 }
 
 QString DovecotHarness::writeMessage(const QString& folder, const QByteArray& raw, const QString& flags,
-                                     const QString& user)
+                                     const QString& user, const QDateTime& received)
 {
-    return maildir(user).write(folder, raw, flags);
+    return maildir(user).write(folder, raw, flags, received);
 }
 
 bool DovecotHarness::isSeen(const QString& folder, const QString& unique, const QString& user)

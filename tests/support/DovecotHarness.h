@@ -62,7 +62,7 @@ public:
     MaildirWriter& maildir(const QString& user = QString());
     // Stores a message in a folder of an account; returns its unique name (empty on failure).
     QString writeMessage(const QString& folder, const QByteArray& raw, const QString& flags = QString(),
-                         const QString& user = QString());
+                         const QString& user = QString(), const QDateTime& received = QDateTime());
     bool isSeen(const QString& folder, const QString& unique, const QString& user = QString());
 
 private:

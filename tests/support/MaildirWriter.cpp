@@ -62,7 +62,8 @@ bool MaildirWriter::createFolder(const QString& folder)
     return true;
 }
 
-QString MaildirWriter::write(const QString& folder, const QByteArray& raw, const QString& flags)
+QString MaildirWriter::write(const QString& folder, const QByteArray& raw, const QString& flags,
+                            const QDateTime& received)
 {
     const QString dir = folderPath(folder);
     if (!QDir(dir + QLatin1String("/cur")).exists() && !createFolder(folder))
@@ -81,6 +82,9 @@ QString MaildirWriter::write(const QString& folder, const QByteArray& raw, const
         file.remove();
         return QString();
     }
+    file.flush();
+    if (received.isValid())
+        file.setFileTime(received, QFileDevice::FileModificationTime);
     file.close();
     own(temp);
     QSet<QChar> letters;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -22,8 +23,10 @@ public:
     // Stores one message in cur/ with the given Maildir flags (for example "S" for \Seen)
     // and returns its unique name, or an empty text when it could not be written. Names sort
     // in the order of writing, so the server numbers the messages in that order. The file
-    // name carries no size field.
-    QString write(const QString& folder, const QByteArray& raw, const QString& flags = QString());
+    // name carries no size field. A valid `received` becomes the file's modification time,
+    // which the server reports as the message's INTERNALDATE.
+    QString write(const QString& folder, const QByteArray& raw, const QString& flags = QString(),
+                  const QDateTime& received = QDateTime());
 
     // The Maildir flag letters of the message with this unique name, wherever the server has
     // moved it (new/ or cur/); *found tells whether the message is there at all.
