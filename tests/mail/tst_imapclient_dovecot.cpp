@@ -47,7 +47,6 @@ private Q_SLOTS:
     void connectIdentifyLoginOverTls();
     void plainPort();
     void callsBeforeConnectFail();
-    void loginRefused();
     void unknownCaRefused();
 
     void selectCounts_data();
@@ -62,6 +61,9 @@ private Q_SLOTS:
     void disconnectEndsTheSession();
 
     void progressAndAbortOfLargeFetch();
+
+    // Last: after a refused password the server delays the next login from this address.
+    void loginRefused();
 
 private:
     void connectAndLogin(ImapClient& client);
@@ -140,19 +142,6 @@ void TestImapClientDovecot::callsBeforeConnectFail()
     QVERIFY(!client.listMailboxes(QString(), QStringLiteral("*")).has_value());
     QVERIFY(client.sendRawCommand(kIdCommand).isEmpty());
     QVERIFY(!client.lastErrorText().isEmpty());
-}
-
-void TestImapClientDovecot::loginRefused()
-{
-    // The only refused password of this program: the server slows down every further one.
-    ImapClient client;
-    client.setCaCertificatesFile(m_server.caPemPath());
-    client.setSsl(true);
-    client.setPort(m_server.imapsPort());
-    QCOMPARE(client.connect(DovecotHarness::host()), 1);
-    QVERIFY(client.login(DovecotHarness::defaultUser(), QStringLiteral("wrong")) != 1);
-    QVERIFY(!client.lastErrorText().isEmpty());
-    QVERIFY(client.selectMailbox(QStringLiteral("Inbox")) != 1);
 }
 
 void TestImapClientDovecot::unknownCaRefused()
@@ -330,6 +319,18 @@ void TestImapClientDovecot::progressAndAbortOfLargeFetch()
     connectAndLogin(client);
     QCOMPARE(client.selectMailbox(QStringLiteral("Drafts")), 1);
     QVERIFY(client.fetchSingle(1, false).has_value());
+}
+
+void TestImapClientDovecot::loginRefused()
+{
+    ImapClient client;
+    client.setCaCertificatesFile(m_server.caPemPath());
+    client.setSsl(true);
+    client.setPort(m_server.imapsPort());
+    QCOMPARE(client.connect(DovecotHarness::host()), 1);
+    QVERIFY(client.login(DovecotHarness::defaultUser(), QStringLiteral("wrong")) != 1);
+    QVERIFY(!client.lastErrorText().isEmpty());
+    QVERIFY(client.selectMailbox(QStringLiteral("Inbox")) != 1);
 }
 
 QTEST_GUILESS_MAIN(TestImapClientDovecot)

@@ -107,7 +107,6 @@ private Q_SLOTS:
 
     void connectsAndLogsIn_data();
     void connectsAndLogsIn();
-    void refusesWrongPassword();
     void connectFailureWhenNothingListens();
     void passwordWithSpacesQuotesBackslashAndUmlauts();
     void refusesCertificateOfUnknownCa();
@@ -134,6 +133,9 @@ private Q_SLOTS:
 
     void listsTheFiveFolders();
     void listingFailsWhenNotConnected();
+
+    // Last: after a refused password the server delays the next login from this address.
+    void refusesWrongPassword();
 
 private:
     std::shared_ptr<clsChilkatIMAP> newSession(const QString& user = QString(), const QString& password = QString());
@@ -266,22 +268,6 @@ void TestSessionDovecot::connectsAndLogsIn()
     // A second Connect on the same component connects and logs in again.
     QVERIFY(newSession()->Connect());
     QCOMPARE(m_boxes.shown().size(), 0);
-}
-
-void TestSessionDovecot::refusesWrongPassword()
-{
-    // The only refused password of this program: the server slows down every further one.
-    auto session = newSession(QString(), QStringLiteral("not-the-password"));
-    QVERIFY(!session->Connect());
-    QVERIFY(session->LastStatus() != 1);
-    QCOMPARE(m_boxes.shown().size(), 1);
-    const ScriptedMessageBoxes::Shown box = m_boxes.shown().first();
-    QCOMPARE(box.text, kInvalidLogin);
-    QCOMPARE(box.title, kTitle);
-    QCOMPARE(box.icon, MessageBoxService::Icon::None);
-    // The settings stay as they were.
-    QCOMPARE(session->Password(), QStringLiteral("not-the-password"));
-    QCOMPARE(session->PORT(), int(m_server.imapsPort()));
 }
 
 void TestSessionDovecot::connectFailureWhenNothingListens()
@@ -627,6 +613,21 @@ void TestSessionDovecot::listingFailsWhenNotConnected()
     session->setChilkatIMAPObject(&unconnected);
     QVERIFY(!session->EnumMailFolders().has_value());
     QCOMPARE(m_boxes.texts(), QStringList{kInvalidLogin});
+}
+
+void TestSessionDovecot::refusesWrongPassword()
+{
+    auto session = newSession(QString(), QStringLiteral("not-the-password"));
+    QVERIFY(!session->Connect());
+    QVERIFY(session->LastStatus() != 1);
+    QCOMPARE(m_boxes.shown().size(), 1);
+    const ScriptedMessageBoxes::Shown box = m_boxes.shown().first();
+    QCOMPARE(box.text, kInvalidLogin);
+    QCOMPARE(box.title, kTitle);
+    QCOMPARE(box.icon, MessageBoxService::Icon::None);
+    // The settings stay as they were.
+    QCOMPARE(session->Password(), QStringLiteral("not-the-password"));
+    QCOMPARE(session->PORT(), int(m_server.imapsPort()));
 }
 
 QTEST_GUILESS_MAIN(TestSessionDovecot)
