@@ -1,0 +1,162 @@
+// Retrieval throughput: N messages of about 4 KB in a private Dovecot, fetched over TLS by
+// the mail session's extraction (one whole-message fetch per command, each read into a message
+// object, logged and reported) and, in the same run, by a plain Python imaplib loop doing one
+// FETCH n (BODY.PEEK[]) per command.
+//
+//     bench_retrieval [messages=2000] [rounds=3]
+
+#include "frame/ErrorLog.h"
+#include "mail/ClsChilkatImap.h"
+#include "mail/ImapClient.h"
+#include "support/DovecotHarness.h"
+#include "support/ScriptedMessageBoxes.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+QByteArray benchMessage(int n)
+{
+    QByteArray plain;
+    QByteArray html = "<html><body>\r\n";
+    int line = 0;
+    while (plain.size() < 1800) {
+        const QByteArray text = "Line " + QByteArray::number(++line) + " of message " + QByteArray::number(n)
+                                + ": the quick brown fox jumps over the lazy dog.";
+        plain += text + "\r\n";
+        html += "<p>" + text + "</p>\r\n";
+    }
+    html += "</body></html>\r\n";
+    return "From: Bench Sender " + QByteArray::number(n % 97) + " <sender" + QByteArray::number(n % 97)
+           + "@bench.example>\r\n"
+             "To: ann.tester@corvanel.test\r\n"
+             "Subject: Benchmark message "
+           + QByteArray::number(n)
+           + "\r\n"
+             "Date: Mon, 15 Jan 2024 08:30:00 +0100\r\n"
+             "Message-ID: <bench."
+           + QByteArray::number(n)
+           + "@bench.example>\r\n"
+             "MIME-Version: 1.0\r\n"
+             "Content-Type: multipart/alternative; boundary=\"bench-alt\"\r\n\r\n"
+             "--bench-alt\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\n"
+           + plain + "\r\n--bench-alt\r\nContent-Type: text/html; charset=us-ascii\r\n\r\n" + html
+           + "\r\n--bench-alt--\r\n";
+}
+
+struct Stored {
+    QString From, FromName, FromAddress, Subject, ReceivedDate, PlainTextBody, HTMLTextBody;
+    int uID;
+};
+
+// Seconds for one extraction of messages 1..count, or a negative value when not all arrived.
+double corvanelRound(DovecotHarness& server, ImapClient& component, ScriptedMessageBoxes& boxes, int count)
+{
+    std::vector<Stored> stored;
+    stored.reserve(size_t(count));
+    auto session = std::make_shared<clsChilkatIMAP>(boxes);
+    session->setChilkatIMAPObject(&component);
+    session->setSSL(true);
+    session->setPORT(server.imapsPort());
+    session->setIMAPServer(DovecotHarness::host());
+    session->setUsername(DovecotHarness::defaultUser());
+    session->setPassword(DovecotHarness::defaultPassword());
+    session->setCurrentLocation(1);
+    session->setMaxRecord(count);
+    QObject::connect(session.get(), &clsChilkatIMAP::MailExtractListing,
+                     [&stored](const QString& From, const QString& FromName, const QString& FromAddress,
+                               const QString& Subject, const QString& ReceivedDate, const QString& PlainTextBody,
+                               const QString& HTMLTextBody, int uID) {
+                         stored.push_back(
+                             {From, FromName, FromAddress, Subject, ReceivedDate, PlainTextBody, HTMLTextBody, uID});
+                     });
+    QElapsedTimer clock;
+    clock.start();
+    session->StartMailExtraction(QStringLiteral("Inbox"));
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    if (int(stored.size()) != count || !boxes.shown().isEmpty()) {
+        std::fprintf(stderr, "corvanel: %d of %d messages, %d boxes\n", int(stored.size()), count,
+                     int(boxes.shown().size()));
+        return -1;
+    }
+    return seconds;
+}
+
+double imaplibRound(DovecotHarness& server, int count)
+{
+    QProcess python;
+    python.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    python.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral(CORVANEL_SOURCE_DIR "/bench/imaplib_loop.py"), QStringLiteral("--port"),
+                  QString::number(server.imapsPort()), QStringLiteral("--ca"), server.caPemPath(),
+                  QStringLiteral("--user"), DovecotHarness::defaultUser(), QStringLiteral("--password"),
+                  DovecotHarness::defaultPassword(), QStringLiteral("--count"), QString::number(count)});
+    if (!python.waitForFinished(600000) || python.exitCode() != 0)
+        return -1;
+    // "imaplib <messages> <seconds> <rate>"
+    const QList<QByteArray> fields = python.readAllStandardOutput().trimmed().split(' ');
+    if (fields.size() != 4 || fields[1].toInt() != count)
+        return -1;
+    return fields[2].toDouble();
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int count = argc > 1 ? std::max(1, atoi(argv[1])) : 2000;
+    const int rounds = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
+
+    QTemporaryDir logFolder;
+    qputenv("TEMP", QFile::encodeName(logFolder.path()));
+
+    DovecotHarness server;
+    if (!server.start()) {
+        std::fprintf(stderr, "Dovecot: %s\n", qPrintable(server.errorText()));
+        return 1;
+    }
+    qint64 bytes = 0;
+    for (int n = 1; n <= count; ++n) {
+        const QByteArray raw = benchMessage(n);
+        bytes += raw.size();
+        if (server.writeMessage(QStringLiteral("Inbox"), raw).isEmpty()) {
+            std::fprintf(stderr, "cannot write message %d\n", n);
+            return 1;
+        }
+    }
+    std::printf("%d messages, %.0f bytes on average, %d rounds each, TLS on 127.0.0.1\n", count,
+                double(bytes) / count, rounds);
+
+    ImapClient component;
+    component.setCaCertificatesFile(server.caPemPath());
+    ScriptedMessageBoxes boxes;
+
+    // Alternate the two so that both see the same server state; keep the best round of each.
+    double bestCorvanel = 0, bestPython = 0;
+    for (int round = 1; round <= rounds; ++round) {
+        QFile::remove(ErrorLog::path());
+        const double c = corvanelRound(server, component, boxes, count);
+        const double p = imaplibRound(server, count);
+        if (c < 0 || p < 0) {
+            std::fprintf(stderr, "round %d failed\n", round);
+            return 1;
+        }
+        std::printf("round %d: Corvanel %.3f s (%.0f msg/s), imaplib %.3f s (%.0f msg/s)\n", round, c, count / c, p,
+                    count / p);
+        std::fflush(stdout);
+        bestCorvanel = std::max(bestCorvanel, count / c);
+        bestPython = std::max(bestPython, count / p);
+    }
+    std::printf("Corvanel StartMailExtraction: %.0f messages/s\n", bestCorvanel);
+    std::printf("Python imaplib FETCH loop:    %.0f messages/s\n", bestPython);
+    std::printf("ratio Corvanel / imaplib:     %.2f (target >= 1.5)\n", bestCorvanel / bestPython);
+    return 0;
+}

@@ -1,0 +1,211 @@
+#include "mail/MailMessage.h"
+
+// The project builds with QT_NO_KEYWORDS, so glib's struct member "signals" does not clash
+// with Qt's macro and both headers may meet here.
+#include <gmime/gmime.h>
+
+#include <memory>
+#include <optional>
+
+namespace {
+
+void initGMime()
+{
+    // Everything runs on the user-interface thread; a function-local static is enough.
+    static const bool done = [] {
+        g_mime_init();
+        return true;
+    }();
+    (void)done;
+}
+
+// Owners for the glib objects and strings used below, so that every path frees them.
+struct GObjectUnref {
+    void operator()(gpointer object) const
+    {
+        if (object)
+            g_object_unref(object);
+    }
+};
+template <typename T>
+using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
+
+struct GFree {
+    void operator()(gpointer memory) const { g_free(memory); }
+};
+using GCharPtr = std::unique_ptr<char, GFree>;
+
+QString fromUtf8(const char* text) { return text ? QString::fromUtf8(text) : QString(); }
+
+// Windows-1252 for bytes 0x80..0x9F; the five unassigned positions keep their Latin-1 value.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+QString fromWindows1252(const QByteArray& bytes)
+{
+    QString text;
+    text.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        text.append(QChar(b >= 0x80 && b < 0xA0 ? kCp1252High[b - 0x80] : char16_t(b)));
+    }
+    return text;
+}
+
+// Text whose charset is not declared (or cannot be converted): UTF-8 when the bytes are valid
+// UTF-8, otherwise the Western code page that undeclared mail nearly always uses.
+QString fromUndeclared(const QByteArray& bytes)
+{
+    if (g_utf8_validate(bytes.constData(), bytes.size(), nullptr))
+        return QString::fromUtf8(bytes);
+    return fromWindows1252(bytes);
+}
+
+// Charsets read as Windows-1252: its superset relation to Latin-1 and ASCII makes the result
+// the same for correct mail and right for the many mailers that mislabel it.
+bool isWesternLabel(const char* charset)
+{
+    static const char* const labels[] = {"us-ascii", "ascii", "iso-8859-1", "iso8859-1", "iso_8859-1",
+                                         "latin1", "l1", "windows-1252", "cp1252"};
+    for (const char* label : labels)
+        if (g_ascii_strcasecmp(charset, label) == 0)
+            return true;
+    return false;
+}
+
+QByteArray streamBytes(GMimeStream* memStream)
+{
+    GByteArray* array = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(memStream));
+    if (!array || array->len == 0)
+        return QByteArray();
+    return QByteArray(reinterpret_cast<const char*>(array->data), qsizetype(array->len));
+}
+
+// The part's content with its transfer encoding undone, as bytes.
+QByteArray decodedContent(GMimePart* part)
+{
+    GMimeDataWrapper* content = g_mime_part_get_content(part);
+    if (!content)
+        return QByteArray();
+    GObjectPtr<GMimeStream> out(g_mime_stream_mem_new());
+    if (g_mime_data_wrapper_write_to_stream(content, out.get()) < 0)
+        return QByteArray();
+    return streamBytes(out.get());
+}
+
+// The bytes converted from the given charset to UTF-8 by GMime's converter; nullopt when
+// GMime knows no converter for the charset.
+std::optional<QString> convertCharset(const QByteArray& bytes, const char* charset)
+{
+    GObjectPtr<GMimeFilter> filter(g_mime_filter_charset_new(charset, "UTF-8"));
+    if (!filter)
+        return std::nullopt;
+    GObjectPtr<GMimeStream> out(g_mime_stream_mem_new());
+    GObjectPtr<GMimeStream> filtered(g_mime_stream_filter_new(out.get()));
+    g_mime_stream_filter_add(GMIME_STREAM_FILTER(filtered.get()), filter.get());
+    if (!bytes.isEmpty())
+        g_mime_stream_write(filtered.get(), bytes.constData(), size_t(bytes.size()));
+    g_mime_stream_flush(filtered.get());
+    return QString::fromUtf8(streamBytes(out.get()));
+}
+
+QString partText(GMimePart* part)
+{
+    const QByteArray bytes = decodedContent(part);
+    const char* charset = g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset");
+    if (!charset || !*charset || g_ascii_strcasecmp(charset, "utf-8") == 0
+        || g_ascii_strcasecmp(charset, "utf8") == 0)
+        return fromUndeclared(bytes);
+    if (isWesternLabel(charset))
+        return fromWindows1252(bytes);
+    if (const std::optional<QString> converted = convertCharset(bytes, charset))
+        return *converted;
+    return fromUndeclared(bytes);
+}
+
+struct BodySearch {
+    GMimePart* plain = nullptr;
+    GMimePart* html = nullptr;
+};
+
+void visitPart(GMimeObject*, GMimeObject* part, gpointer data)
+{
+    auto* search = static_cast<BodySearch*>(data);
+    if (!GMIME_IS_TEXT_PART(part) || g_mime_part_is_attachment(GMIME_PART(part)))
+        return;
+    GMimeContentType* type = g_mime_object_get_content_type(part);
+    if (!type)
+        return;
+    if (!search->plain && g_mime_content_type_is_type(type, "text", "plain"))
+        search->plain = GMIME_PART(part);
+    else if (!search->html && g_mime_content_type_is_type(type, "text", "html"))
+        search->html = GMIME_PART(part);
+}
+
+// The first mailbox of an address list, looking inside groups.
+InternetAddress* firstMailbox(InternetAddressList* list)
+{
+    if (!list)
+        return nullptr;
+    const int count = internet_address_list_length(list);
+    for (int i = 0; i < count; ++i) {
+        InternetAddress* address = internet_address_list_get_address(list, i);
+        if (INTERNET_ADDRESS_IS_MAILBOX(address))
+            return address;
+        if (INTERNET_ADDRESS_IS_GROUP(address)) {
+            InternetAddressGroup* group = INTERNET_ADDRESS_GROUP(address);
+            if (InternetAddress* inner = firstMailbox(internet_address_group_get_members(group)))
+                return inner;
+        }
+    }
+    return nullptr;
+}
+
+QDateTime toQDateTime(GDateTime* value)
+{
+    const qint64 msecs = g_date_time_to_unix(value) * 1000 + g_date_time_get_microsecond(value) / 1000;
+    const int offset = int(g_date_time_get_utc_offset(value) / G_TIME_SPAN_SECOND);
+    return QDateTime::fromMSecsSinceEpoch(msecs, Qt::OffsetFromUTC, offset);
+}
+
+} // namespace
+
+MailMessage MailMessage::fromBytes(const QByteArray& raw, const QDateTime& internalDate)
+{
+    initGMime();
+    MailMessage result;
+    result.Date = internalDate;
+
+    // The memory stream copies the bytes; an empty buffer still needs a valid pointer.
+    static const char empty[1] = {0};
+    GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(
+        raw.isEmpty() ? empty : raw.constData(), size_t(raw.size())));
+    GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+    GObjectPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), nullptr));
+    if (!message)
+        return result;
+
+    InternetAddressList* from = g_mime_message_get_from(message.get());
+    if (from) {
+        result.From = fromUtf8(GCharPtr(internet_address_list_to_string(from, nullptr, FALSE)).get());
+        if (InternetAddress* mailbox = firstMailbox(from)) {
+            result.FromName = fromUtf8(internet_address_get_name(mailbox));
+            result.FromAddress = fromUtf8(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(mailbox)));
+        }
+    }
+
+    result.Subject = fromUtf8(g_mime_message_get_subject(message.get()));
+
+    if (GDateTime* date = g_mime_message_get_date(message.get()))
+        result.Date = toQDateTime(date);
+
+    BodySearch search;
+    g_mime_message_foreach(message.get(), visitPart, &search);
+    if (search.plain)
+        result.PlainTextBody = partText(search.plain);
+    if (search.html)
+        result.HtmlBody = partText(search.html);
+    return result;
+}

@@ -1,0 +1,365 @@
+#include "support/DovecotHarness.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QHostAddress>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace {
+
+const auto kFolderMode = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+                         | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
+}
+
+QString dovecotProgram()
+{
+    QString program = QStandardPaths::findExecutable(QStringLiteral("dovecot"));
+    if (program.isEmpty())
+        program = QStandardPaths::findExecutable(
+            QStringLiteral("dovecot"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin"),
+                                        QStringLiteral("/sbin")});
+    return program;
+}
+
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(content);
+    return file.commit();
+}
+
+} // namespace
+
+const QStringList& DovecotHarness::folderNames()
+{
+    static const QStringList names{QStringLiteral("Inbox"), QStringLiteral("Drafts"), QStringLiteral("Sent"),
+                                   QStringLiteral("Junk"), QStringLiteral("Deleted")};
+    return names;
+}
+
+DovecotHarness::DovecotHarness() : DovecotHarness(Options()) {}
+
+DovecotHarness::DovecotHarness(const Options& options) : m_options(options)
+{
+    // A private folder of mode 0700 makes SELECT fail inside the mail process: open it up.
+    QFile::setPermissions(m_dir.path(), kFolderMode);
+
+    if (::geteuid() == 0) {
+        // Login processes refuse to run as root, mail processes refuse uid 0.
+        m_internalUser = m_internalGroup = QStringLiteral("root");
+        m_mailUser = QStringLiteral("nobody");
+        m_mailGroup = QStringLiteral("nogroup");
+        if (const passwd* pw = ::getpwnam("nobody"))
+            m_mailUid = int(pw->pw_uid);
+        if (const group* gr = ::getgrnam("nogroup"))
+            m_mailGid = int(gr->gr_gid);
+        else if (const group* gr2 = ::getgrnam("nobody"))
+            m_mailGid = int(gr2->gr_gid), m_mailGroup = QStringLiteral("nobody");
+    } else {
+        const passwd* pw = ::getpwuid(::geteuid());
+        const group* gr = ::getgrgid(::getegid());
+        m_internalUser = m_mailUser = pw ? QString::fromLocal8Bit(pw->pw_name) : QString();
+        m_internalGroup = m_mailGroup = gr ? QString::fromLocal8Bit(gr->gr_name) : QString();
+    }
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+}
+
+DovecotHarness::~DovecotHarness() { stop(); }
+
+QString DovecotHarness::caPemPath() const { return m_dir.filePath(QStringLiteral("ca.crt")); }
+
+QString DovecotHarness::log() const
+{
+    QFile file(m_dir.filePath(QStringLiteral("dovecot.log")));
+    QString text;
+    if (file.open(QIODevice::ReadOnly))
+        text = QString::fromUtf8(file.readAll());
+    return text + QString::fromUtf8(const_cast<QProcess&>(m_process).readAll());
+}
+
+bool DovecotHarness::run(const QString& program, const QStringList& arguments, QString* output)
+{
+    QProcess process;
+    process.setWorkingDirectory(m_dir.path());
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    const bool finished = process.waitForFinished(60000);
+    const QString text = QString::fromLocal8Bit(process.readAll());
+    if (output)
+        *output = text;
+    if (!finished || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        m_error = program + QLatin1Char(' ') + arguments.join(QLatin1Char(' ')) + QLatin1String(" failed: ")
+                  + (process.error() == QProcess::FailedToStart ? QStringLiteral("not found") : text);
+        return false;
+    }
+    return true;
+}
+
+bool DovecotHarness::makeCa(const QString& name, const QString& subject)
+{
+    return run(QStringLiteral("openssl"),
+               {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+                QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:P-256"), QStringLiteral("-nodes"),
+                QStringLiteral("-days"), QStringLiteral("3"), QStringLiteral("-subj"), subject,
+                QStringLiteral("-addext"), QStringLiteral("basicConstraints=critical,CA:TRUE"),
+                QStringLiteral("-addext"), QStringLiteral("keyUsage=critical,keyCertSign,cRLSign"),
+                QStringLiteral("-keyout"), m_dir.filePath(name + QLatin1String(".key")), QStringLiteral("-out"),
+                m_dir.filePath(name + QLatin1String(".crt"))});
+}
+
+bool DovecotHarness::makeCertificates()
+{
+    if (!makeCa(QStringLiteral("ca"), QStringLiteral("/O=Corvanel tests/CN=Corvanel Test CA")))
+        return false;
+    const QByteArray extensions = "basicConstraints=critical,CA:FALSE\n"
+                                  "keyUsage=critical,digitalSignature\n"
+                                  "extendedKeyUsage=serverAuth\n"
+                                  "subjectKeyIdentifier=hash\n"
+                                  "authorityKeyIdentifier=keyid,issuer\n"
+                                  "subjectAltName="
+                                  + m_options.subjectAltName.toUtf8() + "\n";
+    if (!writeFile(m_dir.filePath(QStringLiteral("server.ext")), extensions)) {
+        m_error = QStringLiteral("cannot write server.ext");
+        return false;
+    }
+    if (!run(QStringLiteral("openssl"),
+             {QStringLiteral("req"), QStringLiteral("-new"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+              QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:P-256"), QStringLiteral("-nodes"),
+              QStringLiteral("-subj"), QStringLiteral("/O=Corvanel tests/CN=localhost"), QStringLiteral("-keyout"),
+              m_dir.filePath(QStringLiteral("server.key")), QStringLiteral("-out"),
+              m_dir.filePath(QStringLiteral("server.csr"))}))
+        return false;
+    return run(QStringLiteral("openssl"),
+               {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
+                m_dir.filePath(QStringLiteral("server.csr")), QStringLiteral("-CA"), caPemPath(),
+                QStringLiteral("-CAkey"), m_dir.filePath(QStringLiteral("ca.key")), QStringLiteral("-set_serial"),
+                QString::number(quint32(QCoreApplication::applicationPid()) * 1000u + 1u), QStringLiteral("-days"),
+                QStringLiteral("2"), QStringLiteral("-extfile"), m_dir.filePath(QStringLiteral("server.ext")),
+                QStringLiteral("-out"), m_dir.filePath(QStringLiteral("server.crt"))});
+}
+
+QString DovecotHarness::foreignCaPemPath()
+{
+    if (!m_foreignCaMade)
+        m_foreignCaMade = makeCa(QStringLiteral("foreign-ca"), QStringLiteral("/O=Elsewhere/CN=Unrelated CA"));
+    return m_dir.filePath(QStringLiteral("foreign-ca.crt"));
+}
+
+bool DovecotHarness::writeConfig()
+{
+    const QString root = m_dir.path();
+    const bool asRoot = ::geteuid() == 0;
+    QString mailboxes;
+    const QStringList specialUse{QString(), QStringLiteral("\\Drafts"), QStringLiteral("\\Sent"),
+                                 QStringLiteral("\\Junk"), QStringLiteral("\\Trash")};
+    for (int i = 1; i < folderNames().size(); ++i)
+        mailboxes += QStringLiteral("  mailbox %1 {\n    special_use = %2\n    auto = subscribe\n  }\n")
+                         .arg(folderNames()[i], specialUse[i]);
+
+    QString config;
+    config += QStringLiteral("base_dir = %1/run\n").arg(root);
+    config += QStringLiteral("state_dir = %1/state\n").arg(root);
+    config += QStringLiteral("log_path = %1/dovecot.log\n").arg(root);
+    config += QStringLiteral("listen = 127.0.0.1\n"
+                             "protocols = imap\n");
+    config += QStringLiteral("default_internal_user = %1\n").arg(m_internalUser);
+    config += QStringLiteral("default_internal_group = %1\n").arg(m_internalGroup);
+    config += QStringLiteral("default_login_user = %1\n").arg(asRoot ? QStringLiteral("nobody") : m_internalUser);
+    config += QStringLiteral("ssl = yes\n");
+    config += QStringLiteral("ssl_cert = <%1/server.crt\n").arg(root);
+    config += QStringLiteral("ssl_key = <%1/server.key\n").arg(root);
+    config += QStringLiteral("disable_plaintext_auth = no\n"
+                             "auth_failure_delay = 0\n"
+                             "auth_mechanisms = plain login\n"
+                             "mail_location = maildir:~/Maildir\n");
+    config += QStringLiteral("service imap-login {\n"
+                             "  inet_listener imap {\n"
+                             "    port = %1\n"
+                             "  }\n"
+                             "  inet_listener imaps {\n"
+                             "    port = %2\n"
+                             "    ssl = yes\n"
+                             "  }\n")
+                  .arg(m_imapPort)
+                  .arg(m_imapsPort);
+    if (!asRoot)
+        config += QStringLiteral("  chroot =\n");
+    config += QStringLiteral("}\n");
+    if (!asRoot)
+        config += QStringLiteral("service anvil {\n  chroot =\n}\n");
+    config += QStringLiteral("passdb {\n"
+                             "  driver = passwd-file\n"
+                             "  args = scheme=PLAIN %1/passwd\n"
+                             "}\n"
+                             "userdb {\n"
+                             "  driver = passwd-file\n"
+                             "  args = %1/passwd\n"
+                             "  default_fields = uid=%2 gid=%3\n"
+                             "}\n")
+                  .arg(root, m_mailUser, m_mailGroup);
+    config += QStringLiteral("namespace inbox {\n"
+                             "  inbox = yes\n"
+                             "  separator = /\n")
+              + mailboxes + QStringLiteral("}\n");
+    return writeFile(m_dir.filePath(QStringLiteral("dovecot.conf")), config.toUtf8());
+}
+
+QString DovecotHarness::homeOf(const QString& user) const
+{
+    // Account names may hold '@' and dots; the folder name only needs to be unique.
+    return m_dir.filePath(QStringLiteral("home/") + QString::fromLatin1(user.toUtf8().toHex()));
+}
+
+bool DovecotHarness::writePasswd()
+{
+    QByteArray lines;
+    for (const auto& [user, password] : m_passwords) {
+        // user:password:uid:gid:gecos:home:shell; uid and gid come from the defaults.
+        lines += user.toUtf8() + ":{PLAIN}" + password.toUtf8() + ":::" + ":" + homeOf(user).toUtf8() + "::\n";
+    }
+    return writeFile(m_dir.filePath(QStringLiteral("passwd")), lines);
+}
+
+bool DovecotHarness::addUser(const QString& user, const QString& password)
+{
+    if (user.isEmpty() || user.contains(QLatin1Char(':')) || password.contains(QLatin1Char(':'))
+        || password.contains(QLatin1Char('\n')) || password.contains(QLatin1Char('\r')))
+        return false;
+    const QString home = homeOf(user);
+    if (!QDir().mkpath(home))
+        return false;
+    QFile::setPermissions(home, kFolderMode);
+    if (m_mailUid >= 0)
+        (void)::chown(QFile::encodeName(home).constData(), uid_t(m_mailUid), gid_t(m_mailGid));
+    auto& writer = m_maildirs[user];
+    if (!writer)
+        writer = std::make_unique<MaildirWriter>(home + QLatin1String("/Maildir"), m_mailUid, m_mailGid);
+    for (const QString& folder : folderNames())
+        if (!writer->createFolder(folder))
+            return false;
+    m_passwords[user] = password;
+    return writePasswd();
+}
+
+MaildirWriter& DovecotHarness::maildir(const QString& user)
+{
+    const QString name = user.isEmpty() ? defaultUser() : user;
+    auto& writer = m_maildirs[name];
+    if (!writer)
+        writer = std::make_unique<MaildirWriter>(homeOf(name) + QLatin1String("/Maildir"), m_mailUid, m_mailGid);
+    return *writer;
+}
+
+QString DovecotHarness::writeMessage(const QString& folder, const QByteArray& raw, const QString& flags,
+                                     const QString& user, const QDateTime& received)
+{
+    return maildir(user).write(folder, raw, flags, received);
+}
+
+bool DovecotHarness::isSeen(const QString& folder, const QString& unique, const QString& user)
+{
+    return maildir(user).isSeen(folder, unique);
+}
+
+bool DovecotHarness::start()
+{
+    if (isRunning())
+        return true;
+    if (!m_dir.isValid()) {
+        m_error = QStringLiteral("no temporary folder");
+        return false;
+    }
+    const QString program = dovecotProgram();
+    if (program.isEmpty()) {
+        m_error = QStringLiteral("dovecot is not installed (package dovecot-imapd)");
+        return false;
+    }
+    if (!QFile::exists(caPemPath()) && !makeCertificates())
+        return false;
+    if (m_passwords.find(defaultUser()) == m_passwords.end() && !addUser(defaultUser(), defaultPassword())) {
+        m_error = QStringLiteral("cannot create the default account");
+        return false;
+    }
+    for (const char* sub : {"run", "state"}) {
+        const QString path = m_dir.filePath(QString::fromLatin1(sub));
+        QDir().mkpath(path);
+        QFile::setPermissions(path, kFolderMode);
+    }
+    // A port taken between choosing and binding ends the server at once: choose again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        m_imapPort = freePort();
+        m_imapsPort = freePort();
+        while (m_imapsPort == m_imapPort)
+            m_imapsPort = freePort();
+        if (!writeConfig()) {
+            m_error = QStringLiteral("cannot write dovecot.conf");
+            return false;
+        }
+        m_process.setWorkingDirectory(m_dir.path());
+        m_process.start(program, {QStringLiteral("-F"), QStringLiteral("-c"),
+                                  m_dir.filePath(QStringLiteral("dovecot.conf"))});
+        if (!m_process.waitForStarted(10000)) {
+            m_error = QStringLiteral("dovecot did not start: ") + m_process.errorString();
+            return false;
+        }
+        if (waitUntilReady())
+            return true;
+        stop();
+    }
+    m_error = QStringLiteral("dovecot did not become ready:\n") + log();
+    return false;
+}
+
+bool DovecotHarness::waitUntilReady()
+{
+    const QDeadlineTimer deadline(15000);
+    for (const quint16 port : {m_imapsPort, m_imapPort}) {
+        for (;;) {
+            if (m_process.state() != QProcess::Running || deadline.hasExpired())
+                return false;
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, port);
+            if (probe.waitForConnected(250)) {
+                probe.abort();
+                break;
+            }
+            probe.abort();
+            // A refused connection returns at once: give the server a moment before the next try.
+            m_process.waitForFinished(20);
+        }
+    }
+    return true;
+}
+
+bool DovecotHarness::isRunning() const { return m_process.state() != QProcess::NotRunning; }
+
+void DovecotHarness::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(15000)) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "support/MaildirWriter.h"
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <map>
+#include <memory>
+
+// A private Dovecot IMAP server for one test program: it runs in the foreground from a
+// temporary folder, listens on 127.0.0.1 on two free ports (implicit TLS and plain), presents
+// a server certificate issued at start by a CA made for the run, and serves Maildir accounts
+// from a passwd file. Every account has the folders Inbox, Drafts, Sent, Junk and Deleted
+// (hierarchy separator "/"). The destructor stops the server.
+//
+// Run as root (as CI does) the server's own processes run as root and the mail processes as
+// nobody:nogroup; run as another user, everything runs as that user.
+class DovecotHarness {
+public:
+    struct Options {
+        // Names the server certificate is issued for (its subjectAltName).
+        QString subjectAltName = QStringLiteral("DNS:localhost,IP:127.0.0.1");
+    };
+
+    DovecotHarness();
+    explicit DovecotHarness(const Options& options);
+    ~DovecotHarness();
+    DovecotHarness(const DovecotHarness&) = delete;
+    DovecotHarness& operator=(const DovecotHarness&) = delete;
+
+    // Makes certificates, configuration and the default account, starts the server and waits
+    // (bounded) until both ports accept connections. On failure errorText() says why.
+    bool start();
+    // TERM, then waits for the server to end (KILL when it does not).
+    void stop();
+    bool isRunning() const;
+    QString errorText() const { return m_error; }
+    QString log() const;  // the server's log so far
+
+    static QString host() { return QStringLiteral("127.0.0.1"); }
+    quint16 imapsPort() const { return m_imapsPort; }
+    quint16 imapPort() const { return m_imapPort; }
+    QString caPemPath() const;   // the CA that issued the server certificate
+    // A CA of its own that issued nothing this server presents (made on first use).
+    QString foreignCaPemPath();
+    QString rootPath() const { return m_dir.path(); }
+
+    static const QStringList& folderNames();  // Inbox, Drafts, Sent, Junk, Deleted
+    static QString defaultUser() { return QStringLiteral("ann.tester@corvanel.test"); }
+    static QString defaultPassword() { return QStringLiteral("Tr0ub4dor-3"); }
+
+    // Adds an account (or sets a new password for one) with its five empty folders; takes
+    // effect for the next login, also while the server runs. Any text without ':' or a line
+    // break is a usable password, spaces, quotes, backslashes and non-ASCII letters included.
+    bool addUser(const QString& user, const QString& password);
+
+    // The Maildir of an account (the default account when user is empty).
+    MaildirWriter& maildir(const QString& user = QString());
+    // Stores a message in a folder of an account; returns its unique name (empty on failure).
+    QString writeMessage(const QString& folder, const QByteArray& raw, const QString& flags = QString(),
+                         const QString& user = QString(), const QDateTime& received = QDateTime());
+    bool isSeen(const QString& folder, const QString& unique, const QString& user = QString());
+
+private:
+    bool run(const QString& program, const QStringList& arguments, QString* output = nullptr);
+    bool makeCertificates();
+    bool makeCa(const QString& name, const QString& subject);
+    bool writeConfig();
+    bool writePasswd();
+    bool waitUntilReady();
+    QString homeOf(const QString& user) const;
+
+    Options m_options;
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QString m_error;
+    quint16 m_imapsPort = 0;
+    quint16 m_imapPort = 0;
+    bool m_foreignCaMade = false;
+    int m_mailUid = -1;
+    int m_mailGid = -1;
+    QString m_mailUser;
+    QString m_mailGroup;
+    QString m_internalUser;
+    QString m_internalGroup;
+    std::map<QString, QString> m_passwords;
+    std::map<QString, std::unique_ptr<MaildirWriter>> m_maildirs;
+};
