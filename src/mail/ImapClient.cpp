@@ -834,7 +834,7 @@ int ImapClient::Private::disconnect() {
         call.note(QStringLiteral("Sent: %1 LOGOUT").arg(QString::fromLatin1(tag)));
         if (send(call, tag + " LOGOUT\r\n"))
             waitFor(
-                call, [&tag](const ImapResponse& r) { return r.tag() == tag; }, kLogoutWaitMs);
+                call, [&tag](const ImapResponse& r) { return r.tag() == tag; }, qMin(timeoutMs, kLogoutWaitMs));
         // A handler that ran meanwhile may have closed this connection or opened a new one.
         if (generation != call.generation) {
             call.note(QStringLiteral("Disconnected."));

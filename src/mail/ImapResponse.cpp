@@ -11,9 +11,8 @@ QByteArray ImapResponse::tag() const {
 QByteArray ImapResponse::raw() const {
     QByteArray out;
     out.reserve(size() + 2 * lines.size());
+    // Each literal follows the CRLF after its marker; the response goes on right after it.
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        if (i > 0)
-            out.append("\r\n");
         out.append(lines[i]);
         if (i < literals.size()) {
             out.append("\r\n");
