@@ -11,7 +11,7 @@
 #include <memory>
 #include <optional>
 
-class ImapClient;
+#include "mail/ImapClient.h"
 
 // The mail session: connection settings, the range of message numbers of the next extraction
 // and a stop flag around the window's IMAP component. It connects, identifies and logs in,

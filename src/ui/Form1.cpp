@@ -106,6 +106,8 @@ Form1::~Form1()
     delete m_customCursor;
 }
 
+void Form1::Form_Load() { m_startUp->Form_Load(); }
+
 MailStore& Form1::mailStore() { return *m_store; }
 
 ImapClient& Form1::component()
@@ -241,9 +243,13 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
             pointer.set(MousePointer::Custom);  // these two show the hand even over the hourglass
         } else if (qobject_cast<QPushButton*>(watched)) {
             pointer.hover(MousePointer::Custom);
-        } else if (watched == this || watched == Frame2 || watched == Frame4 || watched == Frame5
-                   || watched == ListView1 || watched == ListView1->viewport() || watched == Text1
-                   || watched == Text2) {
+        } else if (watched == this || watched == Frame2 || watched == Frame4 || watched == Frame5) {
+            // A move over a child reaches its container too: only the bare background counts.
+            const auto* container = static_cast<QWidget*>(watched);
+            const auto* move = static_cast<QMouseEvent*>(event);
+            if (!container->childAt(move->position().toPoint()))
+                pointer.hover(MousePointer::Default);
+        } else if (watched == ListView1 || watched == ListView1->viewport() || watched == Text1 || watched == Text2) {
             pointer.hover(MousePointer::Default);
         }
     }

@@ -7,6 +7,7 @@
 #include "ui/Form2.h"
 #include "ui/Twips.h"
 
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -116,7 +117,7 @@ void TestRetrievalDovecot::getAllReadsTheFolderInOrder()
     QCOMPARE(f.progressText(),
              QStringLiteral("Connected to Windows Live Hotmail. Please select folder to extract emails from."));
     QStringList progress;
-    connect(f.ProgressBar1, &QProgressBar::valueChanged, this, [&] { progress << f.progressText(); });
+    connect(&f.list(), &QAbstractItemModel::rowsInserted, this, [&] { progress << f.progressText(); });
     f.PushButton3->click();
     QCOMPARE(w.boxes.texts(), QStringList{"Done."});
     QCOMPARE(f.list().count(), 50);

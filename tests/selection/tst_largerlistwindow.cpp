@@ -1,6 +1,8 @@
+#include "retrieval/EmailCounts.h"
 #include "retrieval/MessageListModel.h"
 #include "selection/LargerListView.h"
 #include "support/MainWindowFixture.h"
+#include "support/WhenModal.h"
 #include "ui/Form4.h"
 #include "ui/Twips.h"
 
@@ -41,7 +43,7 @@ void TestLargerListWindow::opensWithACopyAndCopiesChecksBack()
     f.list().setChecked(1, true);
     QStringList seen;
     connect(&f.largerView(), &LargerListView::opened, this, [&](Form4* window) {
-        QTimer::singleShot(0, window, [&, window] {
+        whenModal(window, [&, window] {
             seen << window->windowTitle() << QString::number(window->list().count()) << window->list().subItem(4, 5)
                  << window->Label1->text() << window->Label2->text()
                  << QString::number(window->isModal()) << QString::number(bool(window->windowState() & Qt::WindowMaximized));
@@ -66,7 +68,7 @@ void TestLargerListWindow::closeBoxActsLikeBack()
     Form1& f = w.load();
     fill(f.list(), 3);
     connect(&f.largerView(), &LargerListView::opened, this, [&](Form4* window) {
-        QTimer::singleShot(0, window, [window] {
+        whenModal(window, [window] {
             window->PushButton5->click();  // Check All
             window->close();
         });
@@ -83,7 +85,7 @@ void TestLargerListWindow::openingTwiceNeverDuplicates()
     fill(f.list(), 4);
     QList<int> counts;
     connect(&f.largerView(), &LargerListView::opened, this, [&](Form4* window) {
-        QTimer::singleShot(0, window, [&, window] {
+        whenModal(window, [&, window] {
             counts << window->list().count();
             QVERIFY(!window->RuleCheckDone);
             window->PushButton4->click();
@@ -102,7 +104,7 @@ void TestLargerListWindow::clearListEmptiesBothLists()
     f.counts().UpdateEmailCounts(false);
     QString mainLabelDuringClear;
     connect(&f.largerView(), &LargerListView::opened, this, [&](Form4* window) {
-        QTimer::singleShot(0, window, [&, window] {
+        whenModal(window, [&, window] {
             window->PushButton7->click();
             QCOMPARE(window->list().count(), 0);
             QCOMPARE(window->Label1->text(), QStringLiteral("Total Number Of Emails: 0"));
@@ -123,7 +125,7 @@ void TestLargerListWindow::emptyListOpensEmpty()
     int opened = 0;
     connect(&f.largerView(), &LargerListView::opened, this, [&](Form4* window) {
         ++opened;
-        QTimer::singleShot(0, window, [window] { window->PushButton4->click(); });
+        whenModal(window, [window] { window->PushButton4->click(); });
     });
     f.PushButton8->click();
     QCOMPARE(opened, 1);

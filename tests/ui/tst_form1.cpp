@@ -232,18 +232,21 @@ void TestForm1::unreadableStoredValuesReportAndGoOn()
     w.settings.preset("StayConnected", "yes please");
     w.settings.preset("User", "someone");
     w.settings.preset("Combo1", "7");
-    w.settings.preset("Option5", "maybe");
+    w.settings.preset("Option3", "maybe");
+    w.settings.preset("Option6", "True");
     Form1& form = w.load();
     const QStringList errors = w.boxes.errorBoxes();
     QCOMPARE(errors.size(), 3);
+
+
     QVERIFY(errors[0].startsWith("Type mismatch\r\nin Tessaline2021/08/31.Form1.Form_Load at line 160"));
-    QVERIFY(errors[1].contains("at line 188"));
+    QVERIFY(errors[1].contains("at line 186"));
     QVERIFY(errors[2].contains("at line 777"));
     // The failed condition entered the "remember" branch.
     QVERIFY(form.Check1->isChecked());
     QCOMPARE(form.Text1->text(), QStringLiteral("someone"));
     QCOMPARE(form.Combo1->currentIndex(), -1);
-    QVERIFY(form.Option3->isChecked());
+    QVERIFY(form.Option6->isChecked());
 }
 
 void TestForm1::typingStoresOnlyWhileRemembered()
