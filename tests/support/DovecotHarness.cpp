@@ -88,13 +88,13 @@ DovecotHarness::~DovecotHarness() { stop(); }
 
 QString DovecotHarness::caPemPath() const { return m_dir.filePath(QStringLiteral("ca.crt")); }
 
-QString DovecotHarness::log() const
+QString DovecotHarness::log()
 {
     QFile file(m_dir.filePath(QStringLiteral("dovecot.log")));
     QString text;
     if (file.open(QIODevice::ReadOnly))
         text = QString::fromUtf8(file.readAll());
-    return text + QString::fromUtf8(const_cast<QProcess&>(m_process).readAll());
+    return text + QString::fromUtf8(m_process.readAll());
 }
 
 bool DovecotHarness::run(const QString& program, const QStringList& arguments, QString* output)

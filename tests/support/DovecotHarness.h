@@ -39,7 +39,7 @@ public:
     void stop();
     bool isRunning() const;
     QString errorText() const { return m_error; }
-    QString log() const;  // the server's log so far
+    QString log();  // the server's log so far, with anything it wrote before opening it
 
     static QString host() { return QStringLiteral("127.0.0.1"); }
     quint16 imapsPort() const { return m_imapsPort; }
