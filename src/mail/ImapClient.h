@@ -2,6 +2,8 @@
 
 #include "mail/MailMessage.h"
 
+#include <QByteArray>
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -15,9 +17,22 @@ class ImapEventSink;
 // while the event loop keeps running underneath (socket and timer events; user input is
 // handed over only through the abort-check notification), so everything stays on the one
 // user-interface thread. Status results: 1 = success, anything else failure.
+//
+// Handlers that run during a call (through the notifications) may call disconnect() or
+// connect(): the running call then fails cleanly. Any other call made while one is already
+// using the connection is refused. Even destroying the client during a call is safe: the call
+// returns its failure without touching the destroyed object.
 class ImapClient : public QObject {
     Q_OBJECT
 public:
+    enum class State { NotConnected, Connected, Authenticated, Selected };
+
+    // A fetched message as the server sent it.
+    struct RawMessage {
+        QByteArray bytes;
+        QDateTime internalDate; // invalid when the server gave none or an unreadable one
+    };
+
     explicit ImapClient(QObject* parent = nullptr);
     ~ImapClient() override;
 
@@ -31,17 +46,22 @@ public:
     int connect(const QString& host);
     QString sendRawCommand(const QString& command);
     int login(const QString& user, const QString& password);
-    int selectMailbox(const QString& mailbox);  // read-only (EXAMINE)
-    int numMessages() const;                     // EXISTS of the selected mailbox
-    std::optional<MailMessage> fetchSingle(int number, bool isUid);
+    int selectMailbox(const QString& mailbox); // read-only (EXAMINE)
+    int numMessages() const;                   // EXISTS of the selected mailbox
+    std::optional<MailMessage> fetchSingle(int number, bool isUid = false);
+    // The same fetch, giving the message's bytes unread.
+    std::optional<RawMessage> fetchRaw(int number, bool isUid = false);
     std::optional<QStringList> listMailboxes(const QString& reference, const QString& pattern);
     QString lastErrorText() const;
     int disconnect();
 
     void bindEvents(ImapEventSink* sink);
-    void unbindEvents(ImapEventSink* sink);  // only when it is the bound one
+    void unbindEvents(ImapEventSink* sink); // only when it is the bound one
+
+    State state() const;
 
 private:
     class Private;
-    std::unique_ptr<Private> d;
+    // Shared with every running call, which keeps it alive until it has unwound.
+    std::shared_ptr<Private> d;
 };

@@ -1,0 +1,108 @@
+#include "export/Worksheet.h"
+
+#include "export/Columns.h"
+#include "export/Range.h"
+#include "frame/VbError.h"
+
+#include <algorithm>
+
+Range Worksheet::cells(int row, int column)
+{
+    checkAddress(row, column);
+    return Range(*this, row, column);
+}
+
+Columns Worksheet::Columns() { return ::Columns(*this); }
+
+void Worksheet::checkAddress(int row, int column)
+{
+    if (row < 1 || row > kRowCount || column < 1 || column > kColumnCount)
+        throw VbError(1004,
+                      QStringLiteral("Cell (%1, %2) lies outside the worksheet, which has %3 rows and %4 "
+                                     "columns")
+                          .arg(row)
+                          .arg(column)
+                          .arg(kRowCount)
+                          .arg(kColumnCount));
+}
+
+QString Worksheet::address(int row, int column)
+{
+    QString letters;
+    for (int c = column; c > 0; c = (c - 1) / 26)
+        letters.prepend(QChar(u'A' + (c - 1) % 26));
+    return letters + QString::number(row);
+}
+
+void Worksheet::setValue(int row, int column, const QString& value)
+{
+    checkAddress(row, column);
+    const bool textPrefix = value.startsWith(QLatin1Char('\''));
+    QString text = textPrefix ? value.mid(1) : value;
+    if (text.size() > kMaxTextLength)
+        throw VbError(1004,
+                      QStringLiteral("Cell %1 cannot hold a text of %2 characters: a cell holds at most %3")
+                          .arg(address(row, column))
+                          .arg(text.size())
+                          .arg(kMaxTextLength));
+
+    std::vector<Cell>& cells = m_rows[row];
+    // Cells arrive in column order almost always: append without searching.
+    if (cells.empty() || cells.back().column < column) {
+        cells.push_back({column, std::move(text), textPrefix});
+        ++m_cellCount;
+        return;
+    }
+    auto at = std::lower_bound(cells.begin(), cells.end(), column,
+                               [](const Cell& cell, int c) { return cell.column < c; });
+    if (at != cells.end() && at->column == column) {
+        at->text = std::move(text);
+        at->textPrefix = textPrefix;
+    } else {
+        cells.insert(at, {column, std::move(text), textPrefix});
+        ++m_cellCount;
+    }
+}
+
+const Worksheet::Cell* Worksheet::find(int row, int column) const
+{
+    const auto r = m_rows.find(row);
+    if (r == m_rows.end())
+        return nullptr;
+    const auto at = std::lower_bound(r->second.begin(), r->second.end(), column,
+                                     [](const Cell& cell, int c) { return cell.column < c; });
+    return at != r->second.end() && at->column == column ? &*at : nullptr;
+}
+
+QString Worksheet::value(int row, int column) const
+{
+    checkAddress(row, column);
+    const Cell* cell = find(row, column);
+    return cell ? cell->text : QString();
+}
+
+bool Worksheet::hasTextPrefix(int row, int column) const
+{
+    checkAddress(row, column);
+    const Cell* cell = find(row, column);
+    return cell && cell->textPrefix;
+}
+
+void Worksheet::autoFit()
+{
+    std::map<int, qsizetype> longest;
+    for (const auto& [row, cells] : m_rows) {
+        for (const Cell& cell : cells) {
+            // Characters as shown: a surrogate pair is one character.
+            qsizetype length = cell.text.size();
+            for (const QChar ch : cell.text)
+                if (ch.isLowSurrogate())
+                    --length;
+            qsizetype& best = longest[cell.column];
+            best = std::max(best, length);
+        }
+    }
+    for (const auto& [column, length] : longest)
+        if (length > 0)
+            m_widths[column] = std::min(kMaxColumnWidth, double(length));
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+
+#include <map>
+#include <vector>
+
+class Columns;
+class Range;
+
+// A worksheet of the export's spreadsheet. Cells are held in memory as text until the
+// workbook is shown; rows and columns are 1-based and limited to the sheet size of a
+// .xlsx file. Addressing a cell outside the sheet, or giving a cell more text than it can
+// hold, raises error 1004 naming the cell.
+class Worksheet {
+public:
+    static constexpr int kRowCount = 1048576;
+    static constexpr int kColumnCount = 16384;
+    static constexpr int kMaxTextLength = 32767;  // UTF-16 code units per cell
+    static constexpr double kMaxColumnWidth = 255;
+
+    struct Cell {
+        int column;
+        QString text;
+        bool textPrefix;  // the value was given with a leading apostrophe: always text
+    };
+    using Rows = std::map<int, std::vector<Cell>>;  // row -> cells in column order
+
+    Range cells(int row, int column);
+    ::Columns Columns();
+
+    // The value as assigned through a Range: a leading apostrophe is not stored but marks
+    // the cell as text.
+    void setValue(int row, int column, const QString& value);
+    QString value(int row, int column) const;
+    bool hasTextPrefix(int row, int column) const;
+
+    // Every column's width from its longest text, in characters, at most 255. Columns
+    // without text keep the default width.
+    void autoFit();
+
+    const Rows& rows() const { return m_rows; }
+    const std::map<int, double>& columnWidths() const { return m_widths; }
+    qsizetype cellCount() const { return m_cellCount; }
+
+    // "F2", "XFD1048576"
+    static QString address(int row, int column);
+    static void checkAddress(int row, int column);
+
+private:
+    const Cell* find(int row, int column) const;
+
+    Rows m_rows;
+    std::map<int, double> m_widths;
+    qsizetype m_cellCount = 0;
+};

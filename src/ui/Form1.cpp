@@ -1,0 +1,310 @@
+#include "ui/Form1.h"
+
+#include "frame/AppTitle.h"
+#include "frame/ErrorTail.h"
+#include "frame/MessageBoxService.h"
+#include "frame/SettingsHandlers.h"
+#include "frame/StartUp.h"
+#include "mail/ClsChilkatImap.h"
+#include "retrieval/ConnectDisconnect.h"
+#include "retrieval/EmailCounts.h"
+#include "retrieval/MailStore.h"
+#include "retrieval/MessageListModel.h"
+#include "retrieval/MessageListing.h"
+#include "retrieval/RetrievalFlow.h"
+#include "export/AutomationFactory.h"
+#include "export/SendToExcel.h"
+#include "selection/LargerListView.h"
+#include "selection/SelectionOperations.h"
+#include "ui/Form2.h"
+#include "ui/Twips.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeView>
+
+#include <cstdlib>
+
+namespace {
+
+template <class W> W* make(QWidget* parent, const char* name, const QString& caption, QRect twips)
+{
+    auto* w = new W(parent);
+    w->setObjectName(QLatin1String(name));
+    if constexpr (std::is_same_v<W, QGroupBox>) {
+        w->setTitle(caption);
+    } else if constexpr (std::is_same_v<W, QLineEdit> || std::is_same_v<W, QComboBox>
+                         || std::is_same_v<W, QTreeView> || std::is_same_v<W, QProgressBar>) {
+        // no caption of their own
+    } else {
+        w->setText(caption);
+    }
+    w->setGeometry(Twips::rect(twips.x(), twips.y(), twips.width(), twips.height()));
+    w->setAccessibleName(caption);
+    return w;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, QRect twips)
+{
+    auto* button = make<QPushButton>(parent, name, caption, twips);
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(11.25);
+    font.setBold(true);
+    button->setFont(font);
+    button->setMouseTracking(true);
+    return button;
+}
+
+void paintWhite(QWidget* w)
+{
+    QPalette palette = w->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    w->setPalette(palette);
+    w->setAutoFillBackground(true);
+}
+
+} // namespace
+
+Form1::Form1(Services services_, QWidget* parent)
+    : QWidget(parent)
+    , services(services_)
+    , m_list(std::make_unique<MessageListModel>())
+    , m_store(std::make_unique<MailStore>())
+{
+    setObjectName(QStringLiteral("Form1"));
+    Form_Unload = [] { std::_Exit(0); };
+    createControls();
+    m_counts = std::make_unique<EmailCounts>(
+        *m_list, [this](const QString& t) { Label1->setText(t); Label1->setAccessibleName(t); },
+        [this](const QString& t) { Label2->setText(t); Label2->setAccessibleName(t); });
+    m_startUp = std::make_unique<StartUp>(*this);
+    m_settings = std::make_unique<SettingsHandlers>(*this);
+    m_connection = std::make_unique<ConnectDisconnect>(*this);
+    m_listing = std::make_unique<MessageListing>(*this);
+    m_retrieval = std::make_unique<RetrievalFlow>(*this);
+    m_selection = std::make_unique<SelectionOperations>(*m_list, *m_counts, RuleCheckDone, *services.boxes,
+                                                        SelectionOperations::mainWindow(pointer));
+    m_largerView = std::make_unique<LargerListView>(*this);
+    m_automation = std::make_unique<AutomationFactory>(*services.desktop);
+    m_export = std::make_unique<SendToExcel>(*m_list, *m_store, *services.boxes, pointer, *m_automation);
+    bindEvents();
+}
+
+Form1::~Form1()
+{
+    setSession(nullptr);
+    delete m_customCursor;
+}
+
+MailStore& Form1::mailStore() { return *m_store; }
+
+ImapClient& Form1::component()
+{
+    if (!ImapComponent)
+        throw VbError::objectNotSet();
+    return *ImapComponent;
+}
+
+Form2& Form1::rangeDialog()
+{
+    // Created on first use and kept for the program's life.
+    if (!m_form2)
+        m_form2 = std::make_unique<Form2>(*this);
+    return *m_form2;
+}
+
+void Form1::createControls()
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(9);
+    font.setBold(true);
+    setFont(font);
+    setFixedSize(Twips::toPx(8040), Twips::toPx(9285));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint);
+    paintWhite(this);
+    setMouseTracking(true);
+
+    Frame5 = make<QGroupBox>(this, "Frame5", QStringLiteral("Login"), {120, 120, 7800, 1770});
+    lblLabels[0] = make<QLabel>(Frame5, "lblLabels_0", QStringLiteral("Live ID:"), {240, 345, 1320, 270});
+    lblLabels[1] = make<QLabel>(Frame5, "lblLabels_1", QStringLiteral("Password:"), {240, 795, 1080, 270});
+    Text1 = make<QLineEdit>(Frame5, "Text1", QStringLiteral("Live ID:"), {1320, 300, 2880, 345});
+    Text2 = make<QLineEdit>(Frame5, "Text2", QStringLiteral("Password:"), {1320, 750, 2880, 345});
+    Text2->setEchoMode(QLineEdit::Password);
+    lblLabels[0]->setBuddy(Text1);
+    lblLabels[1]->setBuddy(Text2);
+    Check1 = make<QCheckBox>(Frame5, "Check1", QStringLiteral("Remember me"), {4320, 345, 1695, 255});
+    Check2 = make<QCheckBox>(Frame5, "Check2", QStringLiteral("Autoconnect when software loads"),
+                             {4320, 795, 3255, 255});
+    // Lies at the right edge of the frame as designed: only its first 240 twips show.
+    Combo1 = make<QComboBox>(Frame5, "Combo1", QStringLiteral("Account address suffix"), {7560, 300, 1905, 345});
+    PushButton1 = makeButton(Frame5, "PushButton1", QStringLiteral("1. Connect"), {240, 1200, 5760, 405});
+    PushButton11 = makeButton(Frame5, "PushButton11", QStringLiteral("Help"), {6120, 1200, 1425, 405});
+
+    Frame2 = make<QGroupBox>(this, "Frame2", QStringLiteral("Folder"), {120, 1920, 7800, 700});
+    Option3 = make<QRadioButton>(Frame2, "Option3", QStringLiteral("Inbox"), {240, 300, 855, 255});
+    Option5 = make<QRadioButton>(Frame2, "Option5", QStringLiteral("Drafts"), {1560, 300, 855, 255});
+    Option6 = make<QRadioButton>(Frame2, "Option6", QStringLiteral("Sent"), {2880, 300, 1095, 255});
+    Option7 = make<QRadioButton>(Frame2, "Option7", QStringLiteral("Junk"), {4200, 300, 855, 255});
+    Option9 = make<QRadioButton>(Frame2, "Option9", QStringLiteral("Deleted"), {5595, 300, 1095, 255});
+
+    Frame4 = make<QGroupBox>(
+        this, "Frame4",
+        QStringLiteral("Optional: Filter (Only messages containing characters below will be added to the list)"),
+        {120, 2670, 7800, 810});
+    txtSearch = make<QLineEdit>(Frame4, "txtSearch", QStringLiteral("Filter"), {240, 300, 7305, 345});
+
+    PushButton3 = makeButton(this, "PushButton3", QStringLiteral("2a. Get All Emails"), {120, 3585, 3840, 405});
+    PushButton2 = makeButton(this, "PushButton2", QStringLiteral("2b. Get Some Emails"), {4080, 3585, 3840, 405});
+    PushButton8 = makeButton(this, "PushButton8", QStringLiteral("Show List In Larger View"), {120, 4095, 7800, 405});
+
+    ListView1 = make<QTreeView>(this, "ListView1", QStringLiteral("Message list"), {120, 4605, 7800, 1665});
+    ListView1->setRootIsDecorated(false);
+    ListView1->setUniformRowHeights(true);
+    ListView1->setSortingEnabled(false);
+    ListView1->setAllColumnsShowFocus(true);
+    ListView1->setModel(m_list.get());
+    ListView1->header()->setSectionsClickable(false);
+    ListView1->header()->setStretchLastSection(false);
+    ListView1->setMouseTracking(true);
+    ListView1->viewport()->setMouseTracking(true);
+
+    Label1 = make<QLabel>(this, "Label1", QStringLiteral("Total Number Of Emails: "), {120, 6375, 3840, 255});
+    Label2 = make<QLabel>(this, "Label2", QStringLiteral("Selected Emails: "), {4080, 6375, 3840, 255});
+    PushButton5 = makeButton(this, "PushButton5", QStringLiteral("Check All"), {120, 6735, 3840, 405});
+    PushButton6 = makeButton(this, "PushButton6", QStringLiteral("Uncheck All"), {4080, 6735, 3840, 405});
+    PushButton9 = makeButton(this, "PushButton9", QStringLiteral("Check Emails Containing..."), {120, 7245, 3840, 405});
+    PushButton10 =
+        makeButton(this, "PushButton10", QStringLiteral("Check Emails Not Containing..."), {4080, 7245, 3840, 405});
+    PushButton7 = makeButton(this, "PushButton7", QStringLiteral("Clear List"), {120, 7755, 7800, 405});
+    PushButton4 = makeButton(this, "PushButton4", QStringLiteral("3. Send To Excel"), {120, 8265, 7800, 405});
+
+    ProgressBar1 = make<QProgressBar>(this, "ProgressBar1", QStringLiteral("Progress"), {120, 8775, 7800, 405});
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(true);
+    ProgressBar1->setAlignment(Qt::AlignCenter);
+    setProgressText(QStringLiteral("Progress Bar"));
+
+    for (QWidget* w : std::initializer_list<QWidget*>{Frame5, Frame2, Frame4, Option3, Option5, Option6, Option7,
+                                                      Option9, Check1, Check2, lblLabels[0], lblLabels[1], Label1,
+                                                      Label2})
+        paintWhite(w);
+    for (QWidget* w : std::initializer_list<QWidget*>{Frame5, Frame2, Frame4, Text1, Text2})
+        w->setMouseTracking(true);
+
+    // Tab order follows the steps.
+    setTabOrder(Text1, Combo1);
+    setTabOrder(Combo1, Text2);
+    setTabOrder(Text2, Check1);
+    setTabOrder(Check1, Check2);
+    setTabOrder(Check2, PushButton1);
+    setTabOrder(PushButton1, PushButton11);
+}
+
+void Form1::bindEvents()
+{
+    connect(&pointer, &MousePointer::changed, this, &Form1::applyPointer);
+    for (QWidget* w : findChildren<QWidget*>())
+        w->installEventFilter(this);
+    ListView1->viewport()->installEventFilter(this);
+    installEventFilter(this);
+
+    connect(PushButton11, &QPushButton::clicked, this, &Form1::PushButton11_Click);
+    m_settings->bind();
+    m_connection->bind();
+    m_retrieval->bind();
+    m_largerView->bind();
+    connect(PushButton5, &QPushButton::clicked, this, [this] { m_selection->PushButton5_Click(); });
+    connect(PushButton6, &QPushButton::clicked, this, [this] { m_selection->PushButton6_Click(); });
+    connect(PushButton7, &QPushButton::clicked, this, [this] { m_selection->PushButton7_Click(); });
+    connect(PushButton9, &QPushButton::clicked, this, [this] { m_selection->PushButton9_Click(); });
+    connect(PushButton10, &QPushButton::clicked, this, [this] { m_selection->PushButton10_Click(); });
+    connect(m_list.get(), &MessageListModel::itemCheck, this, [this](int k) { m_selection->ListView1_ItemCheck(k); });
+    connect(PushButton4, &QPushButton::clicked, this, [this] { m_export->PushButton4_Click(); });
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseMove) {
+        if (watched == PushButton2 || watched == PushButton3) {
+            pointer.set(MousePointer::Custom);  // these two show the hand even over the hourglass
+        } else if (qobject_cast<QPushButton*>(watched)) {
+            pointer.hover(MousePointer::Custom);
+        } else if (watched == this || watched == Frame2 || watched == Frame4 || watched == Frame5
+                   || watched == ListView1 || watched == ListView1->viewport() || watched == Text1
+                   || watched == Text2) {
+            pointer.hover(MousePointer::Default);
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::applyPointer(int value)
+{
+    switch (value) {
+    case MousePointer::Hourglass: setCursor(Qt::WaitCursor); break;
+    case MousePointer::Custom: setCursor(m_customCursor ? *m_customCursor : QCursor(Qt::PointingHandCursor)); break;
+    default: unsetCursor(); break;
+    }
+}
+
+void Form1::setCustomCursorFile(const QString& path)
+{
+    const QPixmap pixmap(path);
+    if (pixmap.isNull())
+        return;
+    delete m_customCursor;
+    m_customCursor = new QCursor(pixmap, 0, 0);
+}
+
+void Form1::setSession(std::shared_ptr<clsChilkatIMAP> session)
+{
+    if (m_session)
+        QObject::disconnect(m_session.get(), nullptr, this, nullptr);
+    m_session = std::move(session);
+    if (m_session)
+        m_listing->bindSession(*m_session);
+}
+
+void Form1::setProgressText(const QString& text)
+{
+    ProgressBar1->setFormat(text);
+    // Assistive technology does not read a bar's text by itself.
+    ProgressBar1->setAccessibleDescription(text);
+}
+
+QString Form1::progressText() const { return ProgressBar1->format(); }
+
+void Form1::setWidthTwips(QWidget* control, int twips) { control->resize(Twips::toPx(twips), control->height()); }
+
+int Form1::widthTwips(const QWidget* control) { return Twips::fromPx(control->width()); }
+
+void Form1::PushButton11_Click()
+{
+    ErrorTail tail(*services.boxes, QStringLiteral("Form1"), QStringLiteral("PushButton11_Click"));
+    tail.line(100, [&] {
+        services.boxes->msgBox(QStringLiteral("Having problems connecting? Make sure you have the latest version by "
+                                              "downloading from https://www.wenlowe.com/Tessaline/")
+                               + QString(12, QLatin1Char('\r')));
+    });
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    // Closing the main window ends the program at once: no clean-up of other windows or of
+    // the session runs, and the mail session is not signed out first. Settings are already
+    // on disk (every write syncs).
+    event->accept();
+    Form_Unload();
+}

@@ -1,0 +1,144 @@
+#pragma once
+
+#include "frame/MousePointer.h"
+#include "frame/Services.h"
+
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QTreeView;
+class EmailCounts;
+class ImapClient;
+class MessageListModel;
+class MailStore;
+class clsChilkatIMAP;
+class StartUp;
+class SettingsHandlers;
+class ConnectDisconnect;
+class MessageListing;
+class RetrievalFlow;
+class SelectionOperations;
+class SendToExcel;
+class AutomationFactory;
+class LargerListView;
+class Form2;
+
+// The main window: sign-in fields, folder choice, filter, message list and the step buttons.
+// Controls carry the names of the window definition as objectName; the handlers live in the
+// subsystem classes bound here.
+class Form1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit Form1(Services services, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Runs the start-up sequence once (the window's load).
+    void Form_Load();
+
+    // Controls.
+    QGroupBox* Frame5 = nullptr;
+    std::array<QLabel*, 2> lblLabels{};
+    QLineEdit* Text1 = nullptr;
+    QLineEdit* Text2 = nullptr;
+    QCheckBox* Check1 = nullptr;
+    QCheckBox* Check2 = nullptr;
+    QComboBox* Combo1 = nullptr;
+    QPushButton* PushButton1 = nullptr;
+    QPushButton* PushButton11 = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QRadioButton* Option3 = nullptr;
+    QRadioButton* Option5 = nullptr;
+    QRadioButton* Option6 = nullptr;
+    QRadioButton* Option7 = nullptr;
+    QRadioButton* Option9 = nullptr;
+    QGroupBox* Frame4 = nullptr;
+    QLineEdit* txtSearch = nullptr;
+    QPushButton* PushButton3 = nullptr;
+    QPushButton* PushButton2 = nullptr;
+    QPushButton* PushButton8 = nullptr;
+    QTreeView* ListView1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QPushButton* PushButton5 = nullptr;
+    QPushButton* PushButton6 = nullptr;
+    QPushButton* PushButton9 = nullptr;
+    QPushButton* PushButton10 = nullptr;
+    QPushButton* PushButton7 = nullptr;
+    QPushButton* PushButton4 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+
+    // Window state.
+    Services services;
+    MousePointer pointer;
+    MessageListModel& list() { return *m_list; }
+    EmailCounts& counts() { return *m_counts; }
+    MailStore& mailStore();
+    ImapClient* ImapComponent = nullptr;  // created by the start-up, kept for the window's life
+    ImapClient& component();               // the component; object not set (91) before start-up
+    bool RuleCheckDone = false;
+
+    // The current session. Setting it binds its events to the list handlers; dropping it
+    // (nullptr) unbinds them, so later events of a dropped session reach no one.
+    const std::shared_ptr<clsChilkatIMAP>& oChilkat() const { return m_session; }
+    void setSession(std::shared_ptr<clsChilkatIMAP> session);
+
+    // The progress bar doubles as the status line; its text is also its accessible description.
+    void setProgressText(const QString& text);
+    QString progressText() const;
+    // Sets a control's width in twips, keeping its position.
+    static void setWidthTwips(QWidget* control, int twips);
+    static int widthTwips(const QWidget* control);
+    // The hand cursor behind the custom pointer value: HAND-M.CUR when it could be loaded.
+    void setCustomCursorFile(const QString& path);
+
+    // Handler objects (exposed for tests and for each other).
+    StartUp& startUp() { return *m_startUp; }
+    SettingsHandlers& settingsHandlers() { return *m_settings; }
+    ConnectDisconnect& connection() { return *m_connection; }
+    MessageListing& listing() { return *m_listing; }
+    RetrievalFlow& retrieval() { return *m_retrieval; }
+    SelectionOperations& selection() { return *m_selection; }
+    LargerListView& largerView() { return *m_largerView; }
+    SendToExcel& export_() { return *m_export; }
+    Form2& rangeDialog();
+
+    void PushButton11_Click();
+    // Ends the whole program at once (the window's unload). Tests replace it.
+    std::function<void()> Form_Unload;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createControls();
+    void bindEvents();
+    void applyPointer(int value);
+
+    std::unique_ptr<MessageListModel> m_list;
+    std::unique_ptr<MailStore> m_store;
+    std::unique_ptr<EmailCounts> m_counts;
+    std::shared_ptr<clsChilkatIMAP> m_session;
+    std::unique_ptr<StartUp> m_startUp;
+    std::unique_ptr<SettingsHandlers> m_settings;
+    std::unique_ptr<ConnectDisconnect> m_connection;
+    std::unique_ptr<MessageListing> m_listing;
+    std::unique_ptr<RetrievalFlow> m_retrieval;
+    std::unique_ptr<SelectionOperations> m_selection;
+    std::unique_ptr<LargerListView> m_largerView;
+    std::unique_ptr<AutomationFactory> m_automation;
+    std::unique_ptr<SendToExcel> m_export;
+    std::unique_ptr<Form2> m_form2;
+    QCursor* m_customCursor = nullptr;
+};

@@ -1,0 +1,303 @@
+#include "frame/AppTitle.h"
+#include "frame/SettingsHandlers.h"
+#include "support/MainWindowFixture.h"
+#include "ui/Form1.h"
+#include "ui/Twips.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeView>
+#include <QtTest>
+
+namespace {
+struct Window : MainWindowFixture {};
+} // namespace
+
+class TestForm1 : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { AppTitle::set(AppTitle::productName()); }
+    void controlsAsDesigned_data();
+    void controlsAsDesigned();
+    void windowAndColumns();
+    void hoverRules();
+    void helpBox();
+    void firstStartWithEmptyStore();
+    void rememberedSettingsLoad();
+    void notRememberedLeavesBoxesEmpty();
+    void unreadableStoredValuesReportAndGoOn();
+    void typingStoresOnlyWhileRemembered();
+    void uncheckingRememberMeErasesTheSignIn();
+    void folderChoiceIsStored();
+};
+
+void TestForm1::controlsAsDesigned_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("container");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QRect>("twips");
+    const auto row = [](const char* name, const char* container, const char* caption, QRect r) {
+        QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(container) << QString::fromUtf8(caption) << r;
+    };
+    row("Frame5", "Form1", "Login", {120, 120, 7800, 1770});
+    row("lblLabels_0", "Frame5", "Live ID:", {240, 345, 1320, 270});
+    row("lblLabels_1", "Frame5", "Password:", {240, 795, 1080, 270});
+    row("Text1", "Frame5", "", {1320, 300, 2880, 345});
+    row("Text2", "Frame5", "", {1320, 750, 2880, 345});
+    row("Check1", "Frame5", "Remember me", {4320, 345, 1695, 255});
+    row("Check2", "Frame5", "Autoconnect when software loads", {4320, 795, 3255, 255});
+    row("Combo1", "Frame5", "", {7560, 300, 1905, 345});
+    row("PushButton1", "Frame5", "1. Connect", {240, 1200, 5760, 405});
+    row("PushButton11", "Frame5", "Help", {6120, 1200, 1425, 405});
+    row("Frame2", "Form1", "Folder", {120, 1920, 7800, 700});
+    row("Option3", "Frame2", "Inbox", {240, 300, 855, 255});
+    row("Option5", "Frame2", "Drafts", {1560, 300, 855, 255});
+    row("Option6", "Frame2", "Sent", {2880, 300, 1095, 255});
+    row("Option7", "Frame2", "Junk", {4200, 300, 855, 255});
+    row("Option9", "Frame2", "Deleted", {5595, 300, 1095, 255});
+    row("Frame4", "Form1", "Optional: Filter (Only messages containing characters below will be added to the list)",
+        {120, 2670, 7800, 810});
+    row("txtSearch", "Frame4", "", {240, 300, 7305, 345});
+    row("PushButton3", "Form1", "2a. Get All Emails", {120, 3585, 3840, 405});
+    row("PushButton2", "Form1", "2b. Get Some Emails", {4080, 3585, 3840, 405});
+    row("PushButton8", "Form1", "Show List In Larger View", {120, 4095, 7800, 405});
+    row("ListView1", "Form1", "", {120, 4605, 7800, 1665});
+    row("Label1", "Form1", "Total Number Of Emails: 0", {120, 6375, 3840, 255});
+    row("Label2", "Form1", "Selected Emails: 0", {4080, 6375, 3840, 255});
+    row("PushButton5", "Form1", "Check All", {120, 6735, 3840, 405});
+    row("PushButton6", "Form1", "Uncheck All", {4080, 6735, 3840, 405});
+    row("PushButton9", "Form1", "Check Emails Containing...", {120, 7245, 3840, 405});
+    row("PushButton10", "Form1", "Check Emails Not Containing...", {4080, 7245, 3840, 405});
+    row("PushButton7", "Form1", "Clear List", {120, 7755, 7800, 405});
+    row("PushButton4", "Form1", "3. Send To Excel", {120, 8265, 7800, 405});
+    row("ProgressBar1", "Form1", "Progress Bar", {120, 8775, 7800, 405});
+}
+
+void TestForm1::controlsAsDesigned()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, container);
+    QFETCH(QString, caption);
+    QFETCH(QRect, twips);
+    Window w;
+    Form1& form = w.load();
+    auto* control = form.findChild<QWidget*>(name);
+    QVERIFY2(control, qPrintable(name));
+    QCOMPARE(control->parentWidget()->objectName(), container);
+    QCOMPARE(control->geometry(), Twips::rect(twips.x(), twips.y(), twips.width(), twips.height()));
+    QString shown;
+    if (auto* b = qobject_cast<QAbstractButton*>(control))
+        shown = b->text();
+    else if (auto* g = qobject_cast<QGroupBox*>(control))
+        shown = g->title();
+    else if (auto* l = qobject_cast<QLabel*>(control))
+        shown = l->text();
+    else if (auto* p = qobject_cast<QProgressBar*>(control))
+        shown = p->text();
+    QCOMPARE(shown, caption);
+    QVERIFY2(!control->accessibleName().isEmpty(), "usable with a screen reader");
+    if (auto* p = qobject_cast<QProgressBar*>(control))
+        QCOMPARE(p->accessibleDescription(), caption);
+}
+
+void TestForm1::windowAndColumns()
+{
+    Window w;
+    Form1& form = w.load();
+    QCOMPARE(form.size(), QSize(Twips::toPx(8040), Twips::toPx(9285)));
+    QCOMPARE(form.windowTitle(), QStringLiteral("Corvanel"));
+    QVERIFY(!(form.windowFlags() & Qt::WindowMaximizeButtonHint));
+    QCOMPARE(form.palette().color(QPalette::Window), QColor(Qt::white));
+    QCOMPARE(form.font().family(), QStringLiteral("Arial"));
+    QVERIFY(form.font().bold());
+    QCOMPARE(form.PushButton3->font().pointSizeF(), 11.25);
+    QCOMPARE(form.Text2->echoMode(), QLineEdit::Password);
+    QCOMPARE(form.ListView1->model()->columnCount(), 6);
+    const QStringList captions{"From", "From Name", "From Address", "Subject", "Received Date", "RecDate"};
+    const int widths[] = {1300, 1300, 1600, 1600, 1600, 0};
+    for (int c = 0; c < 6; ++c) {
+        QCOMPARE(form.ListView1->model()->headerData(c, Qt::Horizontal).toString(), captions[c]);
+        QCOMPARE(form.ListView1->header()->sectionSize(c), Twips::toPx(widths[c]));
+    }
+    QCOMPARE(w.boxes.shown().size(), 0);
+}
+
+void TestForm1::hoverRules()
+{
+    Window w;
+    Form1& form = w.load();
+    const auto moveOver = [](QWidget* target) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), target->mapToGlobal(QPointF(2, 2)), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &move);
+    };
+    moveOver(form.PushButton5);
+    QCOMPARE(form.pointer.value(), 99);
+    moveOver(form.ListView1->viewport());
+    QCOMPARE(form.pointer.value(), 0);
+    moveOver(form.PushButton5);
+    moveOver(form.Frame2);
+    QCOMPARE(form.pointer.value(), 0);
+    // The hourglass wins over the hover rule, except over the two retrieval buttons.
+    form.pointer.set(11);
+    moveOver(form.PushButton5);
+    moveOver(form.Text1);
+    QCOMPARE(form.pointer.value(), 11);
+    moveOver(form.PushButton3);
+    QCOMPARE(form.pointer.value(), 99);
+    QCOMPARE(form.cursor().shape(), Qt::PointingHandCursor);
+}
+
+void TestForm1::helpBox()
+{
+    Window w;
+    Form1& form = w.load();
+    QTest::mouseClick(form.PushButton11, Qt::LeftButton);
+    QCOMPARE(w.boxes.shown().size(), 1);
+    const auto& box = w.boxes.shown().first();
+    QVERIFY(box.text.startsWith(
+        "Having problems connecting? Make sure you have the latest version by downloading from https://"));
+    QVERIFY(box.text.endsWith("/Tessaline/" + QString(12, '\r')));
+    QCOMPARE(box.icon, MessageBoxService::Icon::None);
+    QCOMPARE(box.title, AppTitle::current());
+}
+
+void TestForm1::firstStartWithEmptyStore()
+{
+    Window w;
+    Form1& form = w.load();
+    QVERIFY(!form.Check1->isChecked());
+    QVERIFY(!form.Check2->isChecked());
+    QVERIFY(!form.Check2->isEnabled());
+    QVERIFY(form.Text1->text().isEmpty() && form.Text2->text().isEmpty());
+    QVERIFY(form.Option3->isChecked());
+    QCOMPARE(form.Combo1->currentText(), QStringLiteral("Live!ID"));
+    QCOMPARE(form.Combo1->count(), 4);
+    QCOMPARE(form.PushButton1->text(), QStringLiteral("1. Connect"));
+    QVERIFY(!form.RuleCheckDone);
+    // Only the write-back of the folder choice and of the suffix index.
+    QCOMPARE(w.settings.writtenKeys(),
+             (QStringList{"Option3", "Option5", "Option6", "Option7", "Option9", "Combo1"}));
+    QCOMPARE(w.settings.get("Option3"), QStringLiteral("True"));
+    QCOMPARE(w.settings.get("Combo1"), QStringLiteral("0"));
+    QVERIFY(w.boxes.shown().isEmpty());
+}
+
+void TestForm1::rememberedSettingsLoad()
+{
+    Window w;
+    w.settings.preset("StayConnected", "1");
+    w.settings.preset("User", "someone");
+    w.settings.preset("Password", "  pass word ");
+    w.settings.preset("Option6", "True");
+    w.settings.preset("Option3", "False");
+    w.settings.preset("Combo1", "2");
+    Form1& form = w.load();
+    QVERIFY(form.Check1->isChecked());
+    QVERIFY(form.Check2->isEnabled());
+    QCOMPARE(form.Text1->text(), QStringLiteral("someone"));
+    QCOMPARE(form.Text2->text(), QStringLiteral("  pass word "));
+    QVERIFY(form.Option6->isChecked());
+    QVERIFY(!form.Option3->isChecked());
+    QCOMPARE(form.Combo1->currentText(), QStringLiteral("@outlook.com"));
+    // The remembered sign-in survives the start-up's write-back.
+    QCOMPARE(w.settings.get("User"), QStringLiteral("someone"));
+    QCOMPARE(w.settings.get("Password"), QStringLiteral("  pass word "));
+    QCOMPARE(w.settings.get("Combo1"), QStringLiteral("2"));
+}
+
+void TestForm1::notRememberedLeavesBoxesEmpty()
+{
+    Window w;
+    w.settings.preset("StayConnected", "0");
+    w.settings.preset("User", "someone");
+    w.settings.preset("Password", "secret");
+    Form1& form = w.load();
+    QVERIFY(form.Text1->text().isEmpty());
+    QVERIFY(form.Text2->text().isEmpty());
+    QCOMPARE(w.settings.get("User"), QStringLiteral("someone"));
+}
+
+void TestForm1::unreadableStoredValuesReportAndGoOn()
+{
+    Window w;
+    w.settings.preset("StayConnected", "yes please");
+    w.settings.preset("User", "someone");
+    w.settings.preset("Combo1", "7");
+    w.settings.preset("Option5", "maybe");
+    Form1& form = w.load();
+    const QStringList errors = w.boxes.errorBoxes();
+    QCOMPARE(errors.size(), 3);
+    QVERIFY(errors[0].startsWith("Type mismatch\r\nin Tessaline2021/08/31.Form1.Form_Load at line 160"));
+    QVERIFY(errors[1].contains("at line 188"));
+    QVERIFY(errors[2].contains("at line 777"));
+    // The failed condition entered the "remember" branch.
+    QVERIFY(form.Check1->isChecked());
+    QCOMPARE(form.Text1->text(), QStringLiteral("someone"));
+    QCOMPARE(form.Combo1->currentIndex(), -1);
+    QVERIFY(form.Option3->isChecked());
+}
+
+void TestForm1::typingStoresOnlyWhileRemembered()
+{
+    Window w;
+    Form1& form = w.load();
+    w.settings.clearWrites();
+    QTest::keyClicks(form.Text2, "ab");
+    QTest::keyClicks(form.Text1, "ab");
+    QVERIFY(!w.settings.has("User"));
+    QVERIFY(!w.settings.has("Password"));
+    form.Check1->setChecked(true);
+    QCOMPARE(w.settings.get("StayConnected"), QStringLiteral("1"));
+    QCOMPARE(w.settings.get("User"), QStringLiteral("ab"));
+    QCOMPARE(w.settings.get("Password"), QStringLiteral("ab"));
+    w.settings.clearWrites();
+    QTest::keyClicks(form.Text1, "c");
+    QCOMPARE(w.settings.writes(), (QList<QPair<QString, QString>>{{"User", "abc"}}));
+}
+
+void TestForm1::uncheckingRememberMeErasesTheSignIn()
+{
+    Window w;
+    w.settings.preset("StayConnected", "1");
+    w.settings.preset("AutoConnect", "0");
+    w.settings.preset("User", "me");
+    w.settings.preset("Password", "pw");
+    Form1& form = w.load();
+    form.Check2->setChecked(true);
+    QCOMPARE(w.settings.get("AutoConnect"), QStringLiteral("1"));
+    form.Check1->setChecked(false);
+    QCOMPARE(w.settings.get("StayConnected"), QStringLiteral("0"));
+    QCOMPARE(w.settings.get("AutoConnect"), QStringLiteral("0"));
+    QCOMPARE(w.settings.get("User"), QString());
+    QCOMPARE(w.settings.get("Password"), QString());
+    QVERIFY(!form.Check2->isEnabled());
+    QVERIFY(form.Text1->text().isEmpty() && form.Text2->text().isEmpty());
+}
+
+void TestForm1::folderChoiceIsStored()
+{
+    Window w;
+    Form1& form = w.load();
+    QTest::mouseClick(form.Option7, Qt::LeftButton);
+    QCOMPARE(w.settings.get("Option3"), QStringLiteral("False"));
+    QCOMPARE(w.settings.get("Option5"), QStringLiteral("False"));
+    QCOMPARE(w.settings.get("Option6"), QStringLiteral("False"));
+    QCOMPARE(w.settings.get("Option7"), QStringLiteral("True"));
+    QCOMPARE(w.settings.get("Option9"), QStringLiteral("False"));
+    // The next start selects "Junk".
+    Window next;
+    next.settings = w.settings;
+    QVERIFY(next.load().Option7->isChecked());
+}
+
+QTEST_MAIN(TestForm1)
+#include "tst_form1.moc"
