@@ -23,6 +23,10 @@ clsChilkatIMAP::~clsChilkatIMAP()
         m_ChilkatImap1->unbindEvents(this);
 }
 
+ImapClient* clsChilkatIMAP::ChilkatIMAPObject() const { return m_ChilkatIMAPObject; }
+
+void clsChilkatIMAP::setChilkatIMAPObject(ImapClient* component) { m_ChilkatIMAPObject = component; }
+
 void clsChilkatIMAP::bindComponent()
 {
     if (m_ChilkatImap1 && m_ChilkatImap1 != m_ChilkatIMAPObject)

@@ -44,8 +44,8 @@ public:
     void setMaxRecord(int value) { m_MaxRecord = value; }
     int CurrentLocation() const { return m_CurrentLocation; }
     void setCurrentLocation(int value) { m_CurrentLocation = value; }
-    ImapClient* ChilkatIMAPObject() const { return m_ChilkatIMAPObject; }
-    void setChilkatIMAPObject(ImapClient* component) { m_ChilkatIMAPObject = component; }
+    ImapClient* ChilkatIMAPObject() const;
+    void setChilkatIMAPObject(ImapClient* component);
     int PORT() const { return m_PORT; }
     void setPORT(int value) { m_PORT = value; }
     bool SSL() const { return m_SSL; }

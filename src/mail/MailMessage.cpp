@@ -45,12 +45,12 @@ constexpr char16_t kCp1252High[32] = {
 
 QString fromWindows1252(const QByteArray& bytes)
 {
-    QString text;
-    text.reserve(bytes.size());
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        text.append(QChar(b >= 0x80 && b < 0xA0 ? kCp1252High[b - 0x80] : char16_t(b)));
-    }
+    // Latin-1 in one pass, then the few positions where Windows-1252 differs.
+    QString text = QString::fromLatin1(bytes);
+    char16_t* data = reinterpret_cast<char16_t*>(text.data());
+    for (qsizetype i = 0, n = text.size(); i < n; ++i)
+        if (data[i] >= 0x80 && data[i] < 0xA0)
+            data[i] = kCp1252High[data[i] - 0x80];
     return text;
 }
 

@@ -291,7 +291,7 @@ void TestSessionDovecot::passwordWithSpacesQuotesBackslashAndUmlauts()
     QVERIFY(!m_server.writeMessage(QStringLiteral("Inbox"), compose(sample(QStringLiteral("Odd"), 1)), QString(), user)
                  .isEmpty());
     auto session = newSession(user, password);
-    QVERIFY(session->Connect());
+    QVERIFY2(session->Connect(), qPrintable(m_component.lastErrorText()));
     QCOMPARE(session->GetTotalMessage(QStringLiteral("Inbox")), 1);
     QCOMPARE(m_boxes.shown().size(), 0);
 }

@@ -88,13 +88,13 @@ DovecotHarness::~DovecotHarness() { stop(); }
 
 QString DovecotHarness::caPemPath() const { return m_dir.filePath(QStringLiteral("ca.crt")); }
 
-QString DovecotHarness::log() const
+QString DovecotHarness::log()
 {
     QFile file(m_dir.filePath(QStringLiteral("dovecot.log")));
     QString text;
     if (file.open(QIODevice::ReadOnly))
         text = QString::fromUtf8(file.readAll());
-    return text + QString::fromUtf8(const_cast<QProcess&>(m_process).readAll());
+    return text + QString::fromUtf8(m_process.readAll());
 }
 
 bool DovecotHarness::run(const QString& program, const QStringList& arguments, QString* output)
@@ -209,11 +209,11 @@ bool DovecotHarness::writeConfig()
         config += QStringLiteral("service anvil {\n  chroot =\n}\n");
     config += QStringLiteral("passdb {\n"
                              "  driver = passwd-file\n"
-                             "  args = scheme=PLAIN %1/passwd\n"
+                             "  args = scheme=PLAIN %1/users/%u\n"
                              "}\n"
                              "userdb {\n"
                              "  driver = passwd-file\n"
-                             "  args = %1/passwd\n"
+                             "  args = %1/users/%u\n"
                              "  default_fields = uid=%2 gid=%3\n"
                              "}\n")
                   .arg(root, m_mailUser, m_mailGroup);
@@ -230,14 +230,18 @@ QString DovecotHarness::homeOf(const QString& user) const
     return m_dir.filePath(QStringLiteral("home/") + QString::fromLatin1(user.toUtf8().toHex()));
 }
 
-bool DovecotHarness::writePasswd()
+bool DovecotHarness::writeUserFile(const QString& user, const QString& password)
 {
-    QByteArray lines;
-    for (const auto& [user, password] : m_passwords) {
-        // user:password:uid:gid:gecos:home:shell; uid and gid come from the defaults.
-        lines += user.toUtf8() + ":{PLAIN}" + password.toUtf8() + ":::" + ":" + homeOf(user).toUtf8() + "::\n";
-    }
-    return writeFile(m_dir.filePath(QStringLiteral("passwd")), lines);
+    // One passwd-file per account: the server keeps what it read from a file for the rest of
+    // that second, so a single shared file could hide an account added just after a login.
+    // A file of its own is read at the account's first login. Login names are looked up in
+    // lower case.
+    const QString dir = m_dir.filePath(QStringLiteral("users"));
+    QDir().mkpath(dir);
+    // user:password:uid:gid:gecos:home:shell; uid and gid come from the defaults.
+    const QByteArray line =
+        user.toUtf8() + ":{PLAIN}" + password.toUtf8() + ":::" + ":" + homeOf(user).toUtf8() + "::\n";
+    return writeFile(dir + QLatin1Char('/') + user.toLower(), line);
 }
 
 bool DovecotHarness::addUser(const QString& user, const QString& password)
@@ -258,7 +262,7 @@ bool DovecotHarness::addUser(const QString& user, const QString& password)
         if (!writer->createFolder(folder))
             return false;
     m_passwords[user] = password;
-    return writePasswd();
+    return writeUserFile(user, password);
 }
 
 MaildirWriter& DovecotHarness::maildir(const QString& user)

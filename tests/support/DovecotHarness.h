@@ -14,7 +14,7 @@
 // A private Dovecot IMAP server for one test program: it runs in the foreground from a
 // temporary folder, listens on 127.0.0.1 on two free ports (implicit TLS and plain), presents
 // a server certificate issued at start by a CA made for the run, and serves Maildir accounts
-// from a passwd file. Every account has the folders Inbox, Drafts, Sent, Junk and Deleted
+// from passwd files. Every account has the folders Inbox, Drafts, Sent, Junk and Deleted
 // (hierarchy separator "/"). The destructor stops the server.
 //
 // Run as root (as CI does) the server's own processes run as root and the mail processes as
@@ -39,7 +39,7 @@ public:
     void stop();
     bool isRunning() const;
     QString errorText() const { return m_error; }
-    QString log() const;  // the server's log so far
+    QString log();  // the server's log so far, with anything it wrote before opening it
 
     static QString host() { return QStringLiteral("127.0.0.1"); }
     quint16 imapsPort() const { return m_imapsPort; }
@@ -53,9 +53,10 @@ public:
     static QString defaultUser() { return QStringLiteral("ann.tester@corvanel.test"); }
     static QString defaultPassword() { return QStringLiteral("Tr0ub4dor-3"); }
 
-    // Adds an account (or sets a new password for one) with its five empty folders; takes
-    // effect for the next login, also while the server runs. Any text without ':' or a line
-    // break is a usable password, spaces, quotes, backslashes and non-ASCII letters included.
+    // Adds an account with its five empty folders; it can log in at once, also while the
+    // server runs. (A new password for an existing account counts from the next second on.)
+    // Any text without ':' or a line break is a usable password, spaces, quotes, backslashes
+    // and non-ASCII letters included.
     bool addUser(const QString& user, const QString& password);
 
     // The Maildir of an account (the default account when user is empty).
@@ -70,7 +71,7 @@ private:
     bool makeCertificates();
     bool makeCa(const QString& name, const QString& subject);
     bool writeConfig();
-    bool writePasswd();
+    bool writeUserFile(const QString& user, const QString& password);
     bool waitUntilReady();
     QString homeOf(const QString& user) const;
 
