@@ -540,7 +540,9 @@ int ImapClient::Private::connect(const QString& host) {
     auto newSocket = std::make_unique<QSslSocket>();
     if (ssl) {
         QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-        QList<QSslCertificate> authorities = QSslConfiguration::systemCaCertificates();
+        // The system's store is read once; every connect verifies against the same list.
+        static const QList<QSslCertificate> systemAuthorities = QSslConfiguration::systemCaCertificates();
+        QList<QSslCertificate> authorities = systemAuthorities;
         if (!caFile.isEmpty()) {
             const QList<QSslCertificate> extra = QSslCertificate::fromPath(caFile, QSsl::Pem);
             if (extra.isEmpty()) {
