@@ -4,7 +4,8 @@
 
 #include <QList>
 
-MailMessage MailMessage::fromBytes(const QByteArray& raw, const QDateTime& internalDate) {
+MailMessage MailMessage::fromBytes(const QByteArray& raw, const QDateTime& internalDate)
+{
     Q_UNUSED(internalDate);
     MailMessage message;
     const qsizetype headerEnd = raw.indexOf("\r\n\r\n");

@@ -33,7 +33,7 @@ public:
     // Script steps. The first connection is accepted before the first step runs.
     FakeImapServer& send(const QByteArray& bytes);
     FakeImapServer& sendLine(const QByteArray& line);  // adds CRLF
-    FakeImapServer& expect(const QByteArray& line);     // one client line without its CRLF
+    FakeImapServer& expect(const QByteArray& line);    // one client line without its CRLF
     FakeImapServer& sendSlowly(const QByteArray& bytes, int chunkSize, int intervalMs);
     FakeImapServer& drop();                             // close the connection after flushing
     FakeImapServer& acceptNext();                       // wait for the client's next connection
