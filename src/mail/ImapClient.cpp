@@ -132,6 +132,7 @@ public:
         QList<QByteArray> parts;
         QList<QByteArray> literals;
         QString logText;  // what the log shows after the tag
+        bool reportsProgress = false;  // raise percent-done while a literal of the answer arrives
         // Untagged responses while the command runs; false marks one it could not read.
         std::function<bool(const ImapResponse&)> onUntagged;
     };
@@ -476,6 +477,8 @@ ImapClient::Private::Outcome ImapClient::Private::runCommand(Call& call, const C
 {
     if (!ensureUsable(call))
         return {};
+    // Progress belongs to this command's answer, not to the rest of an abandoned one.
+    call.progress = command.reportsProgress;
     const QByteArray tag = nextTag();
     call.note(QStringLiteral("Sent: %1 %2").arg(QString::fromLatin1(tag), command.logText));
     inFlightTag = tag;
@@ -559,6 +562,10 @@ int ImapClient::Private::connect(const QString& host)
                   .arg(ssl ? QStringLiteral("TLS") : QStringLiteral("without TLS")));
     if (host.trimmed().isEmpty()) {
         call.note(QStringLiteral("No host name was given."));
+        return 0;
+    }
+    if (usedPort > 65535) {
+        call.note(QStringLiteral("%1 is not a port number.").arg(usedPort));
         return 0;
     }
 
@@ -776,7 +783,7 @@ std::optional<ImapClient::RawMessage> ImapClient::Private::fetchRaw(int number, 
             internalDate = date;
         return true;
     };
-    call.progress = true;
+    cmd.reportsProgress = true;
     const Outcome outcome = runCommand(call, cmd);
     if (!outcome.completed)
         return std::nullopt;

@@ -686,9 +686,12 @@ void TestImapClient::abortDuringSlowLiteralThenNextCallWorks()
     // Once the stop is over, the rest of the old answer is skipped and the next fetch works.
     stop = false;
     sink.onPercent = nullptr;
+    sink.percents.clear();
     const std::optional<MailMessage> next = client.fetchSingle(2, false);
     QVERIFY2(next.has_value(), qPrintable(client.lastErrorText()));
     QCOMPARE(next->Subject, QStringLiteral("Quarterly figures"));
+    // The skipped rest of the old answer is not reported as progress of this fetch.
+    QCOMPARE(sink.percents, QList<int>{100});
     QVERIFY(server.scriptDone());
     QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
 }
