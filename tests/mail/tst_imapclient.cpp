@@ -101,6 +101,7 @@ private Q_SLOTS:
     void percentDoneRisesTo100();
     void abortDuringSlowLiteralThenNextCallWorks();
     void disconnectFromInsideAbortCheck();
+    void disconnectFromAnotherEventHandler();
     void reconnectFromInsideAbortCheck();
     void otherCallsDuringACallAreRefused();
     void destroyingTheClientDuringACall();
@@ -726,6 +727,27 @@ void TestImapClient::disconnectFromInsideAbortCheck()
     sink.onAbortCheck = nullptr;
     QCOMPARE(client.connect(QStringLiteral("127.0.0.1")), 1);
     QCOMPARE(client.sendRawCommand(QStringLiteral("NOOP")), QStringLiteral("A001 OK"));
+    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+}
+
+void TestImapClient::disconnectFromAnotherEventHandler()
+{
+    // Here the disconnect runs in a socket handler while the fetch sits in its event loop.
+    FakeImapServer server;
+    ImapClient client;
+    QVERIFY(connectTo(client, server));
+    server.expect(fetchCommand("A001", 1))
+        .send("* 1 FETCH (BODY[] {5000}\r\n" + QByteArray(100, 'x'))
+        .run([&client] { client.disconnect(); })
+        .expectClose();
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!client.fetchSingle(1, false).has_value());
+    QVERIFY(timer.elapsed() < 1000);
+    QCOMPARE(client.state(), ImapClient::State::NotConnected);
+    QVERIFY2(client.lastErrorText().contains(QStringLiteral("closed during the call")),
+             qPrintable(client.lastErrorText()));
+    QTRY_VERIFY(server.scriptDone());
     QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
 }
 

@@ -204,7 +204,6 @@ void FakeImapServer::advance()
                 m_next = m_steps.size();
                 break;
             }
-            m_lines.append(line);
             if (line != step.bytes) {
                 m_errors.append(QStringLiteral("expected \"%1\" but the client sent \"%2\"")
                                     .arg(QString::fromUtf8(step.bytes), QString::fromUtf8(line)));
