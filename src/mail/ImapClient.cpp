@@ -131,7 +131,7 @@ public:
     struct Command {
         QList<QByteArray> parts;
         QList<QByteArray> literals;
-        QString logText;  // what the log shows after the tag
+        QString logText;               // what the log shows after the tag
         bool reportsProgress = false;  // raise percent-done while a literal of the answer arrives
         // Untagged responses while the command runs; false marks one it could not read.
         std::function<bool(const ImapResponse&)> onUntagged;

@@ -100,6 +100,7 @@ private Q_SLOTS:
 
     void percentDoneRisesTo100();
     void abortDuringSlowLiteralThenNextCallWorks();
+    void abortWhileALiteralIsAskedForClosesTheConnection();
     void disconnectFromInsideAbortCheck();
     void disconnectFromAnotherEventHandler();
     void reconnectFromInsideAbortCheck();
@@ -694,6 +695,25 @@ void TestImapClient::abortDuringSlowLiteralThenNextCallWorks()
     // The skipped rest of the old answer is not reported as progress of this fetch.
     QCOMPARE(sink.percents, QList<int>{100});
     QVERIFY(server.scriptDone());
+    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+}
+
+void TestImapClient::abortWhileALiteralIsAskedForClosesTheConnection()
+{
+    // Half a command cannot be taken back: whatever came next would be read as its literal.
+    FakeImapServer server;
+    ImapClient client;
+    RecordingSink sink;
+    client.bindEvents(&sink);
+    QVERIFY(connectTo(client, server, "* OK ready"));
+    server.expect("A001 LOGIN \"ann\" {2}").expectClose();  // no continuation comes
+    sink.onAbortCheck = [](bool& abort) { abort = true; };
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(client.login(QStringLiteral("ann"), QStringLiteral("é")), 0);
+    QVERIFY(timer.elapsed() < 1000);
+    QCOMPARE(client.state(), ImapClient::State::NotConnected);
+    QTRY_VERIFY(server.scriptDone());
     QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
 }
 
