@@ -34,10 +34,11 @@ constexpr qint64 kMaxBytesPerCall = qint64(512) * 1024 * 1024;
 struct ResponseHead {
     QByteArray tag;
     qint64 number = -1;
-    QByteArray word; // upper case
+    QByteArray word;  // upper case
 };
 
-ResponseHead readHead(ImapResponseReader& reader) {
+ResponseHead readHead(ImapResponseReader& reader)
+{
     ResponseHead head;
     head.tag = reader.readAtom();
     reader.skipSpaces();
@@ -55,7 +56,7 @@ ResponseHead readHead(ImapResponseReader& reader) {
     return head;
 }
 
-} // namespace
+}  // namespace
 
 class ImapClient::Private {
 public:
@@ -69,9 +70,10 @@ public:
         int unloggedReplies = 0;
         bool progress = false;
         int lastPercent = -1;
-        QStringList secrets; // texts the log must never show
+        QStringList secrets;  // texts the log must never show
 
-        void note(const QString& line) {
+        void note(const QString& line)
+        {
             QString text = line;
             for (const QString& secret : secrets) {
                 if (!secret.isEmpty())
@@ -88,13 +90,15 @@ public:
         CallScope(Private& p, const QString& name)
             : d(p)
             , savedBusy(p.busy)
-            , savedBusyGeneration(p.busyGeneration) {
+            , savedBusyGeneration(p.busyGeneration)
+        {
             ++d.callDepth;
             call.log.append(name);
             call.generation = d.generation;
             call.sinceAbortCheck.start();
         }
-        ~CallScope() {
+        ~CallScope()
+        {
             if (call.unloggedReplies > 0)
                 call.note(QStringLiteral("(%1 more replies not shown)").arg(call.unloggedReplies));
             d.lastError = call.log.join(QLatin1Char('\n'));
@@ -107,7 +111,8 @@ public:
         CallScope& operator=(const CallScope&) = delete;
 
         // From here on this call uses the current connection; other calls are refused.
-        void claim() {
+        void claim()
+        {
             d.busy = true;
             d.busyGeneration = d.generation;
             call.generation = d.generation;
@@ -126,15 +131,16 @@ public:
     struct Command {
         QList<QByteArray> parts;
         QList<QByteArray> literals;
-        QString logText; // what the log shows after the tag
+        QString logText;               // what the log shows after the tag
+        bool reportsProgress = false;  // raise percent-done while a literal of the answer arrives
         // Untagged responses while the command runs; false marks one it could not read.
         std::function<bool(const ImapResponse&)> onUntagged;
     };
 
     struct Outcome {
-        bool completed = false; // a tagged answer arrived
-        QByteArray status;      // OK, NO, BAD (upper case) or whatever the server wrote
-        QByteArray raw;         // the tagged line as received
+        bool completed = false;  // a tagged answer arrived
+        QByteArray status;       // OK, NO, BAD (upper case) or whatever the server wrote
+        QByteArray raw;          // the tagged line as received
         bool unreadableData = false;
     };
 
@@ -150,14 +156,14 @@ public:
 
     // Connection
     std::unique_ptr<QSslSocket> socket;
-    std::vector<std::unique_ptr<QSslSocket>> retired; // closed during a call, deleted after it
-    quint64 generation = 0;                           // changes whenever the connection is closed or replaced
+    std::vector<std::unique_ptr<QSslSocket>> retired;  // closed during a call, deleted after it
+    quint64 generation = 0;  // changes whenever the connection is closed or replaced
     ImapResponseParser parser;
     ImapClient::State state = ImapClient::State::NotConnected;
     int tagCounter = 0;
     QByteArray inFlightTag;
     bool inFlightSent = false;
-    QByteArray abandonedTag; // sent, answer still to come, its caller gone
+    QByteArray abandonedTag;  // sent, answer still to come, its caller gone
     int exists = 0;
     QStringList tlsErrors;
 
@@ -195,7 +201,8 @@ public:
 // ---------------------------------------------------------------------------------------------
 // Connection plumbing
 
-void ImapClient::Private::closeConnection() {
+void ImapClient::Private::closeConnection()
+{
     if (socket) {
         socket->abort();
         // A call further up the stack may still hold on to the socket: keep it until then.
@@ -213,7 +220,8 @@ void ImapClient::Private::closeConnection() {
     exists = 0;
 }
 
-bool ImapClient::Private::refuseIfBusy(Call& call) {
+bool ImapClient::Private::refuseIfBusy(Call& call)
+{
     if (busy && busyGeneration == generation && socket) {
         call.note(QStringLiteral("Refused: another call is still using the connection."));
         return true;
@@ -221,7 +229,8 @@ bool ImapClient::Private::refuseIfBusy(Call& call) {
     return false;
 }
 
-bool ImapClient::Private::stillOurs(Call& call) {
+bool ImapClient::Private::stillOurs(Call& call)
+{
     if (destroyed) {
         call.note(QStringLiteral("The IMAP client was destroyed during the call."));
         return false;
@@ -233,11 +242,13 @@ bool ImapClient::Private::stillOurs(Call& call) {
     return true;
 }
 
-QByteArray ImapClient::Private::nextTag() {
+QByteArray ImapClient::Private::nextTag()
+{
     return "A" + QByteArray::number(++tagCounter).rightJustified(3, '0');
 }
 
-bool ImapClient::Private::send(Call& call, const QByteArray& bytes) {
+bool ImapClient::Private::send(Call& call, const QByteArray& bytes)
+{
     if (socket->write(bytes) != bytes.size()) {
         call.note(QStringLiteral("Could not send to the server: %1").arg(socket->errorString()));
         closeConnection();
@@ -246,7 +257,8 @@ bool ImapClient::Private::send(Call& call, const QByteArray& bytes) {
     return true;
 }
 
-void ImapClient::Private::sleep(int ms) {
+void ImapClient::Private::sleep(int ms)
+{
     QEventLoop loop;
     QSslSocket* s = socket.get();
     QObject::connect(s, &QIODevice::readyRead, &loop, &QEventLoop::quit);
@@ -257,7 +269,8 @@ void ImapClient::Private::sleep(int ms) {
     loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
-void ImapClient::Private::noteDrop(Call& call) {
+void ImapClient::Private::noteDrop(Call& call)
+{
     if (!tlsErrors.isEmpty()) {
         call.note(QStringLiteral("The server's certificate was not accepted: %1")
                       .arg(tlsErrors.join(QStringLiteral("; "))));
@@ -274,7 +287,8 @@ void ImapClient::Private::noteDrop(Call& call) {
 }
 
 // Untagged data that matters whatever command is running, and the log of every reply.
-void ImapClient::Private::observe(Call& call, const ImapResponse& response) {
+void ImapClient::Private::observe(Call& call, const ImapResponse& response)
+{
     if (call.loggedReplies < kMaxLoggedReplies) {
         ++call.loggedReplies;
         call.note(QStringLiteral("Received: ") + QString::fromUtf8(response.summary(kMaxLoggedReplyChars)));
@@ -291,7 +305,8 @@ void ImapClient::Private::observe(Call& call, const ImapResponse& response) {
         --exists;
 }
 
-bool ImapClient::Private::raisePercent(Call& call, int percent) {
+bool ImapClient::Private::raisePercent(Call& call, int percent)
+{
     call.lastPercent = percent;
     bool abort = false;
     if (ImapEventSink* s = sink)
@@ -305,7 +320,8 @@ bool ImapClient::Private::raisePercent(Call& call, int percent) {
     return true;
 }
 
-bool ImapClient::Private::reportProgress(Call& call) {
+bool ImapClient::Private::reportProgress(Call& call)
+{
     if (!call.progress || !parser.inLiteral() || parser.literalSize() <= 0)
         return true;
     const int percent = int(parser.literalReceived() * 100 / parser.literalSize());
@@ -314,7 +330,8 @@ bool ImapClient::Private::reportProgress(Call& call) {
     return raisePercent(call, percent);
 }
 
-void ImapClient::Private::abandon(Call& call) {
+void ImapClient::Private::abandon(Call& call)
+{
     call.note(QStringLiteral("Abandoned at the application's request."));
     if (!inFlightTag.isEmpty() && inFlightSent) {
         // The command went out whole: the connection stays usable once its answer has passed.
@@ -334,7 +351,8 @@ void ImapClient::Private::abandon(Call& call) {
 // time-out, on a closed connection, on an unreadable stream, on abort, and when a handler that
 // ran meanwhile closed or replaced the connection.
 bool ImapClient::Private::waitFor(Call& call, const std::function<bool(const ImapResponse&)>& handle,
-                                  int deadlineMs) {
+                                  int deadlineMs)
+{
     QElapsedTimer silence;
     silence.start();
     QElapsedTimer total;
@@ -402,7 +420,7 @@ bool ImapClient::Private::waitFor(Call& call, const std::function<bool(const Ima
                 abandon(call);
                 return false;
             }
-            continue; // data may have arrived while the sink ran
+            continue;  // data may have arrived while the sink ran
         }
         if (socket->bytesAvailable() > 0)
             continue;
@@ -413,12 +431,17 @@ bool ImapClient::Private::waitFor(Call& call, const std::function<bool(const Ima
 }
 
 // The connection is there, and nothing of an abandoned command is still on its way.
-bool ImapClient::Private::ensureUsable(Call& call) {
+bool ImapClient::Private::ensureUsable(Call& call)
+{
     if (!socket || state == ImapClient::State::NotConnected) {
         call.note(QStringLiteral("Not connected."));
         return false;
     }
     if (socket->state() != QAbstractSocket::ConnectedState) {
+        // Whatever the server said before it went (a BYE, say) belongs in the log.
+        parser.feed(socket->readAll());
+        while (std::optional<ImapResponse> response = parser.take())
+            observe(call, *response);
         call.note(QStringLiteral("The server has closed the connection."));
         closeConnection();
         return false;
@@ -437,7 +460,8 @@ bool ImapClient::Private::ensureUsable(Call& call) {
     return true;
 }
 
-ImapClient::Private::Outcome ImapClient::Private::completion(const ImapResponse& response) {
+ImapClient::Private::Outcome ImapClient::Private::completion(const ImapResponse& response)
+{
     ImapResponseReader reader(response);
     const ResponseHead head = readHead(reader);
     Outcome outcome;
@@ -449,9 +473,12 @@ ImapClient::Private::Outcome ImapClient::Private::completion(const ImapResponse&
     return outcome;
 }
 
-ImapClient::Private::Outcome ImapClient::Private::runCommand(Call& call, const Command& command) {
+ImapClient::Private::Outcome ImapClient::Private::runCommand(Call& call, const Command& command)
+{
     if (!ensureUsable(call))
         return {};
+    // Progress belongs to this command's answer, not to the rest of an abandoned one.
+    call.progress = command.reportsProgress;
     const QByteArray tag = nextTag();
     call.note(QStringLiteral("Sent: %1 %2").arg(QString::fromLatin1(tag), command.logText));
     inFlightTag = tag;
@@ -520,7 +547,8 @@ ImapClient::Private::Outcome ImapClient::Private::runCommand(Call& call, const C
 // ---------------------------------------------------------------------------------------------
 // Operations
 
-int ImapClient::Private::connect(const QString& host) {
+int ImapClient::Private::connect(const QString& host)
+{
     CallScope scope(*this, QStringLiteral("Connect"));
     Call& call = scope.call;
     if (socket) {
@@ -536,11 +564,17 @@ int ImapClient::Private::connect(const QString& host) {
         call.note(QStringLiteral("No host name was given."));
         return 0;
     }
+    if (usedPort > 65535) {
+        call.note(QStringLiteral("%1 is not a port number.").arg(usedPort));
+        return 0;
+    }
 
     auto newSocket = std::make_unique<QSslSocket>();
     if (ssl) {
         QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-        QList<QSslCertificate> authorities = QSslConfiguration::systemCaCertificates();
+        // The system's store is read once; every connect verifies against the same list.
+        static const QList<QSslCertificate> systemAuthorities = QSslConfiguration::systemCaCertificates();
+        QList<QSslCertificate> authorities = systemAuthorities;
         if (!caFile.isEmpty()) {
             const QList<QSslCertificate> extra = QSslCertificate::fromPath(caFile, QSsl::Pem);
             if (extra.isEmpty()) {
@@ -597,7 +631,8 @@ int ImapClient::Private::connect(const QString& host) {
     return 1;
 }
 
-QString ImapClient::Private::sendRawCommand(const QString& command) {
+QString ImapClient::Private::sendRawCommand(const QString& command)
+{
     CallScope scope(*this, QStringLiteral("SendRawCommand"));
     Call& call = scope.call;
     if (refuseIfBusy(call))
@@ -624,7 +659,8 @@ QString ImapClient::Private::sendRawCommand(const QString& command) {
     return QString::fromUtf8(replies.join("\r\n"));
 }
 
-int ImapClient::Private::login(const QString& user, const QString& password) {
+int ImapClient::Private::login(const QString& user, const QString& password)
+{
     CallScope scope(*this, QStringLiteral("Login"));
     Call& call = scope.call;
     if (refuseIfBusy(call))
@@ -636,7 +672,7 @@ int ImapClient::Private::login(const QString& user, const QString& password) {
     const ImapQuoting::Form userForm = ImapQuoting::formFor(userBytes);
     const ImapQuoting::Form passwordForm = ImapQuoting::formFor(passwordBytes);
     if (userForm == ImapQuoting::Form::Impossible || passwordForm == ImapQuoting::Form::Impossible) {
-        call.secrets.clear(); // nothing to hide in this one line, and nothing is sent
+        call.secrets.clear();  // nothing to hide in this one line, and nothing is sent
         call.note(QStringLiteral("Refused: the user name or password holds a line break or NUL "
                                  "character, which cannot be sent; nothing was sent."));
         return 0;
@@ -672,7 +708,8 @@ int ImapClient::Private::login(const QString& user, const QString& password) {
     return 1;
 }
 
-int ImapClient::Private::selectMailbox(const QString& mailbox) {
+int ImapClient::Private::selectMailbox(const QString& mailbox)
+{
     CallScope scope(*this, QStringLiteral("SelectMailbox"));
     Call& call = scope.call;
     if (refuseIfBusy(call))
@@ -683,7 +720,7 @@ int ImapClient::Private::selectMailbox(const QString& mailbox) {
     cmd.parts = {"EXAMINE " + name};
     cmd.logText = QStringLiteral("EXAMINE ") + QString::fromLatin1(name);
     if (state == ImapClient::State::Selected)
-        state = ImapClient::State::Authenticated; // a failed EXAMINE leaves nothing selected
+        state = ImapClient::State::Authenticated;  // a failed EXAMINE leaves nothing selected
     exists = 0;
     const Outcome outcome = runCommand(call, cmd);
     if (!outcome.completed)
@@ -697,7 +734,8 @@ int ImapClient::Private::selectMailbox(const QString& mailbox) {
     return 1;
 }
 
-std::optional<ImapClient::RawMessage> ImapClient::Private::fetchRaw(int number, bool isUid) {
+std::optional<ImapClient::RawMessage> ImapClient::Private::fetchRaw(int number, bool isUid)
+{
     CallScope scope(*this, QStringLiteral("FetchSingle"));
     Call& call = scope.call;
     if (refuseIfBusy(call))
@@ -717,7 +755,7 @@ std::optional<ImapClient::RawMessage> ImapClient::Private::fetchRaw(int number, 
         ImapResponseReader reader(r);
         const ResponseHead head = readHead(reader);
         if (head.word != "FETCH")
-            return true; // other untagged data is not ours to read
+            return true;  // other untagged data is not ours to read
         const std::optional<ImapValue> items = reader.readValue();
         if (head.number < 0 || !items || !items->isList() || items->items.size() % 2 != 0)
             return false;
@@ -738,14 +776,14 @@ std::optional<ImapClient::RawMessage> ImapClient::Private::fetchRaw(int number, 
                 uid = value.number();
         }
         if ((isUid ? uid : head.number) != number)
-            return true; // another message's data (flags changed, say)
+            return true;  // another message's data (flags changed, say)
         if (data)
             body = std::move(data);
         if (date.isValid())
             internalDate = date;
         return true;
     };
-    call.progress = true;
+    cmd.reportsProgress = true;
     const Outcome outcome = runCommand(call, cmd);
     if (!outcome.completed)
         return std::nullopt;
@@ -770,7 +808,8 @@ std::optional<ImapClient::RawMessage> ImapClient::Private::fetchRaw(int number, 
 }
 
 std::optional<QStringList> ImapClient::Private::listMailboxes(const QString& reference,
-                                                              const QString& pattern) {
+                                                              const QString& pattern)
+{
     CallScope scope(*this, QStringLiteral("ListMailboxes"));
     Call& call = scope.call;
     if (refuseIfBusy(call))
@@ -814,7 +853,8 @@ std::optional<QStringList> ImapClient::Private::listMailboxes(const QString& ref
     return names;
 }
 
-int ImapClient::Private::disconnect() {
+int ImapClient::Private::disconnect()
+{
     CallScope scope(*this, QStringLiteral("Disconnect"));
     Call& call = scope.call;
     if (busy && busyGeneration == generation && socket) {
@@ -834,7 +874,8 @@ int ImapClient::Private::disconnect() {
         call.note(QStringLiteral("Sent: %1 LOGOUT").arg(QString::fromLatin1(tag)));
         if (send(call, tag + " LOGOUT\r\n"))
             waitFor(
-                call, [&tag](const ImapResponse& r) { return r.tag() == tag; }, qMin(timeoutMs, kLogoutWaitMs));
+                call, [&tag](const ImapResponse& r) { return r.tag() == tag; },
+                qMin(timeoutMs, kLogoutWaitMs));
         // A handler that ran meanwhile may have closed this connection or opened a new one.
         if (generation != call.generation) {
             call.note(QStringLiteral("Disconnected."));
@@ -851,57 +892,56 @@ int ImapClient::Private::disconnect() {
 
 ImapClient::ImapClient(QObject* parent)
     : QObject(parent)
-    , d(std::make_shared<Private>()) {}
+    , d(std::make_shared<Private>())
+{
+}
 
-ImapClient::~ImapClient() {
+ImapClient::~ImapClient()
+{
     d->destroyed = true;
     d->sink = nullptr;
     d->closeConnection();
 }
 
-void ImapClient::setSsl(bool ssl) {
-    d->ssl = ssl;
-}
-void ImapClient::setPort(int port) {
-    d->port = port;
-}
-void ImapClient::setCaCertificatesFile(const QString& pemPath) {
-    d->caFile = pemPath;
-}
-void ImapClient::setTimeoutMs(int ms) {
-    d->timeoutMs = qMax(1, ms);
-}
+void ImapClient::setSsl(bool ssl) { d->ssl = ssl; }
+void ImapClient::setPort(int port) { d->port = port; }
+void ImapClient::setCaCertificatesFile(const QString& pemPath) { d->caFile = pemPath; }
+void ImapClient::setTimeoutMs(int ms) { d->timeoutMs = qMax(1, ms); }
 
-int ImapClient::connect(const QString& host) {
+int ImapClient::connect(const QString& host)
+{
     const std::shared_ptr<Private> keep = d;
     return keep->connect(host);
 }
 
-QString ImapClient::sendRawCommand(const QString& command) {
+QString ImapClient::sendRawCommand(const QString& command)
+{
     const std::shared_ptr<Private> keep = d;
     return keep->sendRawCommand(command);
 }
 
-int ImapClient::login(const QString& user, const QString& password) {
+int ImapClient::login(const QString& user, const QString& password)
+{
     const std::shared_ptr<Private> keep = d;
     return keep->login(user, password);
 }
 
-int ImapClient::selectMailbox(const QString& mailbox) {
+int ImapClient::selectMailbox(const QString& mailbox)
+{
     const std::shared_ptr<Private> keep = d;
     return keep->selectMailbox(mailbox);
 }
 
-int ImapClient::numMessages() const {
-    return d->state == State::Selected ? d->exists : 0;
-}
+int ImapClient::numMessages() const { return d->state == State::Selected ? d->exists : 0; }
 
-std::optional<ImapClient::RawMessage> ImapClient::fetchRaw(int number, bool isUid) {
+std::optional<ImapClient::RawMessage> ImapClient::fetchRaw(int number, bool isUid)
+{
     const std::shared_ptr<Private> keep = d;
     return keep->fetchRaw(number, isUid);
 }
 
-std::optional<MailMessage> ImapClient::fetchSingle(int number, bool isUid) {
+std::optional<MailMessage> ImapClient::fetchSingle(int number, bool isUid)
+{
     const std::shared_ptr<Private> keep = d;
     std::optional<RawMessage> raw = keep->fetchRaw(number, isUid);
     if (!raw)
@@ -909,29 +949,26 @@ std::optional<MailMessage> ImapClient::fetchSingle(int number, bool isUid) {
     return MailMessage::fromBytes(raw->bytes, raw->internalDate);
 }
 
-std::optional<QStringList> ImapClient::listMailboxes(const QString& reference, const QString& pattern) {
+std::optional<QStringList> ImapClient::listMailboxes(const QString& reference, const QString& pattern)
+{
     const std::shared_ptr<Private> keep = d;
     return keep->listMailboxes(reference, pattern);
 }
 
-QString ImapClient::lastErrorText() const {
-    return d->lastError;
-}
+QString ImapClient::lastErrorText() const { return d->lastError; }
 
-int ImapClient::disconnect() {
+int ImapClient::disconnect()
+{
     const std::shared_ptr<Private> keep = d;
     return keep->disconnect();
 }
 
-void ImapClient::bindEvents(ImapEventSink* sink) {
-    d->sink = sink;
-}
+void ImapClient::bindEvents(ImapEventSink* sink) { d->sink = sink; }
 
-void ImapClient::unbindEvents(ImapEventSink* sink) {
+void ImapClient::unbindEvents(ImapEventSink* sink)
+{
     if (d->sink == sink)
         d->sink = nullptr;
 }
 
-ImapClient::State ImapClient::state() const {
-    return d->state;
-}
+ImapClient::State ImapClient::state() const { return d->state; }

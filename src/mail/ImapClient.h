@@ -18,10 +18,17 @@ class ImapEventSink;
 // handed over only through the abort-check notification), so everything stays on the one
 // user-interface thread. Status results: 1 = success, anything else failure.
 //
-// Handlers that run during a call (through the notifications) may call disconnect() or
-// connect(): the running call then fails cleanly. Any other call made while one is already
-// using the connection is refused. Even destroying the client during a call is safe: the call
-// returns its failure without touching the destroyed object.
+// Read-only: mailboxes are opened with EXAMINE and messages read with BODY.PEEK[], so nothing
+// on the server changes, not even the \Seen flag. Every wait is bounded by the time-out
+// (silence), and about every 50 ms of waiting the bound sink's abortCheck may abandon the call;
+// an abandoned command's answer is skipped before the next command, so the connection stays
+// usable. lastErrorText() describes the last call: commands (never the login arguments), the
+// server's replies (literal data shown only by its size), TLS errors, time-outs.
+//
+// Handlers that run during a call (through the notifications or any other event) may call
+// disconnect() or connect(): the running call then fails cleanly. Any other call made while one
+// is already using the connection is refused. Even destroying the client during a call is safe:
+// the call returns its failure without touching the destroyed object.
 class ImapClient : public QObject {
     Q_OBJECT
 public:
@@ -58,6 +65,7 @@ public:
     void bindEvents(ImapEventSink* sink);
     void unbindEvents(ImapEventSink* sink); // only when it is the bound one
 
+    // NotConnected until a greeting was accepted; Selected after a successful selectMailbox.
     State state() const;
 
 private:

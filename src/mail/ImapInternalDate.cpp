@@ -5,7 +5,8 @@
 
 namespace {
 
-int monthNumber(const QByteArray& name) {
+int monthNumber(const QByteArray& name)
+{
     static const char* const kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
                                           "jul", "aug", "sep", "oct", "nov", "dec"};
     for (int i = 0; i < 12; ++i) {
@@ -15,7 +16,8 @@ int monthNumber(const QByteArray& name) {
     return 0;
 }
 
-bool toInt(const QByteArray& digits, int& value) {
+bool toInt(const QByteArray& digits, int& value)
+{
     if (digits.isEmpty() || digits.size() > 4)
         return false;
     for (char c : digits) {
@@ -26,9 +28,10 @@ bool toInt(const QByteArray& digits, int& value) {
     return true;
 }
 
-} // namespace
+}  // namespace
 
-QDateTime parseImapInternalDate(const QByteArray& text) {
+QDateTime parseImapInternalDate(const QByteArray& text)
+{
     // date-time = DQUOTE date-day-fixed "-" date-month "-" date-year SP time SP zone DQUOTE
     const QList<QByteArray> parts = text.trimmed().split(' ');
     QList<QByteArray> words;

@@ -1,6 +1,7 @@
 #include "mail/ImapQuoting.h"
 
-bool ImapQuoting::hasLineBreakOrNul(const QByteArray& value) {
+bool ImapQuoting::hasLineBreakOrNul(const QByteArray& value)
+{
     for (char c : value) {
         if (c == '\r' || c == '\n' || c == '\0')
             return true;
@@ -8,7 +9,8 @@ bool ImapQuoting::hasLineBreakOrNul(const QByteArray& value) {
     return false;
 }
 
-ImapQuoting::Form ImapQuoting::formFor(const QByteArray& value) {
+ImapQuoting::Form ImapQuoting::formFor(const QByteArray& value)
+{
     if (hasLineBreakOrNul(value))
         return Form::Impossible;
     for (char c : value) {
@@ -18,7 +20,8 @@ ImapQuoting::Form ImapQuoting::formFor(const QByteArray& value) {
     return Form::Quoted;
 }
 
-QByteArray ImapQuoting::quoted(const QByteArray& value) {
+QByteArray ImapQuoting::quoted(const QByteArray& value)
+{
     QByteArray out;
     out.reserve(value.size() + 2);
     out.append('"');

@@ -1,6 +1,7 @@
 #include "mail/ImapResponse.h"
 
-QByteArray ImapResponse::tag() const {
+QByteArray ImapResponse::tag() const
+{
     if (lines.isEmpty())
         return {};
     const QByteArray& first = lines.first();
@@ -8,7 +9,8 @@ QByteArray ImapResponse::tag() const {
     return space < 0 ? first : first.left(space);
 }
 
-QByteArray ImapResponse::raw() const {
+QByteArray ImapResponse::raw() const
+{
     QByteArray out;
     out.reserve(size() + 2 * lines.size());
     // Each literal follows the CRLF after its marker; the response goes on right after it.
@@ -22,7 +24,8 @@ QByteArray ImapResponse::raw() const {
     return out;
 }
 
-QByteArray ImapResponse::summary(int maxChars) const {
+QByteArray ImapResponse::summary(int maxChars) const
+{
     QByteArray out;
     for (qsizetype i = 0; i < lines.size() && out.size() <= maxChars; ++i) {
         out.append(lines[i].left(maxChars + 1));
@@ -39,7 +42,8 @@ QByteArray ImapResponse::summary(int maxChars) const {
     return out;
 }
 
-qsizetype ImapResponse::size() const {
+qsizetype ImapResponse::size() const
+{
     qsizetype total = 0;
     for (const QByteArray& line : lines)
         total += line.size();

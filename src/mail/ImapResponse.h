@@ -17,5 +17,5 @@ struct ImapResponse {
     // The response for a diagnostic log: literal data shown only by its size, at most maxChars
     // characters (longer text is cut and marked with "...").
     QByteArray summary(int maxChars) const;
-    qsizetype size() const; // bytes of text and literal data
+    qsizetype size() const;  // bytes of text and literal data
 };

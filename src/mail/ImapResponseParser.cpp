@@ -4,7 +4,8 @@ namespace {
 
 // The size announced by a literal marker "{n}" (or "{n+}") at the end of the line; -1 when the
 // line does not end in one, -2 when the number is too long to be believed.
-qint64 literalMarker(const QByteArray& line) {
+qint64 literalMarker(const QByteArray& line)
+{
     if (!line.endsWith('}'))
         return -1;
     const qsizetype open = line.lastIndexOf('{');
@@ -24,25 +25,26 @@ qint64 literalMarker(const QByteArray& line) {
     return digits.toLongLong();
 }
 
-} // namespace
+}  // namespace
 
 void ImapResponseParser::setLimits(qsizetype maxLineLength, qsizetype maxLiteralSize,
-                                   qsizetype maxResponseSize) {
+                                   qsizetype maxResponseSize)
+{
     m_maxLine = maxLineLength;
     m_maxLiteral = maxLiteralSize;
     m_maxResponse = maxResponseSize;
 }
 
-void ImapResponseParser::feed(const QByteArray& bytes) {
+void ImapResponseParser::feed(const QByteArray& bytes)
+{
     if (!failed())
         m_buffer.append(bytes);
 }
 
-bool ImapResponseParser::midResponse() const {
-    return !m_current.lines.isEmpty() || m_pos < m_buffer.size();
-}
+bool ImapResponseParser::midResponse() const { return !m_current.lines.isEmpty() || m_pos < m_buffer.size(); }
 
-void ImapResponseParser::reset() {
+void ImapResponseParser::reset()
+{
     m_buffer.clear();
     m_pos = 0;
     m_scanFrom = 0;
@@ -53,7 +55,8 @@ void ImapResponseParser::reset() {
     m_error.clear();
 }
 
-void ImapResponseParser::fail(const QString& why) {
+void ImapResponseParser::fail(const QString& why)
+{
     m_error = why;
     m_buffer.clear();
     m_pos = 0;
@@ -62,7 +65,8 @@ void ImapResponseParser::fail(const QString& why) {
     m_literalRemaining = 0;
 }
 
-void ImapResponseParser::compact() {
+void ImapResponseParser::compact()
+{
     if (m_pos == m_buffer.size()) {
         m_buffer.clear();
         m_scanFrom = 0;
@@ -74,7 +78,8 @@ void ImapResponseParser::compact() {
     }
 }
 
-std::optional<ImapResponse> ImapResponseParser::take() {
+std::optional<ImapResponse> ImapResponseParser::take()
+{
     while (!failed()) {
         if (m_literalRemaining > 0) {
             const qsizetype available = m_buffer.size() - m_pos;
@@ -139,7 +144,7 @@ std::optional<ImapResponse> ImapResponseParser::take() {
             m_current.literals.append(QByteArray());
             m_literalSize = literal;
             m_literalRemaining = literal;
-            continue; // a literal of 0 bytes is complete at once: the loop moves on
+            continue;  // a literal of 0 bytes is complete at once: the loop moves on
         }
 
         ImapResponse done = std::move(m_current);

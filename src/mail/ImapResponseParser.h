@@ -43,8 +43,8 @@ private:
     void fail(const QString& why);
 
     QByteArray m_buffer;
-    qsizetype m_pos = 0;      // first unconsumed byte of m_buffer
-    qsizetype m_scanFrom = 0; // no line end before this offset
+    qsizetype m_pos = 0;       // first unconsumed byte of m_buffer
+    qsizetype m_scanFrom = 0;  // no line end before this offset
     ImapResponse m_current;
     qsizetype m_currentSize = 0;
     qsizetype m_literalSize = 0;

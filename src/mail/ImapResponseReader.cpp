@@ -1,24 +1,27 @@
 #include "mail/ImapResponseReader.h"
 
 ImapResponseReader::ImapResponseReader(const ImapResponse& response)
-    : m_response(response) {}
+    : m_response(response)
+{
+}
 
-char ImapResponseReader::peek() const {
+char ImapResponseReader::peek() const
+{
     if (m_line >= m_response.lines.size())
         return '\0';
     const QByteArray& line = m_response.lines[m_line];
     return m_pos < line.size() ? line[m_pos] : '\0';
 }
 
-bool ImapResponseReader::atLineEnd() const {
+bool ImapResponseReader::atLineEnd() const
+{
     return m_line >= m_response.lines.size() || m_pos >= m_response.lines[m_line].size();
 }
 
-bool ImapResponseReader::atEnd() const {
-    return atLineEnd() && m_line >= m_response.lines.size() - 1;
-}
+bool ImapResponseReader::atEnd() const { return atLineEnd() && m_line >= m_response.lines.size() - 1; }
 
-bool ImapResponseReader::skipSpaces() {
+bool ImapResponseReader::skipSpaces()
+{
     bool any = false;
     while (!atLineEnd() && peek() == ' ') {
         ++m_pos;
@@ -27,7 +30,8 @@ bool ImapResponseReader::skipSpaces() {
     return any;
 }
 
-QByteArray ImapResponseReader::readAtom() {
+QByteArray ImapResponseReader::readAtom()
+{
     if (atLineEnd())
         return {};
     const QByteArray& line = m_response.lines[m_line];
@@ -53,10 +57,11 @@ QByteArray ImapResponseReader::readAtom() {
     return line.mid(start, m_pos - start);
 }
 
-std::optional<QByteArray> ImapResponseReader::readQuoted() {
+std::optional<QByteArray> ImapResponseReader::readQuoted()
+{
     const QByteArray& line = m_response.lines[m_line];
     QByteArray out;
-    qsizetype pos = m_pos + 1; // past the opening quote
+    qsizetype pos = m_pos + 1;  // past the opening quote
     while (pos < line.size()) {
         const char c = line[pos];
         if (c == '"') {
@@ -71,10 +76,11 @@ std::optional<QByteArray> ImapResponseReader::readQuoted() {
         out.append(line[pos]);
         ++pos;
     }
-    return std::nullopt; // no closing quote on this line
+    return std::nullopt;  // no closing quote on this line
 }
 
-std::optional<QByteArray> ImapResponseReader::readLiteral() {
+std::optional<QByteArray> ImapResponseReader::readLiteral()
+{
     // A literal marker is only one when it closes the line: the framing put its data in
     // literals[m_line] and the response continues on the next line.
     const QByteArray& line = m_response.lines[m_line];
@@ -98,11 +104,10 @@ std::optional<QByteArray> ImapResponseReader::readLiteral() {
     return data;
 }
 
-std::optional<ImapValue> ImapResponseReader::readValue() {
-    return readValue(0);
-}
+std::optional<ImapValue> ImapResponseReader::readValue() { return readValue(0); }
 
-std::optional<ImapValue> ImapResponseReader::readValue(int depth) {
+std::optional<ImapValue> ImapResponseReader::readValue(int depth)
+{
     if (depth > kMaxDepth || atLineEnd())
         return std::nullopt;
     ImapValue value;
@@ -113,7 +118,7 @@ std::optional<ImapValue> ImapResponseReader::readValue(int depth) {
         for (;;) {
             skipSpaces();
             if (atLineEnd())
-                return std::nullopt; // unclosed list
+                return std::nullopt;  // unclosed list
             if (peek() == ')') {
                 ++m_pos;
                 return value;
@@ -154,7 +159,8 @@ std::optional<ImapValue> ImapResponseReader::readValue(int depth) {
     return value;
 }
 
-QByteArray ImapResponseReader::readRestOfLine() {
+QByteArray ImapResponseReader::readRestOfLine()
+{
     if (atLineEnd())
         return {};
     const QByteArray& line = m_response.lines[m_line];

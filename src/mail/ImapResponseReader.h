@@ -16,8 +16,8 @@ public:
 
     explicit ImapResponseReader(const ImapResponse& response);
 
-    bool atEnd() const;     // nothing left at all
-    bool atLineEnd() const; // nothing left on the current line
+    bool atEnd() const;      // nothing left at all
+    bool atLineEnd() const;  // nothing left on the current line
     // Skips spaces; true when at least one was there.
     bool skipSpaces();
     // The next atom: bytes up to a space, parenthesis, quote or line end; a bracketed section

@@ -1,6 +1,7 @@
 #include "mail/ImapValue.h"
 
-qint64 ImapValue::number() const {
+qint64 ImapValue::number() const
+{
     if (kind != Kind::Atom || text.isEmpty() || text.size() > 18)
         return -1;
     for (char c : text) {

@@ -10,8 +10,8 @@ struct ImapValue {
     enum class Kind { Atom, String, Nil, List };
 
     Kind kind = Kind::Nil;
-    QByteArray text;        // atom or string contents
-    QList<ImapValue> items; // list members
+    QByteArray text;         // atom or string contents
+    QList<ImapValue> items;  // list members
 
     bool isAtom() const { return kind == Kind::Atom; }
     bool isString() const { return kind == Kind::String; }

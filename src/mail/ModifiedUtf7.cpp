@@ -4,11 +4,10 @@ namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+,";
 
-bool isPrintableAscii(char16_t unit) {
-    return unit >= 0x20 && unit <= 0x7e;
-}
+bool isPrintableAscii(char16_t unit) { return unit >= 0x20 && unit <= 0x7e; }
 
-int alphabetIndex(char c) {
+int alphabetIndex(char c)
+{
     if (c >= 'A' && c <= 'Z')
         return c - 'A';
     if (c >= 'a' && c <= 'z')
@@ -22,7 +21,8 @@ int alphabetIndex(char c) {
     return -1;
 }
 
-void appendRun(QByteArray& out, const QString& run) {
+void appendRun(QByteArray& out, const QString& run)
+{
     QByteArray bytes;
     bytes.reserve(run.size() * 2);
     for (QChar c : run) {
@@ -46,7 +46,8 @@ void appendRun(QByteArray& out, const QString& run) {
 }
 
 // Decodes the base64 run between "&" and "-"; false when it is not a valid run.
-bool decodeRun(const QByteArray& run, QString& out) {
+bool decodeRun(const QByteArray& run, QString& out)
+{
     QByteArray bytes;
     quint32 bits = 0;
     int bitCount = 0;
@@ -70,7 +71,7 @@ bool decodeRun(const QByteArray& run, QString& out) {
     for (qsizetype i = 0; i < bytes.size(); i += 2) {
         const char16_t unit = char16_t((quint8(bytes[i]) << 8) | quint8(bytes[i + 1]));
         if (isPrintableAscii(unit))
-            return false; // printable ASCII must stand for itself
+            return false;  // printable ASCII must stand for itself
         units.append(QChar(unit));
     }
     // Surrogates must come in high-low pairs.
@@ -87,9 +88,10 @@ bool decodeRun(const QByteArray& run, QString& out) {
     return true;
 }
 
-} // namespace
+}  // namespace
 
-QByteArray ModifiedUtf7::encode(const QString& name) {
+QByteArray ModifiedUtf7::encode(const QString& name)
+{
     QByteArray out;
     QString run;
     for (QChar c : name) {
@@ -111,7 +113,8 @@ QByteArray ModifiedUtf7::encode(const QString& name) {
     return out;
 }
 
-std::optional<QString> ModifiedUtf7::decode(const QByteArray& encoded) {
+std::optional<QString> ModifiedUtf7::decode(const QByteArray& encoded)
+{
     QString out;
     for (qsizetype i = 0; i < encoded.size(); ++i) {
         const char c = encoded[i];

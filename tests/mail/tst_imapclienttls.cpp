@@ -98,7 +98,8 @@ void TestImapClientTls::unreadableCaFileFailsTheConnect()
     client.setPort(1);
     client.setCaCertificatesFile(QStringLiteral("/nonexistent/ca.pem"));
     QCOMPARE(client.connect(QStringLiteral("localhost")), 0);
-    QVERIFY2(client.lastErrorText().contains(QStringLiteral("/nonexistent/ca.pem")), qPrintable(client.lastErrorText()));
+    QVERIFY2(client.lastErrorText().contains(QStringLiteral("/nonexistent/ca.pem")),
+             qPrintable(client.lastErrorText()));
 }
 
 QTEST_GUILESS_MAIN(TestImapClientTls)

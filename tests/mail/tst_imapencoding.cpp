@@ -26,8 +26,8 @@ void TestImapEncoding::knownNames_data()
     QTest::newRow("empty") << QString() << QByteArray();
     QTest::newRow("ampersand") << QStringLiteral("R&D") << QByteArray("R&-D");
     QTest::newRow("umlaut") << QStringLiteral("Entwürfe") << QByteArray("Entw&APw-rfe");
-    QTest::newRow("RFC 3501 example") << QStringLiteral("~peter/mail/台北/日本語")
-                                      << QByteArray("~peter/mail/&U,BTFw-/&ZeVnLIqe-");
+    QTest::newRow("RFC 3501 example")
+        << QStringLiteral("~peter/mail/台北/日本語") << QByteArray("~peter/mail/&U,BTFw-/&ZeVnLIqe-");
     QTest::newRow("run at the end") << QStringLiteral("Papierkorb ✓") << QByteArray("Papierkorb &JxM-");
     QTest::newRow("control characters") << QStringLiteral("a\tb\r\n") << QByteArray("a&AAk-b&AA0ACg-");
     QTest::newRow("surrogate pair") << QStringLiteral("Mail 📧") << QByteArray("Mail &2D3c5w-");

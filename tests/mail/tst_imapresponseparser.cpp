@@ -23,7 +23,7 @@ ImapResponse single(const QByteArray& bytes)
     return all.size() == 1 ? all.first() : ImapResponse();
 }
 
-} // namespace
+}  // namespace
 
 class TestImapResponseParser : public QObject {
     Q_OBJECT
@@ -71,8 +71,9 @@ void TestImapResponseParser::framesLinesAndLiterals()
 
 void TestImapResponseParser::framingDoesNotDependOnHowBytesArrive()
 {
-    const QByteArray stream = "* LIST () \"/\" {5}\r\nIN\r\nX\r\n+ go\r\n* 2 FETCH (BODY[] {4}\r\n{1}\r RFC822.SIZE 4)\r\n"
-                              "A7 OK fine\r\n";
+    const QByteArray stream =
+        "* LIST () \"/\" {5}\r\nIN\r\nX\r\n+ go\r\n* 2 FETCH (BODY[] {4}\r\n{1}\r RFC822.SIZE 4)\r\n"
+        "A7 OK fine\r\n";
     ImapResponseParser whole;
     whole.feed(stream);
     const QList<ImapResponse> expected = takeAll(whole);
@@ -96,7 +97,8 @@ void TestImapResponseParser::literalsHoldAnything()
 {
     // Line ends, literal markers, NUL and 8-bit bytes inside a literal are data.
     const QByteArray data = QByteArray("A1 OK fake\r\n{99}\r\n\0\xff\n", 20);
-    const ImapResponse r = single("* 1 FETCH (BODY[] {" + QByteArray::number(data.size()) + "}\r\n" + data + ")\r\n");
+    const ImapResponse r =
+        single("* 1 FETCH (BODY[] {" + QByteArray::number(data.size()) + "}\r\n" + data + ")\r\n");
     QCOMPARE(r.literals, QList<QByteArray>{data});
     QCOMPARE(r.lines.last(), QByteArray(")"));
 
@@ -181,9 +183,9 @@ void TestImapResponseParser::rawAndSummary()
 
 void TestImapResponseParser::readsValues()
 {
-    const ImapResponse r =
-        single(R"(* 12 FETCH (FLAGS (\Seen $Label1) BODY[HEADER.FIELDS (SUBJECT FROM)]<0> "a \"q\" \\ b" X nil))"
-               "\r\n");
+    const ImapResponse r = single(
+        R"(* 12 FETCH (FLAGS (\Seen $Label1) BODY[HEADER.FIELDS (SUBJECT FROM)]<0> "a \"q\" \\ b" X nil))"
+        "\r\n");
     ImapResponseReader reader(r);
     QCOMPARE(reader.readAtom(), QByteArray("*"));
     QVERIFY(reader.skipSpaces());

@@ -62,9 +62,15 @@ FakeImapServer& FakeImapServer::add(Step step)
     return *this;
 }
 
-FakeImapServer& FakeImapServer::send(const QByteArray& bytes) { return add(Step::of(Step::Kind::Send, bytes)); }
+FakeImapServer& FakeImapServer::send(const QByteArray& bytes)
+{
+    return add(Step::of(Step::Kind::Send, bytes));
+}
 FakeImapServer& FakeImapServer::sendLine(const QByteArray& line) { return send(line + "\r\n"); }
-FakeImapServer& FakeImapServer::expect(const QByteArray& line) { return add(Step::of(Step::Kind::Expect, line)); }
+FakeImapServer& FakeImapServer::expect(const QByteArray& line)
+{
+    return add(Step::of(Step::Kind::Expect, line));
+}
 FakeImapServer& FakeImapServer::drop() { return add(Step::of(Step::Kind::Drop)); }
 FakeImapServer& FakeImapServer::acceptNext() { return add(Step::of(Step::Kind::Accept)); }
 FakeImapServer& FakeImapServer::expectClose() { return add(Step::of(Step::Kind::ExpectClose)); }
@@ -115,15 +121,15 @@ void FakeImapServer::onReadyRead(QTcpSocket* socket)
         return;
     const QByteArray data = socket->readAll();
     m_buffer += data;
-    const bool expecting = m_next < m_steps.size() && !m_busy
-                           && (m_steps[m_next]->kind == Step::Kind::Expect
-                               || m_steps[m_next]->kind == Step::Kind::ExpectClose);
+    const bool expecting =
+        m_next < m_steps.size() && !m_busy &&
+        (m_steps[m_next]->kind == Step::Kind::Expect || m_steps[m_next]->kind == Step::Kind::ExpectClose);
     if (!expecting) {
         m_errors.append(m_next >= m_steps.size()
-                            ? QStringLiteral("unexpected data after the script ended: ")
-                                  + QString::fromUtf8(data.left(200))
-                            : QStringLiteral("the client sent data while the server was still answering: ")
-                                  + QString::fromUtf8(data.left(200)));
+                            ? QStringLiteral("unexpected data after the script ended: ") +
+                                  QString::fromUtf8(data.left(200))
+                            : QStringLiteral("the client sent data while the server was still answering: ") +
+                                  QString::fromUtf8(data.left(200)));
     }
     advance();
 }
@@ -180,8 +186,8 @@ void FakeImapServer::advance()
         }
         case Step::Kind::Send:
             if (step.bytes.startsWith('+') && !m_buffer.isEmpty())
-                m_errors.append(QStringLiteral("the client sent data before the continuation request: ")
-                                + QString::fromUtf8(m_buffer.left(200)));
+                m_errors.append(QStringLiteral("the client sent data before the continuation request: ") +
+                                QString::fromUtf8(m_buffer.left(200)));
             if (m_socket)
                 m_socket->write(step.bytes);
             ++m_next;
@@ -193,12 +199,11 @@ void FakeImapServer::advance()
                     m_advancing = false;
                     return;
                 }
-                m_errors.append(QStringLiteral("the connection closed while expecting: ")
-                                + QString::fromUtf8(step.bytes));
+                m_errors.append(QStringLiteral("the connection closed while expecting: ") +
+                                QString::fromUtf8(step.bytes));
                 m_next = m_steps.size();
                 break;
             }
-            m_lines.append(line);
             if (line != step.bytes) {
                 m_errors.append(QStringLiteral("expected \"%1\" but the client sent \"%2\"")
                                     .arg(QString::fromUtf8(step.bytes), QString::fromUtf8(line)));

@@ -33,7 +33,7 @@ public:
     // Script steps. The first connection is accepted before the first step runs.
     FakeImapServer& send(const QByteArray& bytes);
     FakeImapServer& sendLine(const QByteArray& line);  // adds CRLF
-    FakeImapServer& expect(const QByteArray& line);     // one client line without its CRLF
+    FakeImapServer& expect(const QByteArray& line);    // one client line without its CRLF
     FakeImapServer& sendSlowly(const QByteArray& bytes, int chunkSize, int intervalMs);
     FakeImapServer& drop();                             // close the connection after flushing
     FakeImapServer& acceptNext();                       // wait for the client's next connection
@@ -42,7 +42,6 @@ public:
 
     bool scriptDone() const;
     QStringList errors() const { return m_errors; }
-    QList<QByteArray> clientLines() const { return m_lines; }  // the lines the script took, in order
     int connectionsAccepted() const { return m_accepted; }
     bool clientClosed() const { return m_clientClosed; }
 
@@ -69,7 +68,6 @@ private:
     int m_chunkSize = 0;
     int m_chunkIntervalMs = 0;
     QStringList m_errors;
-    QList<QByteArray> m_lines;
     int m_accepted = 0;
     bool m_clientClosed = false;
     bool m_advancing = false;

@@ -11,14 +11,14 @@ TestCertificates::TestCertificates()
         m_error = QStringLiteral("no temporary folder");
         return;
     }
-    (void)(makeCa(QStringLiteral("ca"), QStringLiteral("/CN=Corvanel Test CA"))
-           && makeCa(QStringLiteral("unknown-ca"), QStringLiteral("/CN=Unknown Test CA"))
-           && makeServer(QStringLiteral("trusted"), QStringLiteral("ca"), QStringLiteral("/CN=localhost"),
-                         QStringLiteral("DNS:localhost,IP:127.0.0.1"))
-           && makeServer(QStringLiteral("unknown"), QStringLiteral("unknown-ca"), QStringLiteral("/CN=localhost"),
-                         QStringLiteral("DNS:localhost,IP:127.0.0.1"))
-           && makeServer(QStringLiteral("otherhost"), QStringLiteral("ca"), QStringLiteral("/CN=other.example"),
-                         QStringLiteral("DNS:other.example")));
+    (void)(makeCa(QStringLiteral("ca"), QStringLiteral("/CN=Corvanel Test CA")) &&
+           makeCa(QStringLiteral("unknown-ca"), QStringLiteral("/CN=Unknown Test CA")) &&
+           makeServer(QStringLiteral("trusted"), QStringLiteral("ca"), QStringLiteral("/CN=localhost"),
+                      QStringLiteral("DNS:localhost,IP:127.0.0.1")) &&
+           makeServer(QStringLiteral("unknown"), QStringLiteral("unknown-ca"),
+                      QStringLiteral("/CN=localhost"), QStringLiteral("DNS:localhost,IP:127.0.0.1")) &&
+           makeServer(QStringLiteral("otherhost"), QStringLiteral("ca"), QStringLiteral("/CN=other.example"),
+                      QStringLiteral("DNS:other.example")));
 }
 
 bool TestCertificates::openssl(const QStringList& arguments)
@@ -26,8 +26,8 @@ bool TestCertificates::openssl(const QStringList& arguments)
     QProcess process;
     process.setWorkingDirectory(m_dir.path());
     process.start(QStringLiteral("openssl"), arguments);
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit
-        || process.exitCode() != 0) {
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0) {
         m_error = QStringLiteral("openssl %1 failed: %2")
                       .arg(arguments.join(QLatin1Char(' ')),
                            QString::fromLocal8Bit(process.readAllStandardError()) + process.errorString());
@@ -38,9 +38,9 @@ bool TestCertificates::openssl(const QStringList& arguments)
 
 bool TestCertificates::makeCa(const QString& name, const QString& subject)
 {
-    return openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
-                    "-days", "2", "-subj", subject, "-addext", "basicConstraints=critical,CA:TRUE",
-                    "-addext", "keyUsage=critical,keyCertSign,cRLSign", "-keyout", name + ".key", "-out",
+    return openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-days",
+                    "2", "-subj", subject, "-addext", "basicConstraints=critical,CA:TRUE", "-addext",
+                    "keyUsage=critical,keyCertSign,cRLSign", "-keyout", name + ".key", "-out",
                     name + ".crt"});
 }
 
@@ -58,16 +58,16 @@ bool TestCertificates::makeServer(const QString& name, const QString& ca, const 
                          .toUtf8());
     extensions.close();
     return openssl({"req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-subj",
-                    subject, "-keyout", name + ".key", "-out", name + ".csr"})
-           && openssl({"x509", "-req", "-in", name + ".csr", "-CA", ca + ".crt", "-CAkey", ca + ".key",
-                       "-CAcreateserial", "-days", "2", "-extfile", name + ".ext", "-out", name + ".crt"});
+                    subject, "-keyout", name + ".key", "-out", name + ".csr"}) &&
+           openssl({"x509", "-req", "-in", name + ".csr", "-CA", ca + ".crt", "-CAkey", ca + ".key",
+                    "-CAcreateserial", "-days", "2", "-extfile", name + ".ext", "-out", name + ".crt"});
 }
 
 QString TestCertificates::caFile() const { return path(QStringLiteral("ca.crt")); }
 
 QSslConfiguration TestCertificates::serverConfiguration(Server kind) const
 {
-    const QString name = kind == Server::Trusted           ? QStringLiteral("trusted")
+    const QString name = kind == Server::Trusted            ? QStringLiteral("trusted")
                          : kind == Server::UnknownAuthority ? QStringLiteral("unknown")
                                                             : QStringLiteral("otherhost");
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
