@@ -105,15 +105,15 @@ long peakKiB(const char* field = "VmHWM:")
 QString mailBody(int n)
 {
     static const QStringList vocabulary = [] {
-        const QStringList stems = {
-            QStringLiteral("meeting"),  QStringLiteral("invoice"), QStringLiteral("report"),
-            QStringLiteral("schedule"), QStringLiteral("project"), QStringLiteral("deadline"),
-            QStringLiteral("Grüße"),    QStringLiteral("customer"), QStringLiteral("delivery"),
-            QStringLiteral("order"),    QStringLiteral("payment"), QStringLiteral("account"),
-            QStringLiteral("the"),      QStringLiteral("and"),     QStringLiteral("with"),
-            QStringLiteral("please"),   QStringLiteral("thanks"),  QStringLiteral("café"),
-            QStringLiteral("review"),   QStringLiteral("update"),  QStringLiteral("東京"),
-            QStringLiteral("attached"), QStringLiteral("question"), QStringLiteral("office")};
+        const QStringList stems
+            = {QStringLiteral("meeting"),  QStringLiteral("invoice"),  QStringLiteral("report"),
+               QStringLiteral("schedule"), QStringLiteral("project"),  QStringLiteral("deadline"),
+               QStringLiteral("Grüße"),    QStringLiteral("customer"), QStringLiteral("delivery"),
+               QStringLiteral("order"),    QStringLiteral("payment"),  QStringLiteral("account"),
+               QStringLiteral("the"),      QStringLiteral("and"),      QStringLiteral("with"),
+               QStringLiteral("please"),   QStringLiteral("thanks"),   QStringLiteral("café"),
+               QStringLiteral("review"),   QStringLiteral("update"),   QStringLiteral("東京"),
+               QStringLiteral("attached"), QStringLiteral("question"), QStringLiteral("office")};
         QStringList words;
         for (const QString& stem : stems)
             for (const char* ending : {"", "s", "ed", "ing", "er", "ly", "ment", "ion", "al", "ive"})
@@ -188,7 +188,8 @@ int main(int argc, char* argv[])
     const QString produced = desktop.opened.first();
 
     // The file-writing part alone, on the same sheet.
-    const Seconds writing = measure([&] { XlsxWriter::write(sheet, temp.filePath(QStringLiteral("again.xlsx"))); });
+    const Seconds writing
+        = measure([&] { XlsxWriter::write(sheet, temp.filePath(QStringLiteral("again.xlsx"))); });
 
     // Both writers deflate the sheet at zlib's default level 6 (libxlsxwriter 1.1.4 offers no
     // other level): the time zlib alone needs for the cell texts is a floor neither goes under.
@@ -231,9 +232,11 @@ int main(int argc, char* argv[])
     if (openpyxl.wall < 0 || writeOnly.wall < 0)
         return 1;
 
-    const auto ratio = [](double theirs, double ours) { return QString::number(theirs / ours, 'f', 1) + u'x'; };
+    const auto ratio
+        = [](double theirs, double ours) { return QString::number(theirs / ours, 'f', 1) + u'x'; };
     QTextStream out(stdout);
-    out << "rows exported:               " << kRows << " checked, bodies of " << kBodyLength << " characters\n";
+    out << "rows exported:               " << kRows << " checked, bodies of " << kBodyLength
+        << " characters\n";
     out << "cells written:               " << sheet.cellCount() << ", " << allText.size() / (1024 * 1024)
         << " MiB of UTF-8 text\n";
     out << "xlsx size:                   " << QFileInfo(produced).size() / 1024 << " KiB\n";
@@ -247,8 +250,8 @@ int main(int argc, char* argv[])
         << ratio(writeOnly.cpu, corvanel.cpu) << " processor\n";
     out << "zlib level 6 on the cell text alone (both pay it): " << show(deflate) << ", to "
         << deflated.size() / 1024 << " KiB\n";
-    out << "ratio without that zlib time (estimate): " << ratio(openpyxl.cpu - deflate.cpu, corvanel.cpu - deflate.cpu)
-        << " processor\n";
+    out << "ratio without that zlib time (estimate): "
+        << ratio(openpyxl.cpu - deflate.cpu, corvanel.cpu - deflate.cpu) << " processor\n";
     out << "peak memory (VmHWM):         " << peakBefore / 1024 << " MiB with the list and bodies loaded, "
         << peakAfter / 1024 << " MiB after the export\n";
     return 0;

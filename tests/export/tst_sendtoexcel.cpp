@@ -423,6 +423,7 @@ private Q_SLOTS:
         const QStringList errors = m_boxes->errorBoxes();
         QCOMPARE(errorLines(errors), QList<int>{178});
         QVERIFY(errors[0].contains(QDir::toNativeSeparators(lastFile())));
+        QVERIFY(QFile::exists(lastFile()));  // written, only not opened
         QCOMPARE(m_boxes->texts().last(), kDone);
     }
 
