@@ -200,17 +200,6 @@ private Q_SLOTS:
         QCOMPARE(main->selected, QStringLiteral("Selected Emails: 0"));
     }
 
-    // With the flag already true nothing is cleared: matches add to the selection.
-    void ruleCheckWithFlagSetOnlyAdds() {
-        main->addPlain(1, true);
-        main->addPlain(2);
-        main->addPlain(3);
-        main->RuleCheckDone = true;
-        boxes.answerPrompt(QStringLiteral("subject 3"));
-        mainOps->PushButton9_Click();
-        QCOMPARE(main->checks(), (QList<bool>{true, false, true}));
-    }
-
     void promptAndEmptyList_data() { bothWindows_data(); }
     void promptAndEmptyList() {
         QFETCH(bool, inLarger);

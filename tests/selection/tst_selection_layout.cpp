@@ -83,12 +83,6 @@ private Q_SLOTS:
         QCOMPARE(r.elements.PushButton7.left, double(4067 - 1920 - 45));
     }
 
-    void intDivisionDropsTheRemainder() {
-        QCOMPARE(Layout::intDiv(7, 2), 3LL);
-        QCOMPARE(Layout::intDiv(-7, 2), -3LL);
-        QCOMPARE(Layout::intDiv(7.5, 2), 4LL);
-    }
-
     void tinyWindowsGiveNoNegativeSizes_data() {
         QTest::addColumn<double>("W");
         QTest::addColumn<double>("H");
