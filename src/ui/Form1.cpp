@@ -81,6 +81,8 @@ Form1::Form1(Services services_, QWidget* parent)
     , m_list(std::make_unique<MessageListModel>())
     , m_store(std::make_unique<MailStore>())
 {
+    if (!services.boxes || !services.settings || !services.commands || !services.desktop)
+        qFatal("The main window needs every service: boxes, settings, commands and the desktop");
     setObjectName(QStringLiteral("Form1"));
     Form_Unload = [] { std::_Exit(0); };
     createControls();

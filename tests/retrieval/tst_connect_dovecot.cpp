@@ -147,9 +147,13 @@ void TestConnectDovecot::settingsFileHoldsNoUnrememberedPassword()
     QTemporaryDir dir;
     IniSettingsStore store(dir.filePath("Wenlowe/Wenlowe.ini"));
     ScriptedMessageBoxes boxes;
+    FakeCommandRunner commands;
+    FakeSpreadsheetDesktop desktop;
     Services services;
     services.boxes = &boxes;
     services.settings = &store;
+    services.commands = &commands;
+    services.desktop = &desktop;
     store.setValue("Server", DovecotHarness::host());
     store.setValue("Port", QString::number(m_server.imapsPort()));
     store.setValue("CACertificates", m_server.caPemPath());
