@@ -15,6 +15,7 @@
 #include "ui/StandardColors.h"
 #include "ui/Twips.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -80,7 +81,9 @@ void StartUp::Form_Load()
     tail.line(102, [&] { ApplySkin(); });
     tail.line(106, [&] {
         f.setWindowTitle(AppTitle::productName());
-        f.setWindowIcon(QIcon(QStringLiteral(":/corvanel/corvanel.png")));
+        const QIcon icon(QStringLiteral(":/corvanel/corvanel.png"));
+        QApplication::setWindowIcon(icon);  // the dialogs take it too
+        f.setWindowIcon(icon);
         AppTitle::shorten();
     });
     bool cursorFound = false;

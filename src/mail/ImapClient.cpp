@@ -254,6 +254,8 @@ bool ImapClient::Private::send(Call& call, const QByteArray& bytes)
         closeConnection();
         return false;
     }
+    // Hand the command to the network now rather than at the next turn of the event loop.
+    socket->flush();
     return true;
 }
 
