@@ -596,7 +596,7 @@ def write_folder(rng, root, folder, count, user, owner, serial):
         stamp = int(date.timestamp())
         # The server numbers new files by the time stamp that starts the name: the dates
         # ascend, so message numbers follow the dates.
-        unique = "%d.M%06dP%dQ%d.corvanel-demo" % (stamp, serial % 1000000, os.getpid(), serial)
+        unique = "%d.M%06dQ%d.corvanel-demo" % (stamp, serial % 1000000, serial)
         temp = os.path.join(path, "tmp", unique)
         with open(temp, "wb") as f:
             f.write(raw)
