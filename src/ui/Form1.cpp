@@ -70,6 +70,9 @@ void paintWhite(QWidget* w)
     QPalette palette = w->palette();
     palette.setColor(QPalette::Window, Qt::white);
     w->setPalette(palette);
+    // Option buttons and check boxes fill with the button colour by default: make them take
+    // the window colour like the frames and labels around them.
+    w->setBackgroundRole(QPalette::Window);
     w->setAutoFillBackground(true);
 }
 
