@@ -901,7 +901,7 @@ int ImapClient::Private::loginXOAuth2(const QString& user, const QString& access
     }
     // user=<name> ^A auth=Bearer <token> ^A ^A
     const QByteArray initialResponse =
-        ("user=" + userBytes + "\x01auth=Bearer " + tokenBytes + "\x01\x01").toBase64();
+        ("user=" + userBytes + '\x01' + "auth=Bearer " + tokenBytes + "\x01\x01").toBase64();
     call.secrets = {accessToken, QString::fromLatin1(initialResponse), user};
 
     scope.claim();
