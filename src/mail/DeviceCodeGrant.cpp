@@ -36,7 +36,7 @@ QString limited(const QString& text)
     return simple.size() > kMaxDetailChars ? simple.left(kMaxDetailChars) + QStringLiteral("...") : simple;
 }
 
-}  // namespace
+} // namespace
 
 // One answer of the service: its HTTP status (0 when none came) and its body read as JSON.
 struct DeviceCodeGrant::Answer {
@@ -51,7 +51,8 @@ struct DeviceCodeGrant::Answer {
     QString describeError() const
     {
         const QString description = json.value(QStringLiteral("error_description")).toString();
-        return limited(description.isEmpty() ? errorCode() : errorCode() + QStringLiteral(": ") + description);
+        return limited(description.isEmpty() ? errorCode()
+                                             : errorCode() + QStringLiteral(": ") + description);
     }
 };
 
@@ -72,14 +73,23 @@ DeviceCodeGrant::~DeviceCodeGrant()
     stopNetwork();
 }
 
-void DeviceCodeGrant::setMillisecondsPerSecond(int ms) { m_msPerSecond = qMax(1, ms); }
-void DeviceCodeGrant::setClock(std::function<QDateTime()> now) { m_now = std::move(now); }
-void DeviceCodeGrant::setRequestTimeoutMs(int ms) { m_requestTimeoutMs = qMax(1, ms); }
+void DeviceCodeGrant::setMillisecondsPerSecond(int ms)
+{
+    m_msPerSecond = qMax(1, ms);
+}
+void DeviceCodeGrant::setClock(std::function<QDateTime()> now)
+{
+    m_now = std::move(now);
+}
+void DeviceCodeGrant::setRequestTimeoutMs(int ms)
+{
+    m_requestTimeoutMs = qMax(1, ms);
+}
 
 bool DeviceCodeGrant::begin(Phase phase)
 {
     if (isRunning())
-        return false;  // one operation at a time; the running one goes on
+        return false; // one operation at a time; the running one goes on
     ++m_run;
     m_phase = phase;
     m_error = OAuthError::None;
@@ -109,7 +119,9 @@ void DeviceCodeGrant::refresh(const QString& refreshToken)
     if (!begin(Phase::Refreshing))
         return;
     if (refreshToken.isEmpty()) {
-        finishLater([this] { fail(OAuthError::Expired, QStringLiteral("There is no refresh token to renew with.")); });
+        finishLater([this] {
+            fail(OAuthError::Expired, QStringLiteral("There is no refresh token to renew with."));
+        });
         return;
     }
     if (const OAuthError problem = m_settings.problem(); problem != OAuthError::None) {
@@ -169,7 +181,8 @@ void DeviceCodeGrant::post(const QUrl& url, const QList<std::pair<QString, QStri
         body += QUrl::toPercentEncoding(name) + '=' + QUrl::toPercentEncoding(value);
     }
     QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+                      QByteArrayLiteral("application/x-www-form-urlencoded"));
     request.setRawHeader(QByteArrayLiteral("Accept"), QByteArrayLiteral("application/json"));
     request.setTransferTimeout(m_requestTimeoutMs);
     QNetworkReply* reply = m_network->post(request, body);
@@ -181,7 +194,7 @@ void DeviceCodeGrant::stopNetwork()
 {
     m_pollTimer.stop();
     if (QNetworkReply* reply = m_reply) {
-        m_reply = nullptr;  // its finished signal, raised by abort(), is then ignored
+        m_reply = nullptr; // its finished signal, raised by abort(), is then ignored
         reply->abort();
         reply->deleteLater();
     }
@@ -191,16 +204,15 @@ void DeviceCodeGrant::onReplyFinished(QNetworkReply* reply)
 {
     reply->deleteLater();
     if (reply != m_reply)
-        return;  // aborted, or an answer to an operation that has ended
+        return; // aborted, or an answer to an operation that has ended
     m_reply = nullptr;
 
     Answer answer;
     answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (answer.status == 0) {
-        fail(OAuthError::Unreachable,
-             reply->error() == QNetworkReply::OperationCanceledError
-                 ? QStringLiteral("No answer within %1 ms.").arg(m_requestTimeoutMs)
-                 : reply->errorString());
+        fail(OAuthError::Unreachable, reply->error() == QNetworkReply::OperationCanceledError
+                                          ? QStringLiteral("No answer within %1 ms.").arg(m_requestTimeoutMs)
+                                          : reply->errorString());
         return;
     }
     QJsonParseError parseError;
@@ -208,10 +220,11 @@ void DeviceCodeGrant::onReplyFinished(QNetworkReply* reply)
     answer.isJsonObject = parseError.error == QJsonParseError::NoError && document.isObject();
     answer.json = document.object();
     if (!answer.isJsonObject) {
-        const QString detail = QStringLiteral("HTTP %1 without a JSON object (%2).")
-                                   .arg(answer.status)
-                                   .arg(parseError.error == QJsonParseError::NoError ? QStringLiteral("not an object")
-                                                                                     : parseError.errorString());
+        const QString detail =
+            QStringLiteral("HTTP %1 without a JSON object (%2).")
+                .arg(answer.status)
+                .arg(parseError.error == QJsonParseError::NoError ? QStringLiteral("not an object")
+                                                                  : parseError.errorString());
         if (answer.isSuccess())
             fail(OAuthError::Malformed, detail);
         else if (answer.status >= 500)
@@ -229,8 +242,8 @@ void DeviceCodeGrant::onReplyFinished(QNetworkReply* reply)
 void DeviceCodeGrant::onDeviceCode(const Answer& answer)
 {
     if (!answer.errorCode().isEmpty() || !answer.isSuccess()) {
-        fail(OAuthError::Refused,
-             answer.errorCode().isEmpty() ? QStringLiteral("HTTP %1.").arg(answer.status) : answer.describeError());
+        fail(OAuthError::Refused, answer.errorCode().isEmpty() ? QStringLiteral("HTTP %1.").arg(answer.status)
+                                                               : answer.describeError());
         return;
     }
     const QJsonObject& json = answer.json;
@@ -243,9 +256,10 @@ void DeviceCodeGrant::onDeviceCode(const Answer& answer)
     const QUrl verificationUri(verification, QUrl::StrictMode);
     const qint64 expiresIn = wholeNumber(json.value(QStringLiteral("expires_in")));
     const QJsonValue intervalValue = json.value(QStringLiteral("interval"));
-    const qint64 interval = intervalValue.isUndefined() ? kDefaultIntervalSeconds : wholeNumber(intervalValue);
-    if (deviceCode.isEmpty() || userCode.isEmpty() || !verificationUri.isValid() || verificationUri.isRelative() ||
-        expiresIn <= 0 || interval < 0 || interval > 3600) {
+    const qint64 interval =
+        intervalValue.isUndefined() ? kDefaultIntervalSeconds : wholeNumber(intervalValue);
+    if (deviceCode.isEmpty() || userCode.isEmpty() || !verificationUri.isValid() ||
+        verificationUri.isRelative() || expiresIn <= 0 || interval < 0 || interval > 3600) {
         fail(OAuthError::Malformed, QStringLiteral("The device code answer lacks a device code, user code, "
                                                    "verification address, lifetime or usable interval."));
         return;
@@ -323,9 +337,10 @@ void DeviceCodeGrant::onTokenAnswer(const Answer& answer)
     const QString tokenType = json.value(QStringLiteral("token_type")).toString();
     if (tokens.accessToken.isEmpty() ||
         (!tokenType.isEmpty() && tokenType.compare(QLatin1String("Bearer"), Qt::CaseInsensitive) != 0)) {
-        fail(OAuthError::Malformed, tokens.accessToken.isEmpty()
-                                        ? QStringLiteral("The token answer holds no access token.")
-                                        : QStringLiteral("The token is of type %1, not Bearer.").arg(limited(tokenType)));
+        fail(OAuthError::Malformed,
+             tokens.accessToken.isEmpty()
+                 ? QStringLiteral("The token answer holds no access token.")
+                 : QStringLiteral("The token is of type %1, not Bearer.").arg(limited(tokenType)));
         return;
     }
     // A refresh token that comes with the answer replaces the one used; otherwise that one stays.

@@ -37,8 +37,8 @@ public:
     struct Prompt {
         QString userCode;
         QUrl verificationUri;
-        QUrl verificationUriComplete;  // with the code filled in; empty when the service gave none
-        QString message;               // the service's own instructions, when it gives them
+        QUrl verificationUriComplete; // with the code filled in; empty when the service gave none
+        QString message;              // the service's own instructions, when it gives them
         int expiresInSeconds = 0;
     };
 
@@ -101,7 +101,7 @@ private:
     std::function<QDateTime()> m_now;
 
     Phase m_phase = Phase::Idle;
-    quint64 m_run = 0;  // tells a late callback of an earlier operation from the present one
+    quint64 m_run = 0; // tells a late callback of an earlier operation from the present one
     QString m_deviceCode;
     int m_intervalSeconds = 0;
     QElapsedTimer m_codeAge;

@@ -6,10 +6,12 @@ QString oauthErrorText(OAuthError error)
     case OAuthError::None:
         return QString();
     case OAuthError::NotConfigured:
-        return QStringLiteral("No application (client) ID is set for signing in with Microsoft (OAuthClientId).");
+        return QStringLiteral(
+            "No application (client) ID is set for signing in with Microsoft (OAuthClientId).");
     case OAuthError::InsecureAuthority:
-        return QStringLiteral("The sign-in address (OAuthAuthority) must begin with https://; http:// is only "
-                              "accepted for 127.0.0.1.");
+        return QStringLiteral(
+            "The sign-in address (OAuthAuthority) must begin with https://; http:// is only "
+            "accepted for 127.0.0.1.");
     case OAuthError::Cancelled:
         return QStringLiteral("The sign-in was cancelled.");
     case OAuthError::Denied:
@@ -17,8 +19,9 @@ QString oauthErrorText(OAuthError error)
     case OAuthError::Expired:
         return QStringLiteral("The sign-in has expired. Please sign in again.");
     case OAuthError::Unreachable:
-        return QStringLiteral("The sign-in service could not be reached. Check the Internet connection and try "
-                              "again.");
+        return QStringLiteral(
+            "The sign-in service could not be reached. Check the Internet connection and try "
+            "again.");
     case OAuthError::Malformed:
         return QStringLiteral("The sign-in service sent an answer that could not be read.");
     case OAuthError::Refused:

@@ -45,6 +45,12 @@ QUrl OAuthSettings::endpoint(const QString& path) const
     return QUrl(base + path, QUrl::StrictMode);
 }
 
-QUrl OAuthSettings::deviceCodeUrl() const { return endpoint(QStringLiteral("/oauth2/v2.0/devicecode")); }
+QUrl OAuthSettings::deviceCodeUrl() const
+{
+    return endpoint(QStringLiteral("/oauth2/v2.0/devicecode"));
+}
 
-QUrl OAuthSettings::tokenUrl() const { return endpoint(QStringLiteral("/oauth2/v2.0/token")); }
+QUrl OAuthSettings::tokenUrl() const
+{
+    return endpoint(QStringLiteral("/oauth2/v2.0/token"));
+}

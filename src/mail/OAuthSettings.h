@@ -18,7 +18,10 @@ public:
     static QString clientIdKey() { return QStringLiteral("OAuthClientId"); }
     static QString authorityKey() { return QStringLiteral("OAuthAuthority"); }
     static QString scopesKey() { return QStringLiteral("OAuthScopes"); }
-    static QString defaultAuthority() { return QStringLiteral("https://login.microsoftonline.com/consumers"); }
+    static QString defaultAuthority()
+    {
+        return QStringLiteral("https://login.microsoftonline.com/consumers");
+    }
     static QString defaultScopes()
     {
         return QStringLiteral("https://outlook.office.com/IMAP.AccessAsUser.All offline_access");

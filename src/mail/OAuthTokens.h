@@ -7,8 +7,8 @@
 // refresh token that renews it without the user, and when the access token stops working.
 struct OAuthTokens {
     QString accessToken;
-    QString refreshToken;  // empty when the service issued none
-    QDateTime expiresAt;   // UTC; invalid when the service did not say
+    QString refreshToken; // empty when the service issued none
+    QDateTime expiresAt;  // UTC; invalid when the service did not say
     QString scope;
 
     // True when the access token has run out or will within `marginSeconds` of `now`; a token of

@@ -18,17 +18,21 @@ const QByteArray kTokenPath = FakeIdentityServer::tokenPath();
 const QByteArray kCodePath = FakeIdentityServer::deviceCodePath();
 const QDateTime kNow(QDate(2024, 9, 16), QTime(12, 0), Qt::UTC);
 
-QByteArray json(const QJsonObject& object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }
+QByteArray json(const QJsonObject& object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
 
 QByteArray deviceCodeAnswer(int interval = 5, int expiresIn = 900)
 {
-    return json({{"device_code", kDeviceCode},
-                 {"user_code", "CX7KQ2RT"},
-                 {"verification_uri", "https://www.microsoft.com/link"},
-                 {"expires_in", expiresIn},
-                 {"interval", interval},
-                 {"message", "To sign in, use a web browser to open the page https://www.microsoft.com/link and "
-                             "enter the code CX7KQ2RT to authenticate."}});
+    return json(
+        {{"device_code", kDeviceCode},
+         {"user_code", "CX7KQ2RT"},
+         {"verification_uri", "https://www.microsoft.com/link"},
+         {"expires_in", expiresIn},
+         {"interval", interval},
+         {"message", "To sign in, use a web browser to open the page https://www.microsoft.com/link and "
+                     "enter the code CX7KQ2RT to authenticate."}});
 }
 
 QByteArray errorAnswer(const QString& code)
@@ -64,18 +68,13 @@ struct Run {
     {
         grant.setMillisecondsPerSecond(msPerSecond);
         grant.setClock([] { return kNow; });
-        QObject::connect(&grant, &DeviceCodeGrant::promptReady, [this](const DeviceCodeGrant::Prompt& p) {
-            prompts.append(p);
-        });
+        QObject::connect(&grant, &DeviceCodeGrant::promptReady,
+                         [this](const DeviceCodeGrant::Prompt& p) { prompts.append(p); });
         QObject::connect(&grant, &DeviceCodeGrant::succeeded, [this](const OAuthTokens&) { ++successes; });
-        QObject::connect(&grant, &DeviceCodeGrant::failed, [this](OAuthError e, const QString&) {
-            failures.append(e);
-        });
+        QObject::connect(&grant, &DeviceCodeGrant::failed,
+                         [this](OAuthError e, const QString&) { failures.append(e); });
     }
-    bool waitDone(int timeoutMs = 10000)
-    {
-        return finished.size() > 0 || finished.wait(timeoutMs);
-    }
+    bool waitDone(int timeoutMs = 10000) { return finished.size() > 0 || finished.wait(timeoutMs); }
 
     DeviceCodeGrant grant;
     QSignalSpy finished;
@@ -84,7 +83,7 @@ struct Run {
     QList<OAuthError> failures;
 };
 
-}  // namespace
+} // namespace
 
 class TestDeviceCodeGrant : public QObject {
     Q_OBJECT
@@ -125,8 +124,10 @@ void TestDeviceCodeGrant::settingsAndTheirDefaults()
     QCOMPARE(settings.problem(), OAuthError::NotConfigured);
     QCOMPARE(settings.deviceCodeUrl(),
              QUrl(QStringLiteral("https://login.microsoftonline.com/consumers/oauth2/v2.0/devicecode")));
-    QCOMPARE(settings.tokenUrl(), QUrl(QStringLiteral("https://login.microsoftonline.com/consumers/oauth2/v2.0/token")));
-    QCOMPARE(settings.scopes, QStringLiteral("https://outlook.office.com/IMAP.AccessAsUser.All offline_access"));
+    QCOMPARE(settings.tokenUrl(),
+             QUrl(QStringLiteral("https://login.microsoftonline.com/consumers/oauth2/v2.0/token")));
+    QCOMPARE(settings.scopes,
+             QStringLiteral("https://outlook.office.com/IMAP.AccessAsUser.All offline_access"));
 
     store.preset(QStringLiteral("OAuthClientId"), QStringLiteral("  ") + kClientId + QStringLiteral(" "));
     store.preset(QStringLiteral("OAuthAuthority"), QStringLiteral("https://login.example.test/common/"));
@@ -134,9 +135,10 @@ void TestDeviceCodeGrant::settingsAndTheirDefaults()
     settings = OAuthSettings::read(store);
     QCOMPARE(settings.clientId, kClientId);
     QCOMPARE(settings.problem(), OAuthError::None);
-    QCOMPARE(settings.tokenUrl(), QUrl(QStringLiteral("https://login.example.test/common/oauth2/v2.0/token")));
+    QCOMPARE(settings.tokenUrl(),
+             QUrl(QStringLiteral("https://login.example.test/common/oauth2/v2.0/token")));
     QCOMPARE(settings.scopes, QStringLiteral("mail.read offline_access"));
-    QVERIFY(store.writes().isEmpty());  // reading writes nothing
+    QVERIFY(store.writes().isEmpty()); // reading writes nothing
 
     // Emptied values fall back to the defaults.
     store.preset(QStringLiteral("OAuthAuthority"), QString());
@@ -183,7 +185,7 @@ void TestDeviceCodeGrant::unusableSettingsSendNothing()
     {
         Run run(insecure);
         run.grant.start();
-        QVERIFY(run.grant.isRunning());  // the outcome comes from the event loop, like any other
+        QVERIFY(run.grant.isRunning()); // the outcome comes from the event loop, like any other
         QVERIFY(run.waitDone());
         QCOMPARE(run.failures, QList<OAuthError>{OAuthError::InsecureAuthority});
         QCOMPARE(run.grant.errorText(), oauthErrorText(OAuthError::InsecureAuthority));
@@ -247,7 +249,8 @@ void TestDeviceCodeGrant::pendingThenSignedIn()
     for (int i = 1; i < 4; ++i) {
         QCOMPARE(requests[i].path, kTokenPath);
         QCOMPARE(requests[i].fieldNames(), (QStringList{"grant_type", "client_id", "device_code"}));
-        QCOMPARE(requests[i].field("grant_type"), QStringLiteral("urn:ietf:params:oauth:grant-type:device_code"));
+        QCOMPARE(requests[i].field("grant_type"),
+                 QStringLiteral("urn:ietf:params:oauth:grant-type:device_code"));
         QCOMPARE(requests[i].field("client_id"), kClientId);
         QCOMPARE(requests[i].field("device_code"), kDeviceCode);
         // Never sooner than the interval (5 s, 50 ms here) after the previous answer.
@@ -274,8 +277,10 @@ void TestDeviceCodeGrant::slowDownLengthensTheInterval()
     QCOMPARE(polls.size(), 4);
     QVERIFY(polls[1].atMs - polls[0].atMs >= 19);
     // After slow_down every wait is 1 + 5 = 6 s (120 ms here), not only the next one.
-    QVERIFY2(polls[2].atMs - polls[1].atMs >= 119, qPrintable(QString::number(polls[2].atMs - polls[1].atMs)));
-    QVERIFY2(polls[3].atMs - polls[2].atMs >= 119, qPrintable(QString::number(polls[3].atMs - polls[2].atMs)));
+    QVERIFY2(polls[2].atMs - polls[1].atMs >= 119,
+             qPrintable(QString::number(polls[2].atMs - polls[1].atMs)));
+    QVERIFY2(polls[3].atMs - polls[2].atMs >= 119,
+             qPrintable(QString::number(polls[3].atMs - polls[2].atMs)));
 }
 
 void TestDeviceCodeGrant::endingAnswersWhilePolling_data()
@@ -285,9 +290,11 @@ void TestDeviceCodeGrant::endingAnswersWhilePolling_data()
     QTest::addColumn<OAuthError>("error");
     QTest::newRow("expired_token") << QStringLiteral("expired_token") << 400 << OAuthError::Expired;
     QTest::newRow("access_denied") << QStringLiteral("access_denied") << 400 << OAuthError::Denied;
-    QTest::newRow("authorization_declined") << QStringLiteral("authorization_declined") << 400 << OAuthError::Denied;
+    QTest::newRow("authorization_declined")
+        << QStringLiteral("authorization_declined") << 400 << OAuthError::Denied;
     QTest::newRow("invalid_client") << QStringLiteral("invalid_client") << 401 << OAuthError::Refused;
-    QTest::newRow("bad_verification_code") << QStringLiteral("bad_verification_code") << 400 << OAuthError::Refused;
+    QTest::newRow("bad_verification_code")
+        << QStringLiteral("bad_verification_code") << 400 << OAuthError::Refused;
 }
 
 void TestDeviceCodeGrant::endingAnswersWhilePolling()
@@ -332,7 +339,8 @@ void TestDeviceCodeGrant::cancelStopsPolling()
     FakeIdentityServer early;
     early.answer(kCodePath, 200, deviceCodeAnswer(1));
     Run atPrompt(settingsFor(early), 5);
-    QObject::connect(&atPrompt.grant, &DeviceCodeGrant::promptReady, &atPrompt.grant, &DeviceCodeGrant::cancel);
+    QObject::connect(&atPrompt.grant, &DeviceCodeGrant::promptReady, &atPrompt.grant,
+                     &DeviceCodeGrant::cancel);
     atPrompt.grant.start();
     QVERIFY(atPrompt.waitDone());
     QCOMPARE(atPrompt.failures, QList<OAuthError>{OAuthError::Cancelled});
@@ -340,7 +348,8 @@ void TestDeviceCodeGrant::cancelStopsPolling()
 
     // Cancelled between two polls, 300 ms apart here.
     FakeIdentityServer server;
-    server.answer(kCodePath, 200, deviceCodeAnswer(3)).answer(kTokenPath, 400, errorAnswer("authorization_pending"));
+    server.answer(kCodePath, 200, deviceCodeAnswer(3))
+        .answer(kTokenPath, 400, errorAnswer("authorization_pending"));
     Run run(settingsFor(server), 100);
     run.grant.start();
     QTRY_COMPARE(server.requestsTo(kTokenPath).size(), 1);
@@ -348,9 +357,9 @@ void TestDeviceCodeGrant::cancelStopsPolling()
     QCOMPARE(run.failures, QList<OAuthError>{OAuthError::Cancelled});
     QCOMPARE(run.finished.size(), 1);
     QVERIFY(!run.grant.isRunning());
-    run.grant.cancel();  // nothing runs: nothing happens
+    run.grant.cancel(); // nothing runs: nothing happens
     QCOMPARE(run.finished.size(), 1);
-    QVERIFY(!run.finished.wait(700));  // more than two intervals
+    QVERIFY(!run.finished.wait(700)); // more than two intervals
     QVERIFY(early.requestsTo(kTokenPath).isEmpty());
     QCOMPARE(server.requestsTo(kTokenPath).size(), 1);
     QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
@@ -366,7 +375,7 @@ void TestDeviceCodeGrant::cancelWhileARequestIsOut()
     run.grant.cancel();
     QCOMPARE(run.failures, QList<OAuthError>{OAuthError::Cancelled});
     QVERIFY(!run.finished.wait(100));
-    QCOMPARE(run.finished.size(), 1);  // the aborted request brings no second outcome
+    QCOMPARE(run.finished.size(), 1); // the aborted request brings no second outcome
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -461,7 +470,7 @@ void TestDeviceCodeGrant::valuesAreFormEncoded()
     QCOMPARE(server.requests()[0].field("refresh_token"), awkward);
     QCOMPARE(server.requests()[0].field("scope"), QStringLiteral("a+b c&d"));
     QCOMPARE(server.requests()[0].fieldNames().size(), 4);
-    QVERIFY(!server.requests()[0].body.contains('+'));  // '+' would read as a space
+    QVERIFY(!server.requests()[0].body.contains('+')); // '+' would read as a space
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -504,30 +513,33 @@ void TestDeviceCodeGrant::silentService()
 
 void TestDeviceCodeGrant::unreadableAnswers_data()
 {
-    QTest::addColumn<QByteArray>("path");  // which answer is the odd one
+    QTest::addColumn<QByteArray>("path"); // which answer is the odd one
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<OAuthError>("error");
-    QTest::newRow("code: not JSON") << kCodePath << 200 << QByteArray("{\"device_code\": \"abc\"") << OAuthError::Malformed;
+    QTest::newRow("code: not JSON") << kCodePath << 200 << QByteArray("{\"device_code\": \"abc\"")
+                                    << OAuthError::Malformed;
     QTest::newRow("code: JSON array") << kCodePath << 200 << QByteArray("[1, 2]") << OAuthError::Malformed;
-    QTest::newRow("code: no user code")
-        << kCodePath << 200
-        << json({{"device_code", "x"}, {"verification_uri", "https://www.microsoft.com/link"}, {"expires_in", 900}})
-        << OAuthError::Malformed;
+    QTest::newRow("code: no user code") << kCodePath << 200
+                                        << json({{"device_code", "x"},
+                                                 {"verification_uri", "https://www.microsoft.com/link"},
+                                                 {"expires_in", 900}})
+                                        << OAuthError::Malformed;
     QTest::newRow("code: no verification address")
         << kCodePath << 200 << json({{"device_code", "x"}, {"user_code", "ABC"}, {"expires_in", 900}})
         << OAuthError::Malformed;
-    QTest::newRow("code: unknown client") << kCodePath << 400 << errorAnswer("unauthorized_client")
-                                          << OAuthError::Refused;
-    QTest::newRow("code: server failure page") << kCodePath << 503 << QByteArray("<html>busy</html>")
-                                               << OAuthError::Unreachable;
-    QTest::newRow("token: not JSON") << kTokenPath << 200 << QByteArray("access_token=abc") << OAuthError::Malformed;
-    QTest::newRow("token: no access token") << kTokenPath << 200 << json({{"token_type", "Bearer"}})
-                                            << OAuthError::Malformed;
+    QTest::newRow("code: unknown client")
+        << kCodePath << 400 << errorAnswer("unauthorized_client") << OAuthError::Refused;
+    QTest::newRow("code: server failure page")
+        << kCodePath << 503 << QByteArray("<html>busy</html>") << OAuthError::Unreachable;
+    QTest::newRow("token: not JSON") << kTokenPath << 200 << QByteArray("access_token=abc")
+                                     << OAuthError::Malformed;
+    QTest::newRow("token: no access token")
+        << kTokenPath << 200 << json({{"token_type", "Bearer"}}) << OAuthError::Malformed;
     QTest::newRow("token: not a bearer token")
         << kTokenPath << 200 << json({{"token_type", "mac"}, {"access_token", "x"}}) << OAuthError::Malformed;
-    QTest::newRow("token: refusal without JSON") << kTokenPath << 400 << QByteArray("Bad Request")
-                                                 << OAuthError::Refused;
+    QTest::newRow("token: refusal without JSON")
+        << kTokenPath << 400 << QByteArray("Bad Request") << OAuthError::Refused;
 }
 
 void TestDeviceCodeGrant::unreadableAnswers()

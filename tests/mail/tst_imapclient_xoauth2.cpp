@@ -1,6 +1,7 @@
 // Signing in with an OAuth 2.0 access token (SASL XOAUTH2) and reading the server's capabilities:
 // exact conversations with a scripted server, then a private Dovecot that checks the tokens itself.
 #include "mail/ImapClient.h"
+#include "mail/ImapEventSink.h"
 #include "support/DovecotHarness.h"
 #include "support/FakeImapServer.h"
 
@@ -24,7 +25,13 @@ bool showsNoSecret(const QString& text, const QString& token = kToken)
            !text.contains(QStringLiteral("Bearer"));
 }
 
-}  // namespace
+class AbortingSink : public ImapEventSink {
+public:
+    void abortCheck(bool& abort) override { abort = true; }
+    void percentDone(int, bool&) override {}
+};
+
+} // namespace
 
 class TestImapClientXOAuth2 : public QObject {
     Q_OBJECT
@@ -46,6 +53,7 @@ private Q_SLOTS:
     void credentialsFollowTheContinuationWithoutSaslIr();
     void refusalExplainedInAContinuationIsDecoded();
     void serverThatKeepsAskingIsCancelled();
+    void abandonedSignInClosesTheConnection();
     void unsendableCredentialsAreRefusedLocally_data();
     void unsendableCredentialsAreRefusedLocally();
     void capabilitiesFollowTheGreetingAndTheSignIn();
@@ -73,15 +81,15 @@ void TestImapClientXOAuth2::credentialsGoWithTheCommandUnderSaslIr()
     ImapClient client;
     QVERIFY(connectTo(client, server, "* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=PLAIN AUTH=XOAUTH2] ready"));
     // Known from the greeting: nothing is asked.
-    QCOMPARE(client.capabilities(),
-             (QStringList{"IMAP4rev1", "SASL-IR", "AUTH=PLAIN", "AUTH=XOAUTH2"}));
+    QCOMPARE(client.capabilities(), (QStringList{"IMAP4rev1", "SASL-IR", "AUTH=PLAIN", "AUTH=XOAUTH2"}));
     QVERIFY(client.hasCapability(QStringLiteral("auth=xoauth2")));
     server.expect("A001 AUTHENTICATE XOAUTH2 " + credentials())
         .sendLine("A001 OK [CAPABILITY IMAP4rev1 IDLE MOVE] Logged in");
     QCOMPARE(client.loginXOAuth2(kUser, kToken), 1);
     QCOMPARE(client.state(), ImapClient::State::Authenticated);
     QVERIFY2(showsNoSecret(client.lastErrorText()), qPrintable(client.lastErrorText()));
-    QVERIFY2(client.lastErrorText().contains(QStringLiteral("Logged in")), qPrintable(client.lastErrorText()));
+    QVERIFY2(client.lastErrorText().contains(QStringLiteral("Logged in")),
+             qPrintable(client.lastErrorText()));
     // The capabilities that came with the sign-in replace the earlier ones, again without asking.
     QCOMPARE(client.capabilities(), (QStringList{"IMAP4rev1", "IDLE", "MOVE"}));
     server.expect("A002 NOOP").sendLine("A002 OK");
@@ -155,6 +163,23 @@ void TestImapClientXOAuth2::serverThatKeepsAskingIsCancelled()
     QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
 }
 
+void TestImapClientXOAuth2::abandonedSignInClosesTheConnection()
+{
+    // Half an exchange cannot be taken back: the server may still wait for a response.
+    FakeImapServer server;
+    ImapClient client;
+    QVERIFY(connectTo(client, server, "* OK [CAPABILITY IMAP4rev1 AUTH=XOAUTH2] ready"));
+    server.expect("A001 AUTHENTICATE XOAUTH2").sendLine("+ ").expect(credentials()); // then silence
+    AbortingSink sink;
+    client.bindEvents(&sink);
+    QCOMPARE(client.loginXOAuth2(kUser, kToken), 0);
+    QCOMPARE(client.state(), ImapClient::State::NotConnected);
+    QVERIFY2(client.lastErrorText().contains(QStringLiteral("Abandoned")),
+             qPrintable(client.lastErrorText()));
+    QTRY_VERIFY(server.clientClosed());
+    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+}
+
 void TestImapClientXOAuth2::unsendableCredentialsAreRefusedLocally_data()
 {
     QTest::addColumn<QString>("user");
@@ -163,7 +188,9 @@ void TestImapClientXOAuth2::unsendableCredentialsAreRefusedLocally_data()
     QTest::newRow("LF in the token") << kUser << QStringLiteral("abc\ndef");
     QTest::newRow("NUL in the token") << kUser << QString::fromLatin1("abc\0def", 7);
     QTest::newRow("^A in the token") << kUser << QStringLiteral("abc\x01user=mallory");
-    QTest::newRow("^A in the user") << QStringLiteral("ann\x01" "auth=Bearer x") << kToken;
+    QTest::newRow("^A in the user") << QStringLiteral("ann\x01"
+                                                      "auth=Bearer x")
+                                    << kToken;
     QTest::newRow("CR in the user") << QStringLiteral("ann\r") << kToken;
     QTest::newRow("empty token") << kUser << QString();
     QTest::newRow("empty user") << QString() << kToken;
@@ -177,7 +204,8 @@ void TestImapClientXOAuth2::unsendableCredentialsAreRefusedLocally()
     ImapClient client;
     QVERIFY(connectTo(client, server, "* OK ready"));
     QCOMPARE(client.loginXOAuth2(user, token), 0);
-    QVERIFY2(client.lastErrorText().contains(QStringLiteral("nothing was sent")), qPrintable(client.lastErrorText()));
+    QVERIFY2(client.lastErrorText().contains(QStringLiteral("nothing was sent")),
+             qPrintable(client.lastErrorText()));
     QVERIFY(token.isEmpty() || !client.lastErrorText().contains(token));
     // Not even the capabilities were asked for: the next command gets the first tag.
     server.expect("A001 NOOP").sendLine("A001 OK");
@@ -188,16 +216,14 @@ void TestImapClientXOAuth2::unsendableCredentialsAreRefusedLocally()
 void TestImapClientXOAuth2::capabilitiesFollowTheGreetingAndTheSignIn()
 {
     ImapClient client;
-    QVERIFY(client.capabilities().isEmpty());  // not connected: nothing known, nothing asked
+    QVERIFY(client.capabilities().isEmpty()); // not connected: nothing known, nothing asked
     FakeImapServer server;
     QVERIFY(connectTo(client, server, "* OK [CAPABILITY IMAP4rev1 LOGINDISABLED] ready"));
     QVERIFY(client.hasCapability(QStringLiteral("LOGINDISABLED")));
     server.expect("A001 LOGIN \"ann\" \"secret\"").sendLine("A001 OK Logged in");
     QCOMPARE(client.login(QStringLiteral("ann"), QStringLiteral("secret")), 1);
     // The greeting's list is void after the sign-in; the server is asked for the new one.
-    server.expect("A002 CAPABILITY")
-        .sendLine("* CAPABILITY IMAP4rev1 IDLE")
-        .sendLine("A002 OK done");
+    server.expect("A002 CAPABILITY").sendLine("* CAPABILITY IMAP4rev1 IDLE").sendLine("A002 OK done");
     QCOMPARE(client.capabilities(), (QStringList{"IMAP4rev1", "IDLE"}));
     QVERIFY(client.lastErrorText().contains(QStringLiteral("A002 CAPABILITY")));
     QVERIFY(!client.hasCapability(QStringLiteral("LOGINDISABLED")));
@@ -213,7 +239,8 @@ void TestImapClientXOAuth2::passwordRefusalShowsTheServersText()
     FakeImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server, "* OK The Microsoft Exchange IMAP4 service is ready."));
-    server.expect("A001 LOGIN \"ann@outlook.test\" \"secret\"").sendLine("A001 NO Basic authentication is disabled.");
+    server.expect("A001 LOGIN \"ann@outlook.test\" \"secret\"")
+        .sendLine("A001 NO Basic authentication is disabled.");
     QCOMPARE(client.login(kUser, QStringLiteral("secret")), 0);
     QVERIFY2(client.lastErrorText().contains(QStringLiteral("Basic authentication is disabled")),
              qPrintable(client.lastErrorText()));
@@ -231,7 +258,8 @@ void TestImapClientXOAuth2::initTestCase()
     QVERIFY(m_dovecot->addUser(m_bob, QStringLiteral("bobs-password")));
     QVERIFY2(m_dovecot->start(), qPrintable(m_dovecot->errorText()));
     for (int n = 1; n <= 2; ++n) {
-        const QByteArray raw = "From: x@corvanel.test\r\nSubject: token " + QByteArray::number(n) + "\r\n\r\nbody\r\n";
+        const QByteArray raw =
+            "From: x@corvanel.test\r\nSubject: token " + QByteArray::number(n) + "\r\n\r\nbody\r\n";
         QVERIFY(!m_dovecot->writeMessage(QStringLiteral("Inbox"), raw).isEmpty());
     }
 }

@@ -28,7 +28,7 @@ QByteArray reasonPhrase(int status)
     }
 }
 
-}  // namespace
+} // namespace
 
 QString FakeIdentityServer::Request::field(const QString& name) const
 {
@@ -62,7 +62,10 @@ FakeIdentityServer::~FakeIdentityServer()
     }
 }
 
-quint16 FakeIdentityServer::port() const { return m_server->serverPort(); }
+quint16 FakeIdentityServer::port() const
+{
+    return m_server->serverPort();
+}
 
 QString FakeIdentityServer::authority() const
 {
@@ -126,7 +129,7 @@ void FakeIdentityServer::onNewConnection()
 void FakeIdentityServer::onReadyRead(QTcpSocket* socket)
 {
     if (!m_buffers.contains(socket))
-        return;  // already answered: anything more is not read
+        return; // already answered: anything more is not read
     QByteArray& buffer = m_buffers[socket];
     buffer += socket->readAll();
     if (buffer.size() > kMaxRequestBytes) {
@@ -141,7 +144,8 @@ void FakeIdentityServer::onReadyRead(QTcpSocket* socket)
     Request request;
     const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
     if (requestLine.size() != 3 || !requestLine[2].startsWith("HTTP/1.")) {
-        m_errors.append(QStringLiteral("not an HTTP/1.x request line: ") + QString::fromLatin1(lines.first()));
+        m_errors.append(QStringLiteral("not an HTTP/1.x request line: ") +
+                        QString::fromLatin1(lines.first()));
         socket->abort();
         return;
     }
@@ -155,7 +159,7 @@ void FakeIdentityServer::onReadyRead(QTcpSocket* socket)
     }
     const qsizetype length = request.headers.value("content-length", "0").toLongLong();
     if (buffer.size() < headerEnd + 4 + length)
-        return;  // the body is still on its way
+        return; // the body is still on its way
     request.body = buffer.mid(headerEnd + 4, length);
     request.atMs = m_clock.elapsed();
     m_buffers.remove(socket);
@@ -185,8 +189,8 @@ void FakeIdentityServer::respond(QTcpSocket* socket, const Request& request)
     case Scripted::Kind::Answer:
         break;
     }
-    QByteArray response = "HTTP/1.1 " + QByteArray::number(scripted.status) + ' ' +
-                          reasonPhrase(scripted.status) + "\r\n";
+    QByteArray response =
+        "HTTP/1.1 " + QByteArray::number(scripted.status) + ' ' + reasonPhrase(scripted.status) + "\r\n";
     response += "Content-Type: application/json; charset=utf-8\r\n";
     response += "Content-Length: " + QByteArray::number(scripted.body.size()) + "\r\n";
     response += "Connection: close\r\n\r\n";

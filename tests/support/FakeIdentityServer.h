@@ -24,9 +24,9 @@ public:
     struct Request {
         QByteArray method;
         QByteArray path;
-        QMap<QByteArray, QByteArray> headers;  // names in lower case
+        QMap<QByteArray, QByteArray> headers; // names in lower case
         QByteArray body;
-        qint64 atMs = 0;  // when it arrived, counted from the server's start
+        qint64 atMs = 0; // when it arrived, counted from the server's start
 
         // A field of an application/x-www-form-urlencoded body, decoded.
         QString field(const QString& name) const;
@@ -43,8 +43,8 @@ public:
     static QByteArray tokenPath() { return "/consumers/oauth2/v2.0/token"; }
 
     FakeIdentityServer& answer(const QByteArray& path, int status, const QByteArray& body);
-    FakeIdentityServer& drop(const QByteArray& path);   // close the connection instead of answering
-    FakeIdentityServer& hang(const QByteArray& path);   // keep the connection, never answer
+    FakeIdentityServer& drop(const QByteArray& path); // close the connection instead of answering
+    FakeIdentityServer& hang(const QByteArray& path); // keep the connection, never answer
 
     QList<Request> requests() const { return m_requests; }
     QList<Request> requestsTo(const QByteArray& path) const;
