@@ -28,6 +28,8 @@ constexpr int kMaxLoggedReplies = 40;
 constexpr int kMaxLoggedReplyChars = 300;
 // Bytes one call accepts from the server before it gives up on a server that never finishes.
 constexpr qint64 kMaxBytesPerCall = qint64(512) * 1024 * 1024;
+// Longest explanation of a refused sign-in that the log shows.
+constexpr int kMaxSaslErrorChars = 500;
 
 // How a response starts: its tag, then the first word after it; for "* 12 EXISTS" the number
 // and the word after it.
@@ -54,6 +56,60 @@ ResponseHead readHead(ImapResponseReader& reader)
     head.word = word.toUpper();
     reader.skipSpaces();
     return head;
+}
+
+// The capabilities a response announces: a CAPABILITY reply, or a CAPABILITY response code in
+// an OK or PREAUTH (greeting or tagged answer).
+std::optional<QStringList> announcedCapabilities(const ImapResponse& response)
+{
+    ImapResponseReader reader(response);
+    const ResponseHead head = readHead(reader);
+    QByteArray list;
+    if (head.tag == "*" && head.number < 0 && head.word == "CAPABILITY") {
+        list = reader.readRestOfLine();
+    } else if (head.tag != "+" && head.number < 0 && (head.word == "OK" || head.word == "PREAUTH")) {
+        const QByteArray code = reader.readAtom();
+        if (!code.startsWith('[') || !code.endsWith(']'))
+            return std::nullopt;
+        const QByteArray inner = code.mid(1, code.size() - 2);
+        const qsizetype space = inner.indexOf(' ');
+        if (inner.left(space < 0 ? inner.size() : space).toUpper() != "CAPABILITY")
+            return std::nullopt;
+        list = space < 0 ? QByteArray() : inner.mid(space + 1);
+    } else {
+        return std::nullopt;
+    }
+    QStringList names;
+    for (const QByteArray& name : list.split(' ')) {
+        if (!name.isEmpty())
+            names.append(QString::fromLatin1(name));
+    }
+    return names;
+}
+
+bool holdsUnsendableSaslByte(const QByteArray& value)
+{
+    // CR, LF and NUL would end or break the line; ^A separates the fields of the XOAUTH2 string.
+    return ImapQuoting::hasLineBreakOrNul(value) || value.contains('\x01');
+}
+
+// What a continuation request says once base64 is taken off: the explanation a server gives
+// when it refuses a token. Shown only when it decodes to readable text.
+QString decodedChallenge(const QByteArray& text)
+{
+    const QByteArray::FromBase64Result decoded =
+        QByteArray::fromBase64Encoding(text.trimmed(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded || decoded.decoded.isEmpty())
+        return {};
+    const QByteArray& bytes = decoded.decoded;
+    for (char c : bytes) {
+        if ((quint8(c) < 0x20 && c != '\t') || c == 0x7f)
+            return {};
+    }
+    QString readable = QString::fromUtf8(bytes);
+    if (readable.size() > kMaxSaslErrorChars)
+        readable = readable.left(kMaxSaslErrorChars) + QStringLiteral("...");
+    return readable;
 }
 
 }  // namespace
@@ -166,6 +222,9 @@ public:
     QByteArray abandonedTag;  // sent, answer still to come, its caller gone
     int exists = 0;
     QStringList tlsErrors;
+    QStringList capabilities;
+    bool capabilitiesKnown = false;
+    quint64 capabilitiesAnnounced = 0;  // counts announcements, so a call sees whether one came
 
     // Calls
     int callDepth = 0;
@@ -176,6 +235,8 @@ public:
     int connect(const QString& host);
     QString sendRawCommand(const QString& command);
     int login(const QString& user, const QString& password);
+    int loginXOAuth2(const QString& user, const QString& accessToken);
+    QStringList currentCapabilities();
     int selectMailbox(const QString& mailbox);
     std::optional<ImapClient::RawMessage> fetchRaw(int number, bool isUid);
     std::optional<QStringList> listMailboxes(const QString& reference, const QString& pattern);
@@ -188,6 +249,11 @@ public:
     bool send(Call& call, const QByteArray& bytes);
     bool ensureUsable(Call& call);
     Outcome runCommand(Call& call, const Command& command);
+    Outcome runAuthenticate(Call& call, const QByteArray& mechanism, const QByteArray& initialResponse,
+                            bool initialResponseWithCommand);
+    Outcome askCapabilities(Call& call);
+    bool announced(const QString& capability) const;
+    void signedIn(quint64 announcementsBefore);
     Outcome completion(const ImapResponse& response);
     bool waitFor(Call& call, const std::function<bool(const ImapResponse&)>& handle, int deadlineMs = -1);
     void sleep(int ms);
@@ -218,6 +284,8 @@ void ImapClient::Private::closeConnection()
     inFlightSent = false;
     abandonedTag.clear();
     exists = 0;
+    capabilities.clear();
+    capabilitiesKnown = false;
 }
 
 bool ImapClient::Private::refuseIfBusy(Call& call)
@@ -296,6 +364,11 @@ void ImapClient::Private::observe(Call& call, const ImapResponse& response)
         call.note(QStringLiteral("Received: ") + QString::fromUtf8(response.summary(kMaxLoggedReplyChars)));
     } else {
         ++call.unloggedReplies;
+    }
+    if (std::optional<QStringList> names = announcedCapabilities(response)) {
+        capabilities = std::move(*names);
+        capabilitiesKnown = true;
+        ++capabilitiesAnnounced;
     }
     if (response.tag() != "*")
         return;
@@ -546,6 +619,104 @@ ImapClient::Private::Outcome ImapClient::Private::runCommand(Call& call, const C
     return outcome;
 }
 
+// A SASL exchange: AUTHENTICATE with the mechanism, the initial response with the command or
+// after the server's first continuation request, and an empty response to a continuation that
+// follows the credentials (the server's way of explaining a refusal before its tagged NO).
+// Nothing of the exchange can be taken back half-way, so an abandoned exchange closes the
+// connection.
+ImapClient::Private::Outcome ImapClient::Private::runAuthenticate(Call& call, const QByteArray& mechanism,
+                                                                  const QByteArray& initialResponse,
+                                                                  bool initialResponseWithCommand)
+{
+    if (!ensureUsable(call))
+        return {};
+    call.progress = false;
+    const QByteArray tag = nextTag();
+    call.note(QStringLiteral("Sent: %1 AUTHENTICATE %2%3")
+                  .arg(QString::fromLatin1(tag), QString::fromLatin1(mechanism),
+                       initialResponseWithCommand ? QStringLiteral(" <credentials withheld>") : QString()));
+    inFlightTag = tag;
+    inFlightSent = false;
+    QByteArray line = tag + " AUTHENTICATE " + mechanism;
+    if (initialResponseWithCommand)
+        line += ' ' + initialResponse;
+    if (!send(call, line + "\r\n"))
+        return {};
+
+    enum class Next { InitialResponse, EmptyResponse, Cancel, GiveUp };
+    Next next = initialResponseWithCommand ? Next::EmptyResponse : Next::InitialResponse;
+    for (;;) {
+        Outcome outcome;
+        QByteArray challenge;
+        if (!waitFor(call, [&](const ImapResponse& r) {
+                if (r.tag() == tag) {
+                    outcome = completion(r);
+                    return true;
+                }
+                if (r.tag() == "+") {
+                    challenge = r.lines.first().mid(1);
+                    return true;
+                }
+                return false;
+            }))
+            return {};
+        if (outcome.completed)
+            return outcome;
+        switch (next) {
+        case Next::InitialResponse:
+            call.note(QStringLiteral("Sent: <credentials withheld>"));
+            if (!send(call, initialResponse + "\r\n"))
+                return {};
+            next = Next::EmptyResponse;
+            break;
+        case Next::EmptyResponse: {
+            const QString reason = decodedChallenge(challenge);
+            if (!reason.isEmpty())
+                call.note(QStringLiteral("The server refused the credentials: %1").arg(reason));
+            call.note(QStringLiteral("Sent: (empty response)"));
+            if (!send(call, "\r\n"))
+                return {};
+            next = Next::Cancel;
+            break;
+        }
+        case Next::Cancel:
+            // The mechanism has nothing more to say: cancel the exchange.
+            call.note(QStringLiteral("Sent: * (the exchange is cancelled)"));
+            if (!send(call, "*\r\n"))
+                return {};
+            next = Next::GiveUp;
+            break;
+        case Next::GiveUp:
+            call.note(QStringLiteral("The server keeps asking for more; the connection is closed."));
+            closeConnection();
+            return {};
+        }
+    }
+}
+
+ImapClient::Private::Outcome ImapClient::Private::askCapabilities(Call& call)
+{
+    Command cmd;
+    cmd.parts = {"CAPABILITY"};
+    cmd.logText = QStringLiteral("CAPABILITY");
+    return runCommand(call, cmd);
+}
+
+bool ImapClient::Private::announced(const QString& capability) const
+{
+    return capabilities.contains(capability, Qt::CaseInsensitive);
+}
+
+// Capabilities change with the sign-in: keep only what the server announced along with it.
+void ImapClient::Private::signedIn(quint64 announcementsBefore)
+{
+    state = ImapClient::State::Authenticated;
+    if (capabilitiesAnnounced == announcementsBefore) {
+        capabilities.clear();
+        capabilitiesKnown = false;
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Operations
 
@@ -698,6 +869,7 @@ int ImapClient::Private::login(const QString& user, const QString& password)
     cmd.parts.append(piece);
 
     scope.claim();
+    const quint64 announcementsBefore = capabilitiesAnnounced;
     const Outcome outcome = runCommand(call, cmd);
     if (!outcome.completed)
         return 0;
@@ -705,9 +877,66 @@ int ImapClient::Private::login(const QString& user, const QString& password)
         call.note(QStringLiteral("Login refused."));
         return 0;
     }
-    state = ImapClient::State::Authenticated;
+    signedIn(announcementsBefore);
     call.note(QStringLiteral("Logged in."));
     return 1;
+}
+
+int ImapClient::Private::loginXOAuth2(const QString& user, const QString& accessToken)
+{
+    CallScope scope(*this, QStringLiteral("LoginXOAuth2"));
+    Call& call = scope.call;
+    if (refuseIfBusy(call))
+        return 0;
+    const QByteArray userBytes = user.toUtf8();
+    const QByteArray tokenBytes = accessToken.toUtf8();
+    if (userBytes.isEmpty() || tokenBytes.isEmpty()) {
+        call.note(QStringLiteral("Refused: the user name or the access token is empty; nothing was sent."));
+        return 0;
+    }
+    if (holdsUnsendableSaslByte(userBytes) || holdsUnsendableSaslByte(tokenBytes)) {
+        call.note(QStringLiteral("Refused: the user name or the access token holds a line break, NUL or ^A "
+                                 "character, which cannot be sent; nothing was sent."));
+        return 0;
+    }
+    // user=<name> ^A auth=Bearer <token> ^A ^A
+    const QByteArray initialResponse =
+        ("user=" + userBytes + '\x01' + "auth=Bearer " + tokenBytes + "\x01\x01").toBase64();
+    call.secrets = {accessToken, QString::fromLatin1(initialResponse), user};
+
+    scope.claim();
+    if (!capabilitiesKnown) {
+        // Whether the credentials may go with the command depends on SASL-IR.
+        if (!askCapabilities(call).completed)
+            return 0;
+    }
+    if (!announced(QStringLiteral("AUTH=XOAUTH2")))
+        call.note(QStringLiteral("The server does not announce AUTH=XOAUTH2; trying it all the same."));
+    const quint64 announcementsBefore = capabilitiesAnnounced;
+    const Outcome outcome =
+        runAuthenticate(call, "XOAUTH2", initialResponse, announced(QStringLiteral("SASL-IR")));
+    if (!outcome.completed)
+        return 0;
+    if (outcome.status != "OK") {
+        call.note(QStringLiteral("Login refused."));
+        return 0;
+    }
+    signedIn(announcementsBefore);
+    call.note(QStringLiteral("Logged in."));
+    return 1;
+}
+
+QStringList ImapClient::Private::currentCapabilities()
+{
+    if (capabilitiesKnown || !socket || state == ImapClient::State::NotConnected ||
+        (busy && busyGeneration == generation))
+        return capabilities;
+    CallScope scope(*this, QStringLiteral("Capability"));
+    scope.claim();
+    const Outcome outcome = askCapabilities(scope.call);
+    if (outcome.completed && !capabilitiesKnown)
+        scope.call.note(QStringLiteral("The server announced no capabilities."));
+    return capabilities;
 }
 
 int ImapClient::Private::selectMailbox(const QString& mailbox)
@@ -958,6 +1187,23 @@ std::optional<QStringList> ImapClient::listMailboxes(const QString& reference, c
 }
 
 QString ImapClient::lastErrorText() const { return d->lastError; }
+
+int ImapClient::loginXOAuth2(const QString& user, const QString& accessToken)
+{
+    const std::shared_ptr<Private> keep = d;
+    return keep->loginXOAuth2(user, accessToken);
+}
+
+QStringList ImapClient::capabilities()
+{
+    const std::shared_ptr<Private> keep = d;
+    return keep->currentCapabilities();
+}
+
+bool ImapClient::hasCapability(const QString& name)
+{
+    return capabilities().contains(name, Qt::CaseInsensitive);
+}
 
 int ImapClient::disconnect()
 {

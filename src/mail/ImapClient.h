@@ -53,6 +53,12 @@ public:
     int connect(const QString& host);
     QString sendRawCommand(const QString& command);
     int login(const QString& user, const QString& password);
+    // Signs in with an OAuth 2.0 access token (SASL mechanism XOAUTH2). The credentials go with
+    // the command when the server offers SASL-IR, otherwise after its continuation request. A
+    // refusal that the server explains in a continuation (base64 of a JSON text) is answered with
+    // an empty line; lastErrorText() then shows the explanation decoded, never the token. User
+    // names or tokens holding CR, LF, NUL or ^A are refused without sending anything.
+    int loginXOAuth2(const QString& user, const QString& accessToken);
     int selectMailbox(const QString& mailbox); // read-only (EXAMINE)
     int numMessages() const;                   // EXISTS of the selected mailbox
     std::optional<MailMessage> fetchSingle(int number, bool isUid = false);
@@ -60,6 +66,14 @@ public:
     std::optional<RawMessage> fetchRaw(int number, bool isUid = false);
     std::optional<QStringList> listMailboxes(const QString& reference, const QString& pattern);
     QString lastErrorText() const;
+
+    // The server's capabilities as it last announced them: in its greeting, in a CAPABILITY
+    // response code (servers add one to the answer of a sign-in) or in a CAPABILITY reply. A
+    // sign-in makes the earlier announcement void. When nothing is known for the present state,
+    // the server is asked with CAPABILITY, a call of its own that lastErrorText() describes.
+    // Empty when not connected, while another call uses the connection, or when asking failed.
+    QStringList capabilities();
+    bool hasCapability(const QString& name);  // case-insensitive
     int disconnect();
 
     void bindEvents(ImapEventSink* sink);

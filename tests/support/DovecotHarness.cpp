@@ -1,10 +1,14 @@
 #include "support/DovecotHarness.h"
 
+#include "support/JwtSigner.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QHostAddress>
+#include <QJsonObject>
+#include <QRandomGenerator>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -82,6 +86,11 @@ DovecotHarness::DovecotHarness(const Options& options) : m_options(options)
         m_internalGroup = m_mailGroup = gr ? QString::fromLocal8Bit(gr->gr_name) : QString();
     }
     m_process.setProcessChannelMode(QProcess::MergedChannels);
+    if (m_options.bearerTokens) {
+        m_tokenSecret.resize(32);
+        QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(m_tokenSecret.data()),
+                                              m_tokenSecret.size() / int(sizeof(quint32)));
+    }
 }
 
 DovecotHarness::~DovecotHarness() { stop(); }
@@ -190,8 +199,9 @@ bool DovecotHarness::writeConfig()
     config += QStringLiteral("ssl_key = <%1/server.key\n").arg(root);
     config += QStringLiteral("disable_plaintext_auth = no\n"
                              "auth_failure_delay = 0\n"
-                             "auth_mechanisms = plain login\n"
                              "mail_location = maildir:~/Maildir\n");
+    config += m_options.bearerTokens ? QStringLiteral("auth_mechanisms = plain login xoauth2 oauthbearer\n")
+                                     : QStringLiteral("auth_mechanisms = plain login\n");
     config += QStringLiteral("service imap-login {\n"
                              "  inet_listener imap {\n"
                              "    port = %1\n"
@@ -207,9 +217,19 @@ bool DovecotHarness::writeConfig()
     config += QStringLiteral("}\n");
     if (!asRoot)
         config += QStringLiteral("service anvil {\n  chroot =\n}\n");
+    if (m_options.bearerTokens) {
+        // Tokens are checked first and only for the token mechanisms; passwords only for the others.
+        config += QStringLiteral("passdb {\n"
+                                 "  driver = oauth2\n"
+                                 "  mechanisms = xoauth2 oauthbearer\n"
+                                 "  args = %1/oauth2.conf\n"
+                                 "}\n")
+                      .arg(root);
+    }
     config += QStringLiteral("passdb {\n"
-                             "  driver = passwd-file\n"
-                             "  args = scheme=PLAIN %1/users/%u\n"
+                             "  driver = passwd-file\n")
+              + (m_options.bearerTokens ? QStringLiteral("  mechanisms = plain login\n") : QString())
+              + QStringLiteral("  args = scheme=PLAIN %1/users/%u\n"
                              "}\n"
                              "userdb {\n"
                              "  driver = passwd-file\n"
@@ -222,6 +242,31 @@ bool DovecotHarness::writeConfig()
                              "  separator = /\n")
               + mailboxes + QStringLiteral("}\n");
     return writeFile(m_dir.filePath(QStringLiteral("dovecot.conf")), config.toUtf8());
+}
+
+// The secret the server checks tokens with, and how it checks them: locally, with the key file
+// keys/<azp or "default">/<algorithm>/<kid or "default">, which holds the secret in base64.
+bool DovecotHarness::writeTokenKeys()
+{
+    const QString root = m_dir.path();
+    const QString keyDir = root + QStringLiteral("/keys/default/HS256");
+    if (!QDir().mkpath(keyDir))
+        return false;
+    for (const QString& path : {root + QStringLiteral("/keys"), root + QStringLiteral("/keys/default"), keyDir})
+        QFile::setPermissions(path, kFolderMode);
+    const QByteArray settings = "introspection_mode = local\n"
+                                "local_validation_key_dict = fs:posix:prefix=" + root.toUtf8() + "/keys/\n"
+                                "username_attribute = sub\n";
+    return writeFile(keyDir + QStringLiteral("/default"), m_tokenSecret.toBase64())
+           && writeFile(m_dir.filePath(QStringLiteral("oauth2.conf")), settings);
+}
+
+QByteArray DovecotHarness::bearerToken(const QString& subject, const QDateTime& expires) const
+{
+    const QJsonObject claims{{QStringLiteral("sub"), subject},
+                             {QStringLiteral("iat"), QDateTime::currentSecsSinceEpoch()},
+                             {QStringLiteral("exp"), expires.toSecsSinceEpoch()}};
+    return JwtSigner::hs256(m_tokenSecret, claims);
 }
 
 QString DovecotHarness::homeOf(const QString& user) const
@@ -300,6 +345,10 @@ bool DovecotHarness::start()
     }
     if (!QFile::exists(caPemPath()) && !makeCertificates())
         return false;
+    if (m_options.bearerTokens && !writeTokenKeys()) {
+        m_error = QStringLiteral("cannot write the token keys");
+        return false;
+    }
     if (m_passwords.find(defaultUser()) == m_passwords.end() && !addUser(defaultUser(), defaultPassword())) {
         m_error = QStringLiteral("cannot create the default account");
         return false;

@@ -24,6 +24,10 @@ public:
     struct Options {
         // Names the server certificate is issued for (its subjectAltName).
         QString subjectAltName = QStringLiteral("DNS:localhost,IP:127.0.0.1");
+        // Also accept OAuth 2.0 bearer tokens (SASL XOAUTH2 and OAUTHBEARER): JWTs signed with
+        // HS256 under this server's secret (bearerToken()), checked by the server itself. Password
+        // sign-in then stays with PLAIN and LOGIN.
+        bool bearerTokens = false;
     };
 
     DovecotHarness();
@@ -53,6 +57,11 @@ public:
     static QString defaultUser() { return QStringLiteral("ann.tester@corvanel.test"); }
     static QString defaultPassword() { return QStringLiteral("Tr0ub4dor-3"); }
 
+    // A bearer token for `subject` (the login name it is good for) that expires at `expires`,
+    // signed with this server's secret; with Options::bearerTokens the server accepts it.
+    QByteArray bearerToken(const QString& subject, const QDateTime& expires) const;
+    QByteArray tokenSecret() const { return m_tokenSecret; }
+
     // Adds an account with its five empty folders; it can log in at once, also while the
     // server runs. (A new password for an existing account counts from the next second on.)
     // Any text without ':' or a line break is a usable password, spaces, quotes, backslashes
@@ -71,6 +80,7 @@ private:
     bool makeCertificates();
     bool makeCa(const QString& name, const QString& subject);
     bool writeConfig();
+    bool writeTokenKeys();
     bool writeUserFile(const QString& user, const QString& password);
     bool waitUntilReady();
     QString homeOf(const QString& user) const;
@@ -88,6 +98,7 @@ private:
     QString m_mailGroup;
     QString m_internalUser;
     QString m_internalGroup;
+    QByteArray m_tokenSecret;
     std::map<QString, QString> m_passwords;
     std::map<QString, std::unique_ptr<MaildirWriter>> m_maildirs;
 };

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "mail/OAuthError.h"
+
+#include <QString>
+#include <QUrl>
+
+class SettingsStore;
+
+// Where and as whom the program asks for OAuth tokens, from the settings keys OAuthClientId
+// (the application's registration; no default), OAuthAuthority (the sign-in service's base
+// address; Microsoft's consumer accounts unless set) and OAuthScopes (IMAP access and a refresh
+// token unless set). The device code and token endpoints are the authority followed by
+// "/oauth2/v2.0/devicecode" and "/oauth2/v2.0/token", as on the Microsoft identity platform and
+// any service laid out the same way.
+class OAuthSettings {
+public:
+    static QString clientIdKey() { return QStringLiteral("OAuthClientId"); }
+    static QString authorityKey() { return QStringLiteral("OAuthAuthority"); }
+    static QString scopesKey() { return QStringLiteral("OAuthScopes"); }
+    static QString defaultAuthority()
+    {
+        return QStringLiteral("https://login.microsoftonline.com/consumers");
+    }
+    static QString defaultScopes()
+    {
+        return QStringLiteral("https://outlook.office.com/IMAP.AccessAsUser.All offline_access");
+    }
+
+    // Reads the three keys; an empty or missing authority or scope list gives the default.
+    static OAuthSettings read(const SettingsStore& store);
+
+    QString clientId;
+    QString authority = defaultAuthority();
+    QString scopes = defaultScopes();
+
+    // What keeps these settings from being used: NotConfigured without a client ID,
+    // InsecureAuthority for an authority that is not https (http only to 127.0.0.1) or not a
+    // plain base address; None when they can be used.
+    OAuthError problem() const;
+    static bool isAcceptableAuthority(const QString& authority);
+
+    QUrl deviceCodeUrl() const;
+    QUrl tokenUrl() const;
+
+private:
+    QUrl endpoint(const QString& path) const;
+};
