@@ -1,6 +1,7 @@
 #include "frame/SettingsHandlers.h"
 
 #include "frame/SettingsStore.h"
+#include "mail/OAuthSignIn.h"
 #include "ui/Form1.h"
 
 #include <QCheckBox>
@@ -47,6 +48,7 @@ void SettingsHandlers::Check1_Click()
         if (!m_loading) {
             write(QStringLiteral("User"), f.Text1->text());
             write(QStringLiteral("Password"), f.Text2->text());
+            f.signIn().storeRefreshToken();
         }
         return;
     }
@@ -56,6 +58,7 @@ void SettingsHandlers::Check1_Click()
     f.Text2->setText(QString());
     write(QStringLiteral("User"), QString());
     write(QStringLiteral("Password"), QString());
+    f.signIn().forget();
 }
 
 void SettingsHandlers::Check2_Click()

@@ -10,6 +10,11 @@ namespace {
 
 const QString kInvalidLogin =
     QStringLiteral("Invalid login. Please double-check your username and password.") + QStringLiteral("\r\n\r\n");
+const QString kBasicAuthDisabled = QStringLiteral("Basic authentication is disabled");
+const QString kNeedsMicrosoftSignIn = QStringLiteral(
+    "This mail service no longer accepts passwords: it needs the Microsoft sign-in.\r\n\r\n"
+    "Leave the password empty and set OAuthClientId in the settings to the Application (client) ID of "
+    "your own application registration (see the Outlook.com set-up in the README).");
 
 } // namespace
 
@@ -58,13 +63,41 @@ bool clsChilkatIMAP::Connect()
         const QString response = imap.sendRawCommand(QStringLiteral("ID (\"GUID\" \"1\")"));
         // Login only after a usable answer to the identification.
         if (!response.isEmpty()) {
-            m_LastStatus = imap.login(m_Username, m_Password);
+            m_LastStatus = logIn(imap);
             if (m_LastStatus == 1)
                 return true;
         }
     }
     GetLastError();
+    if (m_Password.size() > 0 && imap.lastErrorText().contains(kBasicAuthDisabled, Qt::CaseInsensitive))
+        m_boxes.msgBox(kNeedsMicrosoftSignIn);
     return false;
+}
+
+bool clsChilkatIMAP::usesOAuth(ImapClient& imap)
+{
+    return m_Password.isEmpty() && m_SignIn && m_SignIn->isConfigured()
+        && imap.hasCapability(QStringLiteral("AUTH=XOAUTH2"));
+}
+
+int clsChilkatIMAP::logIn(ImapClient& imap)
+{
+    if (!usesOAuth(imap))
+        return imap.login(m_Username, m_Password);
+    const QPointer<OAuthSignIn> signIn = m_SignIn;
+    const std::optional<QString> token = signIn->accessToken(m_Username);
+    if (!signIn)
+        return 0;
+    if (!token) {
+        // Says which of cancel, denial, expiry or an unreachable service it was; the login-failure
+        // box follows as for a refused password.
+        m_boxes.msgBox(signIn->errorText());
+        return 0;
+    }
+    const int status = imap.loginXOAuth2(m_Username, *token);
+    if (status != 1)
+        signIn->dropAccessToken();
+    return status;
 }
 
 int clsChilkatIMAP::GetTotalMessage(const QString& FolderName)

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "mail/ImapClient.h"
+#include "mail/OAuthSignIn.h"
 
 // The mail session: connection settings, the range of message numbers of the next extraction
 // and a stop flag around the window's IMAP component. It connects, identifies and logs in,
@@ -56,6 +57,10 @@ public:
     void setPassword(const QString& value) { m_Password = value; }
     QString Username() const { return m_Username; }
     void setUsername(const QString& value) { m_Username = value; }
+    // The window's Microsoft sign-in; not owned. Used instead of the password when the password
+    // is empty, a client ID is set and the server offers XOAUTH2.
+    OAuthSignIn* SignIn() const { return m_SignIn; }
+    void setSignIn(OAuthSignIn* signIn) { m_SignIn = signIn; }
     // Result of the last connect, login or folder selection (1 = success).
     int LastStatus() const { return m_LastStatus; }
 
@@ -88,6 +93,9 @@ private:
     // The component, or runtime error 91 when none was set.
     ImapClient& component() const;
     void WriteErrorLog();
+    // Logs in with the password, or with XOAUTH2 when that is what the account uses.
+    int logIn(ImapClient& imap);
+    bool usesOAuth(ImapClient& imap);
 
     MessageBoxService& m_boxes;
     int m_LastStatus = 0;
@@ -99,5 +107,6 @@ private:
     QPointer<ImapClient> m_ChilkatIMAPObject;
     int m_CurrentLocation = 0;
     int m_MaxRecord = 0;
+    QPointer<OAuthSignIn> m_SignIn;
     QPointer<ImapClient> m_ChilkatImap1;  // the instance this session is bound to for notifications
 };

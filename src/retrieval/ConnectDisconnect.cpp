@@ -4,6 +4,7 @@
 #include "frame/SettingsStore.h"
 #include "mail/ClsChilkatImap.h"
 #include "mail/ImapClient.h"
+#include "mail/OAuthSignIn.h"
 #include "retrieval/EmailCounts.h"
 #include "retrieval/MessageListModel.h"
 #include "ui/Form1.h"
@@ -70,6 +71,7 @@ void ConnectDisconnect::configure(clsChilkatIMAP& session)
     session.setIMAPServer(imapServer());
     session.setUsername(accountName());
     session.setPassword(f.Text2->text());
+    session.setSignIn(&f.signIn());
 }
 
 std::shared_ptr<clsChilkatIMAP> ConnectDisconnect::newSession()
@@ -109,7 +111,10 @@ void ConnectDisconnect::PushButton1_Click()
             tail.line(114, [&] { s().setPORT(imapPort()); });
             tail.line(116, [&] { s().setIMAPServer(imapServer()); });
             tail.line(118, [&] { s().setUsername(accountName()); });
-            tail.line(120, [&] { s().setPassword(f.Text2->text()); });
+            tail.line(120, [&] {
+                s().setPassword(f.Text2->text());
+                s().setSignIn(&f.signIn());
+            });
             tail.line(122, [&] { connected = s().Connect(); });
             if (connected) {
                 tail.line(126, [&] { s().EnumMailFolders(); });
@@ -131,7 +136,10 @@ void ConnectDisconnect::PushButton1_Click()
             tail.line(136, [&] { f.Text1->setText(QString()); });
             tail.line(138, [&] { f.Text2->setText(QString()); });
             tail.line(140, [&] { f.services.settings->setValue(QStringLiteral("User"), QString()); });
-            tail.line(142, [&] { f.services.settings->setValue(QStringLiteral("Password"), QString()); });
+            tail.line(142, [&] {
+                f.services.settings->setValue(QStringLiteral("Password"), QString());
+                f.signIn().forget();
+            });
         }
         tail.line(144, [&] { f.component().disconnect(); });
     }

@@ -16,7 +16,9 @@
 #include "export/SendToExcel.h"
 #include "selection/LargerListView.h"
 #include "selection/SelectionOperations.h"
+#include "ui/DeviceCodeDialog.h"
 #include "ui/Form2.h"
+#include "mail/OAuthSignIn.h"
 #include "ui/Twips.h"
 
 #include <QApplication>
@@ -102,6 +104,9 @@ Form1::Form1(Services services_, QWidget* parent)
     m_largerView = std::make_unique<LargerListView>(*this);
     m_automation = std::make_unique<AutomationFactory>(*services.desktop);
     m_export = std::make_unique<SendToExcel>(*m_list, *m_store, *services.boxes, pointer, *m_automation);
+    m_devicePrompt = std::make_unique<DeviceCodeDialog>(this);
+    m_signIn = std::make_unique<OAuthSignIn>(*services.settings, [this] { return Check1->isChecked(); });
+    m_signIn->setPrompt(m_devicePrompt.get());
     bindEvents();
 }
 

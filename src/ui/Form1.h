@@ -33,6 +33,8 @@ class SendToExcel;
 class AutomationFactory;
 class LargerListView;
 class Form2;
+class OAuthSignIn;
+class DeviceCodePrompt;
 
 // The main window: sign-in fields, folder choice, filter, message list and the step buttons.
 // Controls carry the names of the window definition as objectName; the handlers live in the
@@ -112,6 +114,9 @@ public:
     LargerListView& largerView() { return *m_largerView; }
     SendToExcel& export_() { return *m_export; }
     Form2& rangeDialog();
+    // The window's Microsoft sign-in, handed to every session; its prompt is the
+    // "Sign in to your Microsoft account" window unless replaced (tests answer it).
+    OAuthSignIn& signIn() { return *m_signIn; }
 
     void PushButton11_Click();
     // Ends the whole program at once (the window's unload). Tests replace it.
@@ -140,5 +145,7 @@ private:
     std::unique_ptr<AutomationFactory> m_automation;
     std::unique_ptr<SendToExcel> m_export;
     std::unique_ptr<Form2> m_form2;
+    std::unique_ptr<DeviceCodePrompt> m_devicePrompt;
+    std::unique_ptr<OAuthSignIn> m_signIn;
     QCursor* m_customCursor = nullptr;
 };

@@ -1,0 +1,276 @@
+#include "frame/ErrorLog.h"
+#include "mail/DeviceCodePrompt.h"
+#include "mail/ImapClient.h"
+#include "mail/OAuthError.h"
+#include "mail/OAuthSignIn.h"
+#include "retrieval/MessageListModel.h"
+#include "support/DovecotHarness.h"
+#include "support/FakeIdentityServer.h"
+#include "support/FakeImapServer.h"
+#include "support/MainWindowFixture.h"
+#include "support/TestCertificates.h"
+
+#include <QCheckBox>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+namespace {
+
+const QString kLoginFailed = QStringLiteral("Invalid login. Please double-check your username and password.\r\n\r\n");
+const QByteArray kCodePath = FakeIdentityServer::deviceCodePath();
+const QByteArray kTokenPath = FakeIdentityServer::tokenPath();
+
+QByteArray json(const QJsonObject& object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }
+
+QByteArray deviceCodeAnswer()
+{
+    return json({{"device_code", "device-code-1"},
+                 {"user_code", "CX7KQ2RT"},
+                 {"verification_uri", "https://www.microsoft.com/link"},
+                 {"expires_in", 900},
+                 {"interval", 1}});
+}
+
+QByteArray errorAnswer(const QString& code) { return json({{"error", code}}); }
+
+QByteArray tokenAnswer(const QByteArray& access, const QString& refresh)
+{
+    return json({{"token_type", "Bearer"},
+                 {"expires_in", 3600},
+                 {"access_token", QString::fromLatin1(access)},
+                 {"refresh_token", refresh}});
+}
+
+// Answers the sign-in window as the test says: waits until the sign-in ends, or gives up.
+struct ScriptedPrompt : DeviceCodePrompt {
+    int shown = 0;
+    DeviceCodeGrant::Prompt last;
+    bool giveUp = false;
+
+    void run(DeviceCodeGrant& grant, const DeviceCodeGrant::Prompt& prompt) override
+    {
+        ++shown;
+        last = prompt;
+        if (giveUp) {
+            grant.cancel();
+            return;
+        }
+        QSignalSpy finished(&grant, &DeviceCodeGrant::finished);
+        if (grant.isRunning())
+            QVERIFY(finished.wait(10000));
+    }
+};
+
+} // namespace
+
+class TestOAuthConnect : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void signInThenGetAllThenRestartWithRememberMe();
+    void failuresEndAsARefusedLogin_data();
+    void failuresEndAsARefusedLogin();
+    void forgettingEraseTheStoredRefreshToken();
+    void typedPasswordStillSignsIn();
+    void passwordRefusedForBasicAuthentication();
+
+private:
+    // A window over the test Dovecot with the Microsoft sign-in configured against `identity`.
+    void prepare(MainWindowFixture& w, FakeIdentityServer& identity, ScriptedPrompt& prompt);
+    QByteArray freshToken() const
+    {
+        return m_server.bearerToken(DovecotHarness::defaultUser(), QDateTime::currentDateTimeUtc().addSecs(3600));
+    }
+
+    DovecotHarness m_server{DovecotHarness::Options{.bearerTokens = true}};
+};
+
+void TestOAuthConnect::initTestCase()
+{
+    QVERIFY2(m_server.start(), qPrintable(m_server.errorText()));
+    m_server.writeMessage("Inbox", "From: a@b.c\r\nSubject: one\r\n\r\nfirst body\r\n");
+    m_server.writeMessage("Inbox", "From: d@e.f\r\nSubject: two\r\n\r\nsecond body\r\n");
+}
+
+void TestOAuthConnect::prepare(MainWindowFixture& w, FakeIdentityServer& identity, ScriptedPrompt& prompt)
+{
+    w.pointTo(m_server);
+    w.settings.preset("OAuthClientId", "test-client");
+    w.settings.preset("OAuthAuthority", identity.authority());
+    w.load();
+    w.form->signIn().setPrompt(&prompt);
+    w.form->signIn().setMillisecondsPerSecond(20);
+}
+
+void TestOAuthConnect::signInThenGetAllThenRestartWithRememberMe()
+{
+    FakeIdentityServer identity;
+    const QByteArray first = freshToken();
+    identity.answer(kCodePath, 200, deviceCodeAnswer())
+        .answer(kTokenPath, 400, errorAnswer("authorization_pending"))
+        .answer(kTokenPath, 200, tokenAnswer(first, "refresh-1"));
+    ScriptedPrompt prompt;
+    MainWindowFixture w;
+    prepare(w, identity, prompt);
+    Form1& f = *w.form;
+    f.Check1->setChecked(true);
+
+    QVERIFY(w.connectAs(DovecotHarness::defaultUser(), QString()));
+    QCOMPARE(prompt.shown, 1);
+    QCOMPARE(prompt.last.userCode, QStringLiteral("CX7KQ2RT"));
+    QCOMPARE(prompt.last.verificationUri, QUrl("https://www.microsoft.com/link"));
+    QVERIFY(w.boxes.shown().isEmpty());
+    QCOMPARE(identity.requestsTo(kCodePath).size(), 1);
+    QCOMPARE(identity.requestsTo(kCodePath).at(0).field("client_id"), QStringLiteral("test-client"));
+    QCOMPARE(w.settings.get("OAuthRefreshToken"), QStringLiteral("refresh-1"));
+
+    // Get All signs in again with the token in memory: no prompt, no request to the service.
+    f.PushButton3->click();
+    QCOMPARE(w.boxes.texts(), QStringList{"Done."});
+    QCOMPARE(f.list().count(), 2);
+    QCOMPARE(prompt.shown, 1);
+    QCOMPARE(identity.requests().size(), 3);
+    QVERIFY(identity.errors().isEmpty());
+
+    // No token in anything shown or kept as diagnostics.
+    for (const QString& secret : {QString::fromLatin1(first), QStringLiteral("refresh-1")}) {
+        QVERIFY(!f.component().lastErrorText().contains(secret));
+        for (const QString& text : w.boxes.texts())
+            QVERIFY(!text.contains(secret));
+    }
+
+    // A new window over the same settings renews with the stored refresh token, without a prompt.
+    FakeIdentityServer nextIdentity;
+    nextIdentity.answer(kTokenPath, 200, tokenAnswer(freshToken(), "refresh-2"));
+    ScriptedPrompt nextPrompt;
+    MainWindowFixture next;
+    next.settings = w.settings;
+    w.form.reset();
+    prepare(next, nextIdentity, nextPrompt);
+    QVERIFY(next.form->Check1->isChecked());
+    QCOMPARE(next.form->Text1->text(), DovecotHarness::defaultUser());
+    QVERIFY(next.form->Text2->text().isEmpty());
+    next.form->PushButton1->click();
+    QCOMPARE(next.form->PushButton1->text(), QStringLiteral("Disconnect"));
+    QCOMPARE(nextPrompt.shown, 0);
+    QVERIFY(next.boxes.shown().isEmpty());
+    const auto requests = nextIdentity.requests();
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests.at(0).field("grant_type"), QStringLiteral("refresh_token"));
+    QCOMPARE(requests.at(0).field("refresh_token"), QStringLiteral("refresh-1"));
+    QCOMPARE(next.settings.get("OAuthRefreshToken"), QStringLiteral("refresh-2"));
+}
+
+void TestOAuthConnect::failuresEndAsARefusedLogin_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<int>("prompts");
+    QTest::newRow("cancel") << "cancel" << int(OAuthError::Cancelled) << 1;
+    QTest::newRow("denied") << "authorization_declined" << int(OAuthError::Denied) << 1;
+    QTest::newRow("expired") << "expired_token" << int(OAuthError::Expired) << 1;
+    QTest::newRow("unreachable") << "unreachable" << int(OAuthError::Unreachable) << 0;
+}
+
+void TestOAuthConnect::failuresEndAsARefusedLogin()
+{
+    QFETCH(QString, how);
+    QFETCH(int, error);
+    QFETCH(int, prompts);
+    FakeIdentityServer identity;
+    if (how == "unreachable") {
+        identity.drop(kCodePath);
+    } else {
+        identity.answer(kCodePath, 200, deviceCodeAnswer());
+        if (how != "cancel")
+            identity.answer(kTokenPath, 400, errorAnswer(how));
+    }
+    ScriptedPrompt prompt;
+    prompt.giveUp = how == "cancel";
+    MainWindowFixture w;
+    prepare(w, identity, prompt);
+    Form1& f = *w.form;
+
+    QVERIFY(!w.connectAs(DovecotHarness::defaultUser(), QString()));
+    QCOMPARE(prompt.shown, prompts);
+    QCOMPARE(w.boxes.texts(), (QStringList{oauthErrorText(OAuthError(error)), kLoginFailed}));
+    QCOMPARE(f.PushButton1->text(), QStringLiteral("1. Connect"));
+    QCOMPARE(f.progressText(), QStringLiteral("Disconnected from Windows Live Hotmail."));
+    QVERIFY(!f.oChilkat());
+    QVERIFY(!w.settings.has("OAuthRefreshToken"));
+}
+
+void TestOAuthConnect::forgettingEraseTheStoredRefreshToken()
+{
+    FakeIdentityServer identity;
+    identity.answer(kCodePath, 200, deviceCodeAnswer()).answer(kTokenPath, 200, tokenAnswer(freshToken(), "refresh-1"));
+    ScriptedPrompt prompt;
+    MainWindowFixture w;
+    prepare(w, identity, prompt);
+    Form1& f = *w.form;
+    f.Check1->setChecked(true);
+    QVERIFY(w.connectAs(DovecotHarness::defaultUser(), QString()));
+    QCOMPARE(w.settings.get("OAuthRefreshToken"), QStringLiteral("refresh-1"));
+    // Unchecking "Remember me" erases it with the stored password.
+    f.Check1->setChecked(false);
+    QCOMPARE(w.settings.get("OAuthRefreshToken", "unset"), QString());
+
+    // So does the disconnect that forgets the login; the next connect signs in afresh.
+    w.settings.preset("OAuthRefreshToken", "refresh-stale");
+    f.PushButton1->click();
+    QCOMPARE(f.PushButton1->text(), QStringLiteral("1. Connect"));
+    QCOMPARE(w.settings.get("OAuthRefreshToken", "unset"), QString());
+    identity.answer(kCodePath, 200, deviceCodeAnswer()).answer(kTokenPath, 200, tokenAnswer(freshToken(), "refresh-3"));
+    QVERIFY(w.connectAs(DovecotHarness::defaultUser(), QString()));
+    QCOMPARE(prompt.shown, 2);
+    QCOMPARE(w.settings.get("OAuthRefreshToken", "unset"), QString());  // not remembered now
+}
+
+void TestOAuthConnect::typedPasswordStillSignsIn()
+{
+    FakeIdentityServer identity;
+    ScriptedPrompt prompt;
+    MainWindowFixture w;
+    prepare(w, identity, prompt);
+    w.settings.clearWrites();
+    QVERIFY(w.connectAs(DovecotHarness::defaultUser(), DovecotHarness::defaultPassword()));
+    QCOMPARE(prompt.shown, 0);
+    QVERIFY(identity.requests().isEmpty());
+    QVERIFY(w.boxes.shown().isEmpty());
+    w.form->PushButton1->click();
+    QVERIFY(!w.settings.writtenKeys().contains("OAuthRefreshToken"));
+}
+
+void TestOAuthConnect::passwordRefusedForBasicAuthentication()
+{
+    TestCertificates certificates;
+    QVERIFY2(certificates.ok(), qPrintable(certificates.errorText()));
+    FakeImapServer server(certificates.serverConfiguration(TestCertificates::Server::Trusted));
+    server.sendLine("* OK [CAPABILITY IMAP4rev1 AUTH=XOAUTH2] ready")
+        .expect("A001 ID (\"GUID\" \"1\")")
+        .sendLine("* ID NIL")
+        .sendLine("A001 OK ID completed.")
+        .expect("A002 LOGIN \"ann@outlook.com\" \"secret\"")
+        .sendLine("A002 NO Basic authentication is disabled.");
+    MainWindowFixture w;
+    w.settings.preset("Server", "127.0.0.1");
+    w.settings.preset("Port", QString::number(server.port()));
+    w.settings.preset("CACertificates", certificates.caFile());
+    Form1& f = w.load();
+    QVERIFY(!w.connectAs("ann@outlook.com", "secret"));
+    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    const QStringList texts = w.boxes.texts();
+    QCOMPARE(texts.size(), 2);
+    QCOMPARE(texts.at(0), kLoginFailed);
+    QVERIFY(texts.at(1).contains("Microsoft sign-in"));
+    QVERIFY(texts.at(1).contains("Leave the password empty and set OAuthClientId"));
+    QVERIFY(texts.at(1).contains("README"));
+    QVERIFY(!texts.at(1).contains("secret"));
+    QCOMPARE(f.PushButton1->text(), QStringLiteral("1. Connect"));
+}
+
+QTEST_MAIN(TestOAuthConnect)
+#include "tst_oauth_connect.moc"
