@@ -69,7 +69,7 @@ bool clsChilkatIMAP::Connect()
         }
     }
     GetLastError();
-    if (m_Password.size() > 0 && imap.lastErrorText().contains(kBasicAuthDisabled, Qt::CaseInsensitive))
+    if (imap.lastErrorText().contains(kBasicAuthDisabled, Qt::CaseInsensitive))
         m_boxes.msgBox(kNeedsMicrosoftSignIn);
     return false;
 }
@@ -93,6 +93,13 @@ int clsChilkatIMAP::logIn(ImapClient& imap)
         // box follows as for a refused password.
         m_boxes.msgBox(signIn->errorText());
         return 0;
+    }
+    // A server may give up on a connection that waited long for the user to sign in: connect and
+    // identify again before presenting the token.
+    if (imap.state() == ImapClient::State::NotConnected) {
+        if (imap.connect(m_IMAPServer) != 1
+            || imap.sendRawCommand(QStringLiteral("ID (\"GUID\" \"1\")")).isEmpty())
+            return 0;
     }
     const int status = imap.loginXOAuth2(m_Username, *token);
     if (status != 1)

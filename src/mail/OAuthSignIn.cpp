@@ -8,9 +8,10 @@
 #include <QEventLoop>
 
 OAuthSignIn::OAuthSignIn(SettingsStore& settings, std::function<bool()> remember, QObject* parent)
-    : QObject(parent), m_settings(settings), m_remember(std::move(remember))
-{
-}
+    : QObject(parent)
+    , m_settings(settings)
+    , m_remember(std::move(remember))
+{}
 
 OAuthSignIn::~OAuthSignIn() = default;
 
@@ -96,7 +97,10 @@ void OAuthSignIn::keep(const OAuthTokens& tokens)
     storeRefreshToken();
 }
 
-void OAuthSignIn::dropAccessToken() { m_tokens.accessToken.clear(); }
+void OAuthSignIn::dropAccessToken()
+{
+    m_tokens.accessToken.clear();
+}
 
 void OAuthSignIn::storeRefreshToken()
 {

@@ -9,7 +9,9 @@ class QWidget;
 // while the sign-in waits for the user and closes by itself when the sign-in ends.
 class DeviceCodeDialog : public DeviceCodePrompt {
 public:
-    explicit DeviceCodeDialog(QWidget* parent) : m_parent(parent) {}
+    explicit DeviceCodeDialog(QWidget* parent)
+        : m_parent(parent)
+    {}
     void run(DeviceCodeGrant& grant, const DeviceCodeGrant::Prompt& prompt) override;
 
 private:
