@@ -197,7 +197,7 @@ void TestOAuthConnect::failuresEndAsARefusedLogin()
     QFETCH(int, prompts);
     FakeIdentityServer identity;
     if (how == "unreachable") {
-        identity.drop(kCodePath);
+        identity.drop(kCodePath).drop(kCodePath); // the network layer retries a dropped request once
     } else {
         identity.answer(kCodePath, 200, deviceCodeAnswer());
         if (how != "cancel")
