@@ -81,6 +81,7 @@ private Q_SLOTS:
     void failuresEndAsARefusedLogin_data();
     void failuresEndAsARefusedLogin();
     void forgettingEraseTheStoredRefreshToken();
+    void storedRefreshTokenRefusedOrUnreachable();
     void typedPasswordStillSignsIn();
     void passwordRefusedForBasicAuthentication();
 
@@ -244,6 +245,41 @@ void TestOAuthConnect::forgettingEraseTheStoredRefreshToken()
     QVERIFY(w.connectAs(DovecotHarness::defaultUser(), QString()));
     QCOMPARE(prompt.shown, 2);
     QCOMPARE(w.settings.get("OAuthRefreshToken", "unset"), QString()); // not remembered now
+}
+
+void TestOAuthConnect::storedRefreshTokenRefusedOrUnreachable()
+{
+    // A refresh token the service no longer takes: the user signs in again.
+    FakeIdentityServer identity;
+    identity.answer(kTokenPath, 400, errorAnswer("invalid_grant"))
+        .answer(kCodePath, 200, deviceCodeAnswer())
+        .answer(kTokenPath, 200, tokenAnswer(freshToken(), "refresh-5"));
+    ScriptedPrompt prompt;
+    MainWindowFixture w;
+    w.settings.preset("StayConnected", "1");
+    w.settings.preset("User", DovecotHarness::defaultUser());
+    w.settings.preset("OAuthRefreshToken", "refresh-revoked");
+    prepare(w, identity, prompt);
+    w.form->PushButton1->click();
+    QCOMPARE(w.form->PushButton1->text(), QStringLiteral("Disconnect"));
+    QCOMPARE(prompt.shown, 1);
+    QCOMPARE(identity.requests().at(0).field("refresh_token"), QStringLiteral("refresh-revoked"));
+    QCOMPARE(w.settings.get("OAuthRefreshToken"), QStringLiteral("refresh-5"));
+    QVERIFY(w.boxes.shown().isEmpty());
+
+    // An unreachable service is a failure of its own, not a reason to ask the user.
+    FakeIdentityServer down;
+    down.drop(kTokenPath).drop(kTokenPath);
+    ScriptedPrompt unused;
+    MainWindowFixture next;
+    next.settings = w.settings;
+    w.form.reset();
+    prepare(next, down, unused);
+    next.form->PushButton1->click();
+    QCOMPARE(next.form->PushButton1->text(), QStringLiteral("1. Connect"));
+    QCOMPARE(unused.shown, 0);
+    QCOMPARE(next.boxes.texts(), (QStringList{oauthErrorText(OAuthError::Unreachable), kLoginFailed}));
+    QCOMPARE(next.settings.get("OAuthRefreshToken"), QStringLiteral("refresh-5"));
 }
 
 void TestOAuthConnect::typedPasswordStillSignsIn()
