@@ -94,14 +94,12 @@ int clsChilkatIMAP::logIn(ImapClient& imap)
         m_boxes.msgBox(signIn->errorText());
         return 0;
     }
+    int status = imap.loginXOAuth2(m_Username, *token);
     // A server may give up on a connection that waited long for the user to sign in: connect and
-    // identify again before presenting the token.
-    if (imap.state() == ImapClient::State::NotConnected) {
-        if (imap.connect(m_IMAPServer) != 1
-            || imap.sendRawCommand(QStringLiteral("ID (\"GUID\" \"1\")")).isEmpty())
-            return 0;
-    }
-    const int status = imap.loginXOAuth2(m_Username, *token);
+    // identify again, then present the token once more.
+    if (status != 1 && imap.state() == ImapClient::State::NotConnected && imap.connect(m_IMAPServer) == 1
+        && !imap.sendRawCommand(QStringLiteral("ID (\"GUID\" \"1\")")).isEmpty())
+        status = imap.loginXOAuth2(m_Username, *token);
     if (status != 1)
         signIn->dropAccessToken();
     return status;

@@ -17,6 +17,8 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include <functional>
+
 namespace {
 
 const QString kLoginFailed =
@@ -56,11 +58,14 @@ struct ScriptedPrompt : DeviceCodePrompt {
     int shown = 0;
     DeviceCodeGrant::Prompt last;
     bool giveUp = false;
+    std::function<void()> onShow; // what happens elsewhere while the window shows
 
     void run(DeviceCodeGrant& grant, const DeviceCodeGrant::Prompt& prompt) override
     {
         ++shown;
         last = prompt;
+        if (onShow)
+            onShow();
         if (giveUp) {
             grant.cancel();
             return;
@@ -84,6 +89,7 @@ private Q_SLOTS:
     void storedRefreshTokenRefusedOrUnreachable();
     void typedPasswordStillSignsIn();
     void passwordRefusedForBasicAuthentication();
+    void serverGaveUpWhileTheUserSignedIn();
 
 private:
     // A window over the test Dovecot with the Microsoft sign-in configured against `identity`.
@@ -322,6 +328,57 @@ void TestOAuthConnect::passwordRefusedForBasicAuthentication()
     QVERIFY(texts.at(1).contains("Leave the password empty and set OAuthClientId"));
     QVERIFY(texts.at(1).contains("README"));
     QCOMPARE(f.PushButton1->text(), QStringLiteral("1. Connect"));
+}
+
+void TestOAuthConnect::serverGaveUpWhileTheUserSignedIn()
+{
+    TestCertificates certificates;
+    QVERIFY2(certificates.ok(), qPrintable(certificates.errorText()));
+    FakeImapServer server(certificates.serverConfiguration(TestCertificates::Server::Trusted));
+    const QByteArray greeting = "* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2] ready";
+    server.sendLine(greeting)
+        .expect("A001 ID (\"GUID\" \"1\")")
+        .sendLine("* ID NIL")
+        .sendLine("A001 OK ID completed.");
+    FakeIdentityServer identity;
+    identity.answer(kCodePath, 200, deviceCodeAnswer())
+        .answer(kTokenPath, 400, errorAnswer("authorization_pending"))
+        .answer(kTokenPath, 200, tokenAnswer("the-token", "refresh-1"));
+    const QByteArray credentials = QByteArray("user=ann@outlook.com\x01"
+                                              "auth=Bearer the-token\x01\x01")
+                                       .toBase64();
+    ScriptedPrompt prompt;
+    MainWindowFixture w;
+    w.settings.preset("Server", "127.0.0.1");
+    w.settings.preset("Port", QString::number(server.port()));
+    w.settings.preset("CACertificates", certificates.caFile());
+    w.settings.preset("OAuthClientId", "test-client");
+    w.settings.preset("OAuthAuthority", identity.authority());
+    Form1& f = w.load();
+    f.signIn().setPrompt(&prompt);
+    f.signIn().setMillisecondsPerSecond(20);
+    prompt.onShow = [&] {
+        bool dropped = false;
+        server.drop()
+            .run([&] { dropped = true; })
+            .acceptNext()
+            .sendLine(greeting)
+            .expect("A001 ID (\"GUID\" \"1\")")
+            .sendLine("* ID NIL")
+            .sendLine("A001 OK ID completed.")
+            .expect("A002 AUTHENTICATE XOAUTH2 " + credentials)
+            .sendLine("A002 OK Logged in")
+            .expect("A003 LIST \"\" \"*\"")
+            .sendLine("* LIST () \"/\" INBOX")
+            .sendLine("A003 OK LIST completed");
+        QTRY_VERIFY(dropped);
+    };
+    QVERIFY(w.connectAs("ann@outlook.com", QString()));
+    QCOMPARE(prompt.shown, 1);
+    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    QVERIFY(server.scriptDone());
+    QCOMPARE(server.connectionsAccepted(), 2);
+    QVERIFY(w.boxes.shown().isEmpty());
 }
 
 QTEST_MAIN(TestOAuthConnect)
