@@ -12,6 +12,11 @@ fuzz_max_len() {
   esac
 }
 
+# The target's dictionary of format words, when it has one (paths relative to the source root).
+fuzz_dict_option() {
+  if [ -f "fuzz/$1.dict" ]; then echo "-dict=fuzz/$1.dict"; fi
+}
+
 # Sanitizer settings for every run: undefined behaviour stops the run, leaks are reported, and only
 # the reviewed library noise in fuzz/lsan.supp is suppressed.
 fuzz_environment() {
