@@ -5,11 +5,14 @@
 #include "frame/IniSettingsStore.h"
 #include "frame/VbError.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QGuiApplication>
 #include <QString>
 #include <QTemporaryDir>
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 
 namespace {
@@ -64,35 +67,62 @@ const QString& scratchFolder()
 
 void checkIniFile(const QByteArray& content)
 {
-    // A fresh file name each time: the settings machinery keeps recently read files cached.
-    static quint64 counter = 0;
-    const QString path = scratchFolder() + QStringLiteral("/Wenlowe-%1.ini").arg(++counter);
+    // One file, rewritten for every input with a modification time of its own: the settings
+    // machinery keeps the files it has read cached and reads one again only when its size or
+    // time has changed. (A new name per input would grow that cache instead.)
+    static const QString path = scratchFolder() + QStringLiteral("/Wenlowe.ini");
+    static qint64 stamp = 1000000000;
     {
         QFile file(path);
-        FUZZ_CHECK(file.open(QIODevice::WriteOnly));
+        FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         FUZZ_CHECK(file.write(content) == content.size());
+        FUZZ_CHECK(file.setFileTime(QDateTime::fromSecsSinceEpoch(++stamp, Qt::UTC),
+                                    QFileDevice::FileModificationTime));
     }
-    {
-        IniSettingsStore store(path);
-        for (const char* key : {"User", "Password", "StayConnected", "AutoConnect", "Option3", "Option5",
-                                "Option6", "Option7", "Option9", "Combo1"}) {
-            const std::optional<QString> value = store.value(QString::fromLatin1(key));
-            if (value)
-                checkConversions(*value);
-            try {
-                (void)store.readInt(QString::fromLatin1(key), 0);
-            } catch (const VbError&) {
-            }
-            try {
-                (void)store.readBool(QString::fromLatin1(key), false);
-            } catch (const VbError&) {
-            }
+    IniSettingsStore store(path);
+    for (const char* name : {"User", "Password", "StayConnected", "AutoConnect", "Option3", "Option5", "Option6",
+                             "Option7", "Option9", "Combo1"}) {
+        const QString key = QString::fromLatin1(name);
+        const std::optional<QString> value = store.value(key);
+        // The typed readings of a stored value are the conversions of its text; a missing value
+        // gives the default.
+        std::optional<int> asInt;
+        std::optional<bool> asBool;
+        try {
+            asInt = store.readInt(key, 7);
+        } catch (const VbError&) {
+        }
+        try {
+            asBool = store.readBool(key, true);
+        } catch (const VbError&) {
+        }
+        if (value) {
+            checkConversions(*value);
+            FUZZ_CHECK(asInt == readInt(*value) && asBool == readBool(*value));
+        } else {
+            FUZZ_CHECK(asInt == 7 && asBool == true);
         }
     }
-    QFile::remove(path);
 }
 
 }  // namespace
+
+// The program reads its settings with its application object in place, which makes the types of
+// the user interface known to the settings reader too.
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Qt's warnings about values it cannot read are expected here by the thousand.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type == QtFatalMsg)
+            std::fprintf(stderr, "Qt: %s\n", qPrintable(message));
+    });
+    // Kept for the whole run; never destroyed, so that nothing depends on the order of exit.
+    static QGuiApplication* const app = new QGuiApplication(*argc, *argv);
+    (void)app;
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
