@@ -100,7 +100,11 @@ std::optional<ImapResponse> ImapResponseParser::take()
 
         const qsizetype newline = m_buffer.indexOf('\n', qMax(m_pos, m_scanFrom));
         if (newline < 0) {
-            if (m_buffer.size() - m_pos > m_maxLine) {
+            // A carriage return at the very end may be the first half of the line end.
+            qsizetype pending = m_buffer.size() - m_pos;
+            if (pending > 0 && m_buffer.endsWith('\r'))
+                --pending;
+            if (pending > m_maxLine) {
                 fail(QStringLiteral("A response line grew longer than %1 bytes without ending.")
                          .arg(m_maxLine));
                 return std::nullopt;

@@ -3,7 +3,6 @@
 #include "frame/VbError.h"
 
 #include <cmath>
-#include <limits>
 
 double leadingNumber(const QString& text)
 {
@@ -48,9 +47,9 @@ double leadingNumber(const QString& text)
     const double value = number.toDouble(&ok);
     if (ok)
         return value;
-    // Out of the double range: the sign decides which infinity.
-    return number.startsWith(QLatin1Char('-')) ? -std::numeric_limits<double>::infinity()
-                                               : std::numeric_limits<double>::infinity();
+    // Out of the double range. Too large comes back as the infinity of its sign; too small to be
+    // told from zero is refused as well, and zero is the nearest double to it.
+    return std::isinf(value) ? value : 0.0;
 }
 
 int roundToLong(double value)

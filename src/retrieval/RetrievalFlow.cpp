@@ -66,7 +66,11 @@ QString RetrievalFlow::chooseFolder(ErrorTail& tail, int firstLine)
         {f.Option7, QStringLiteral("Junk")},  {f.Option9, QStringLiteral("Deleted")}};
     QString folder;
     int line = firstLine;
-    for (const auto& [option, name] : options) {
+    // Plain names rather than structured bindings: the lambdas below capture them, which clang 14
+    // does not allow for bindings.
+    for (const auto& entry : options) {
+        QRadioButton* const option = entry.first;
+        const QString& name = entry.second;
         if (tail.condition(line, [&] { return option->isChecked(); })) {
             tail.line(line + 2, [&] { folder = name; });
             return folder;

@@ -33,6 +33,7 @@ private Q_SLOTS:
     void framingDoesNotDependOnHowBytesArrive();
     void literalsHoldAnything();
     void oversizedInputFailsForGood();
+    void lineAtTheLimitWhoseEndArrivesSplit();
     void reportsLiteralProgress();
     void rawAndSummary();
 
@@ -150,6 +151,47 @@ void TestImapResponseParser::oversizedInputFailsForGood()
         parser.feed("A1 OK\r\n");
         QCOMPARE(takeAll(parser).size(), 1);
     }
+}
+
+void TestImapResponseParser::lineAtTheLimitWhoseEndArrivesSplit()
+{
+    // A line of exactly the longest length, its CR in one chunk and its LF in the next.
+    {
+        ImapResponseParser parser;
+        parser.setLimits(40, 100, 300);
+        parser.feed("* OK " + QByteArray(35, 'a') + "\r");
+        QVERIFY(takeAll(parser).isEmpty());
+        QVERIFY(!parser.failed());
+        parser.feed("\n");
+        QCOMPARE(takeAll(parser).size(), 1);
+        QVERIFY(!parser.failed());
+        parser.feed("* OK " + QByteArray(36, 'a') + "\r");  // one byte longer: too long already
+        QVERIFY(takeAll(parser).isEmpty());
+        QVERIFY(parser.failed());
+    }
+    // Found by fuzzing: the 40-byte line after "{5+}" failed only when the bytes came one by one.
+    const QByteArray stream = "* LIST () \"/d\r\nA007 BAD Error in IMAP commald GET\" {5+}\r\nDraft\r\n"
+                              "+ go ahead\r\nA007 BAD Error in IMAP commald GETC* 1 nvalid messageset (0.001 + "
+                              "0.000 secs).\r\n";
+    ImapResponseParser whole;
+    whole.setLimits(40, 100, 300);
+    whole.feed(stream);
+    const QList<ImapResponse> expected = takeAll(whole);
+    QCOMPARE(expected.size(), 3);
+    QVERIFY(whole.failed());  // the last line is too long whichever way it comes
+    ImapResponseParser bytewise;
+    bytewise.setLimits(40, 100, 300);
+    QList<ImapResponse> got;
+    for (char c : stream) {
+        bytewise.feed(QByteArray(1, c));
+        got += takeAll(bytewise);
+    }
+    QCOMPARE(got.size(), expected.size());
+    for (qsizetype i = 0; i < got.size(); ++i) {
+        QCOMPARE(got[i].lines, expected[i].lines);
+        QCOMPARE(got[i].literals, expected[i].literals);
+    }
+    QVERIFY(bytewise.failed());
 }
 
 void TestImapResponseParser::reportsLiteralProgress()

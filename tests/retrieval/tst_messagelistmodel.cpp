@@ -136,6 +136,11 @@ void TestMessageListModel::leadingNumberParse_data()
     QTest::newRow("sign only") << "-" << 0.0;
     QTest::newRow("point only") << "." << 0.0;
     QTest::newRow("leading point") << ".5" << 0.5;
+    // Too small for a double: zero, not an overflow (found by fuzzing).
+    QTest::newRow("underflow") << "1e-400" << 0.0;
+    QTest::newRow("underflow by digits") << "0." + QString(400, QLatin1Char('0')) + "1" << 0.0;
+    QTest::newRow("fuzz: underflow") << "001E-42150.0E-2.5410002" << 0.0;
+    QTest::newRow("overflow by digits") << "-1" + QString(400, QLatin1Char('0')) << -qInf();
 }
 
 void TestMessageListModel::leadingNumberParse()
@@ -158,6 +163,7 @@ void TestMessageListModel::roundingToLong()
         QCOMPARE(e.number(), 6);
     }
     QVERIFY_THROWS_EXCEPTION(VbError, roundToLong(leadingNumber("1e400")));
+    QCOMPARE(roundToLong(leadingNumber("-1e-400")), 0);
 }
 
 QTEST_GUILESS_MAIN(TestMessageListModel)
