@@ -202,8 +202,8 @@ private:
             log(QStringLiteral("drain: close the range dialog"));
             modal->close();
         } else if (modal && modal == m_form4) {
-            log(QStringLiteral("drain: < Back"));
-            click(m_form4->PushButton4);
+            log(QStringLiteral("drain: close the larger window"));
+            m_form4->close();
         }
         if (m_active > 0 || QApplication::activeModalWidget() || f.retrieval().isRunning())
             QTimer::singleShot(5, this, [this] { drain(); });
@@ -226,11 +226,22 @@ private:
     {
         if (!target)
             return;
-        // A point inside the control, as a hand would hit it.
-        const QRect r = target->rect().adjusted(2, 2, -2, -2);
+        // A point inside the part of the control that lies within its window, as a hand would
+        // hit it; a control laid out beyond the window's edge cannot be clicked.
+        const QWidget* window = target->window();
+        if (!window->windowHandle() || !window->isVisible())
+            return log(QStringLiteral("(not shown)"));
+        const QRect inWindow(target->mapTo(window, QPoint(0, 0)), target->size());
+        const QRect reachable = inWindow.intersected(QRect(QPoint(), window->windowHandle()->size()));
+        const QRect r = QRect(target->mapFrom(window, reachable.topLeft()), reachable.size()).adjusted(2, 2, -2, -2);
+        if (r.width() <= 0 || r.height() <= 0) {
+            log(QStringLiteral("(out of reach)"));
+            return;
+        }
         const QPoint at(r.left() + int(m_rng.bounded(qMax(1, r.width()))),
                         r.top() + int(m_rng.bounded(qMax(1, r.height()))));
-        QTest::mouseClick(target, Qt::LeftButton, Qt::NoModifier, at);
+        // Window coordinates: the platform may place the window elsewhere than the widget believes.
+        QTest::mouseClick(window->windowHandle(), Qt::LeftButton, Qt::NoModifier, target->mapTo(window, at));
     }
 
     // A user's click on a row's check box.
@@ -265,10 +276,13 @@ private:
             const char* name;
             QWidget* target;
         };
+        // While a retrieval runs the Stop button is hit less often, so that most clicks land in
+        // the middle of running retrievals rather than after them.
+        const bool running = f.retrieval().isRunning();
         const Choice choices[] = {
-            {3, "1. Connect / Disconnect", f.PushButton1},
-            {9, "2a / Stop", f.PushButton3},
-            {6, "2b", f.PushButton2},
+            {2, "1. Connect / Disconnect", f.PushButton1},
+            {running ? 3 : 12, "2a / Stop", f.PushButton3},
+            {running ? 2 : 6, "2b", f.PushButton2},
             {4, "larger view", f.PushButton8},
             {3, "Check All", f.PushButton5},
             {3, "Uncheck All", f.PushButton6},
@@ -277,7 +291,7 @@ private:
             {2, "Check Emails Not Containing...", f.PushButton10},
             {3, "3. Send To Excel", f.PushButton4},
             {1, "Help", f.PushButton11},
-            {1, "Inbox", f.Option3},
+            {3, "Inbox", f.Option3},
             {1, "Drafts", f.Option5},
             {1, "Sent", f.Option6},
             {1, "Junk", f.Option7},
