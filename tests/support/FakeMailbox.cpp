@@ -92,6 +92,8 @@ int FakeMailbox::count(const QString& verb) const
 FakeImapServer::Reply FakeMailbox::answer(int connection, const QByteArray& line)
 {
     m_commands.append(QString::fromUtf8(line));
+    if (onCommand)
+        onCommand(QString::fromUtf8(line));
     Connection& state = m_connections[connection];
     const CommandLine c = split(line);
     const auto tagged = [&](const QByteArray& text) { return c.tag + ' ' + text + "\r\n"; };

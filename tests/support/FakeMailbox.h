@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // An IMAP account served through FakeImapServer's responder mode, for tests whose client talks
 // for an unknown length: it greets every connection and answers ID, LOGIN, LIST, EXAMINE,
 // FETCH n (BODY.PEEK[] INTERNALDATE) and LOGOUT the way Dovecot does, on any number of
@@ -30,6 +32,10 @@ public:
     static QString subject(int n);
     static QString fromText(int n);
     static QString plainBody(int n);
+
+    // Runs as each client line arrives, before it is answered: the moment to act while the client
+    // waits for that answer.
+    std::function<void(const QString& line)> onCommand;
 
     // What the clients sent, over all connections (the LOGIN arguments included).
     const QStringList& commands() const { return m_commands; }

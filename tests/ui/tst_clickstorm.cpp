@@ -20,7 +20,7 @@
 #include "selection/LargerListView.h"
 #include "support/FakeImapServer.h"
 #include "support/FakeMailbox.h"
-#include "support/MainWindowFixture.h"
+#include "support/MailboxWindowFixture.h"
 #include "support/TestCertificates.h"
 #include "ui/Form1.h"
 #include "ui/Form2.h"
@@ -105,40 +105,15 @@ bool storeWriteBox(const QString& text)
     return (line >= 138 && line <= 150 && line % 2 == 0) || (line >= 108 && line <= 120 && line % 2 == 0);
 }
 
-// A main window signed in to a slow fake mailbox over TLS.
-struct Rig {
-    explicit Rig(const TestCertificates& certificates)
-        : server(certificates.serverConfiguration(TestCertificates::Server::Trusted))
-    {
-        mailbox.addFolder(QStringLiteral("Inbox"), kInboxMessages);
-        mailbox.addFolder(QStringLiteral("Drafts"), 0);
-        mailbox.addFolder(QStringLiteral("Sent"), 4);
-        mailbox.addFolder(QStringLiteral("Deleted"), 9);  // "Junk" cannot be selected
-        mailbox.setSlowFetch(48, 2);
-        mailbox.serve(server);
-        w.settings.preset("Server", QStringLiteral("localhost"));
-        w.settings.preset("Port", QString::number(server.port()));
-        w.settings.preset("CACertificates", certificates.caFile());
-        w.load();
-        w.form->Option3->setChecked(true);
-        w.form->show();
-    }
-
-    FakeImapServer server;
-    FakeMailbox mailbox;
-    MainWindowFixture w;
-};
-
 // The random user.
 class ClickStorm : public QObject {
 public:
-    ClickStorm(Rig& rig, quint32 seed, int clicks)
+    ClickStorm(MailboxWindowFixture& rig, quint32 seed, int clicks)
         : m_rig(rig)
         , f(*rig.w.form)
         , m_rng(seed)
         , m_budget(clicks)
     {
-        connect(&f.largerView(), &LargerListView::opened, this, [this](Form4* window) { m_form4 = window; });
         // Some clicks come right as a row arrives, in the row handler's own yield.
         connect(&f.list(), &QAbstractItemModel::rowsInserted, this, [this] {
             if (f.list().count() > f.mailStore().size())
@@ -201,9 +176,9 @@ private:
         if (modal && modal == f.rangeDialog().window()) {
             log(QStringLiteral("drain: close the range dialog"));
             modal->close();
-        } else if (modal && modal == m_form4) {
+        } else if (auto* larger = qobject_cast<Form4*>(modal)) {
             log(QStringLiteral("drain: close the larger window"));
-            m_form4->close();
+            larger->close();
         }
         if (m_active > 0 || QApplication::activeModalWidget() || f.retrieval().isRunning())
             QTimer::singleShot(5, this, [this] { drain(); });
@@ -263,8 +238,9 @@ private:
         if (modal && m_rng.bounded(8) != 0) {
             if (modal == f.rangeDialog().window())
                 return actOnRangeDialog(f.rangeDialog());
-            if (modal == m_form4)
-                return actOnLargerWindow(*m_form4);
+            // A larger window opened while another one was still being shown lies above it.
+            if (auto* larger = qobject_cast<Form4*>(modal))
+                return actOnLargerWindow(*larger);
         }
         actOnMainWindow(modal != nullptr);
     }
@@ -383,14 +359,13 @@ private:
         }
     }
 
-    Rig& m_rig;
+    MailboxWindowFixture& m_rig;
     Form1& f;
     QRandomGenerator m_rng;
     int m_budget;
     int m_issued = 0;
     int m_active = 0;
     bool m_finished = false;
-    QPointer<Form4> m_form4;
     QStringList m_log;
 };
 
@@ -436,10 +411,10 @@ void TestClickStorm::storm()
 {
     QFETCH(quint32, seed);
     QFETCH(int, clicks);
-    Rig rig(*m_certificates);
+    MailboxWindowFixture rig(*m_certificates, kInboxMessages);
     Form1& f = *rig.w.form;
     QVERIFY(QTest::qWaitForWindowExposed(&f));
-    QVERIFY(rig.w.connectAs(QStringLiteral("storm.tester"), QStringLiteral("secret")));
+    QVERIFY(rig.connect());
     rig.w.boxes.clear();
 
     ClickStorm storm(rig, seed, clicks);
@@ -513,7 +488,7 @@ void TestClickStorm::storm()
     // And a plain Get All works again.
     rig.w.boxes.clear();
     if (f.PushButton1->text() != QLatin1String("Disconnect"))
-        QVERIFY(rig.w.connectAs(QStringLiteral("storm.tester"), QStringLiteral("secret")));
+        QVERIFY(rig.connect());
     f.Option3->setChecked(true);
     f.PushButton3->click();
     QCOMPARE(rig.w.boxes.texts(), QStringList{QStringLiteral("Done.")});
