@@ -242,7 +242,7 @@ private:
             if (auto* larger = qobject_cast<Form4*>(modal))
                 return actOnLargerWindow(*larger);
         }
-        actOnMainWindow(modal != nullptr);
+        actOnMainWindow(modal != nullptr || f.inputBlocked);
     }
 
     void actOnMainWindow(bool blocked)
