@@ -505,12 +505,14 @@ void TestClickStorm::storm()
             QVERIFY2(expectedPlainBox(shown.text), qPrintable(shown.text + context));
         }
     }
-    // Each row added beyond the store's positions makes its seven record writes fail; no other
-    // row may touch the store outside its positions.
-    QVERIFY2(storeWrites <= 7 * storm.rowsBeyondStore,
-             qPrintable(QStringLiteral("%1 record writes outside the store, %2 rows beyond it")
-                            .arg(storeWrites)
+    // A row added beyond the store's positions would make its seven record writes fail. Here
+    // the list never legitimately outgrows the store: every retrieval empties the list before it
+    // recreates the store for the messages it reads, and only the running retrieval's session
+    // adds rows. So neither the rows nor their boxes may appear.
+    QVERIFY2(storm.rowsBeyondStore == 0 && storeWrites == 0,
+             qPrintable(QStringLiteral("%1 rows beyond the store, %2 record writes outside it")
                             .arg(storm.rowsBeyondStore)
+                            .arg(storeWrites)
                         + context));
     QVERIFY2(rig.mailbox.protocolErrors().isEmpty(), qPrintable(rig.mailbox.protocolErrors().join('\n')));
     QVERIFY2(rig.server.errors().isEmpty(), qPrintable(rig.server.errors().join('\n')));
