@@ -40,10 +40,25 @@ void FakeMailbox::setSlowFetch(int chunkSize, int intervalMs)
     m_intervalMs = intervalMs;
 }
 
+void FakeMailbox::setSlowAnswers(int chunkSize, int intervalMs)
+{
+    m_answerChunkSize = chunkSize;
+    m_answerIntervalMs = intervalMs;
+}
+
+FakeImapServer::Reply FakeMailbox::slowly(FakeImapServer::Reply reply) const
+{
+    if (reply.chunkSize == 0) {
+        reply.chunkSize = m_answerChunkSize;
+        reply.intervalMs = m_answerIntervalMs;
+    }
+    return reply;
+}
+
 void FakeMailbox::serve(FakeImapServer& server)
 {
-    server.respondWith({"* OK [CAPABILITY IMAP4rev1 ID] Fake mailbox ready.\r\n"},
-                       [this](int connection, const QByteArray& line) { return answer(connection, line); });
+    server.respondWith(slowly({"* OK [CAPABILITY IMAP4rev1 ID] Fake mailbox ready.\r\n"}),
+                       [this](int connection, const QByteArray& line) { return slowly(answer(connection, line)); });
 }
 
 QString FakeMailbox::subject(int n) { return QStringLiteral("Message %1").arg(n); }

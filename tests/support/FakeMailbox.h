@@ -23,6 +23,8 @@ public:
     void addFolder(const QString& name, int count);
     // FETCH answers go out chunkSize bytes every intervalMs (0: at once).
     void setSlowFetch(int chunkSize, int intervalMs);
+    // The same for every other answer and the greeting (connect, login, count, listing).
+    void setSlowAnswers(int chunkSize, int intervalMs);
 
     // Starts answering on `server` (which must be new: the responder replaces its script).
     void serve(FakeImapServer& server);
@@ -49,11 +51,14 @@ private:
         QString selected;  // empty while nothing is selected
     };
     FakeImapServer::Reply answer(int connection, const QByteArray& line);
+    FakeImapServer::Reply slowly(FakeImapServer::Reply reply) const;
 
     QMap<QString, int> m_folders;
     QHash<int, Connection> m_connections;
     int m_chunkSize = 0;
     int m_intervalMs = 0;
+    int m_answerChunkSize = 0;
+    int m_answerIntervalMs = 0;
     QStringList m_commands;
     QStringList m_errors;
 };

@@ -4,7 +4,8 @@
 
 #include <QRadioButton>
 
-MailboxWindowFixture::MailboxWindowFixture(const TestCertificates& certificates, int inboxMessages)
+MailboxWindowFixture::MailboxWindowFixture(const TestCertificates& certificates, int inboxMessages,
+                                           bool slowAnswers)
     : server(certificates.serverConfiguration(TestCertificates::Server::Trusted))
 {
     mailbox.addFolder(QStringLiteral("Inbox"), inboxMessages);
@@ -12,6 +13,8 @@ MailboxWindowFixture::MailboxWindowFixture(const TestCertificates& certificates,
     mailbox.addFolder(QStringLiteral("Sent"), 4);
     mailbox.addFolder(QStringLiteral("Deleted"), 9);
     mailbox.setSlowFetch(48, 2);
+    if (slowAnswers)
+        mailbox.setSlowAnswers(5, 3);
     mailbox.serve(server);
     w.settings.preset("Server", QStringLiteral("localhost"));
     w.settings.preset("Port", QString::number(server.port()));
