@@ -32,7 +32,10 @@ QByteArray unquoted(const QByteArray& text)
 
 } // namespace
 
-void FakeMailbox::addFolder(const QString& name, int count) { m_folders.insert(name, count); }
+void FakeMailbox::addFolder(const QString& name, int count)
+{
+    m_folders.insert(name, count);
+}
 
 void FakeMailbox::setSlowFetch(int chunkSize, int intervalMs)
 {
@@ -57,13 +60,20 @@ FakeImapServer::Reply FakeMailbox::slowly(FakeImapServer::Reply reply) const
 
 void FakeMailbox::serve(FakeImapServer& server)
 {
-    server.respondWith(slowly({"* OK [CAPABILITY IMAP4rev1 ID] Fake mailbox ready.\r\n"}),
-                       [this](int connection, const QByteArray& line) { return slowly(answer(connection, line)); });
+    server.respondWith(
+        slowly({"* OK [CAPABILITY IMAP4rev1 ID] Fake mailbox ready.\r\n"}),
+        [this](int connection, const QByteArray& line) { return slowly(answer(connection, line)); });
 }
 
-QString FakeMailbox::subject(int n) { return QStringLiteral("Message %1").arg(n); }
+QString FakeMailbox::subject(int n)
+{
+    return QStringLiteral("Message %1").arg(n);
+}
 
-QString FakeMailbox::fromText(int n) { return QStringLiteral("Sender %1 <sender%1@example.org>").arg(n); }
+QString FakeMailbox::fromText(int n)
+{
+    return QStringLiteral("Sender %1 <sender%1@example.org>").arg(n);
+}
 
 QString FakeMailbox::plainBody(int n)
 {
@@ -130,9 +140,8 @@ FakeImapServer::Reply FakeMailbox::answer(int connection, const QByteArray& line
     if (c.verb == "LIST") {
         QByteArray list;
         for (const QString& folder : m_folders.keys())
-            list += "* LIST (\\HasNoChildren) \"/\" \"" + (folder == QLatin1String("Inbox") ? QByteArray("INBOX")
-                                                                                           : folder.toUtf8())
-                + "\"\r\n";
+            list += "* LIST (\\HasNoChildren) \"/\" \"" +
+                    (folder == QLatin1String("Inbox") ? QByteArray("INBOX") : folder.toUtf8()) + "\"\r\n";
         return {list + tagged("OK List completed.")};
     }
     if (c.verb == "EXAMINE") {
@@ -141,8 +150,8 @@ FakeImapServer::Reply FakeMailbox::answer(int connection, const QByteArray& line
         if (!m_folders.contains(name))
             return {tagged("NO Mailbox doesn't exist: " + name.toUtf8())};
         state.selected = name;
-        return {"* FLAGS (\\Seen)\r\n* " + QByteArray::number(m_folders.value(name)) + " EXISTS\r\n* 0 RECENT\r\n"
-                + tagged("OK [READ-ONLY] Examine completed.")};
+        return {"* FLAGS (\\Seen)\r\n* " + QByteArray::number(m_folders.value(name)) +
+                " EXISTS\r\n* 0 RECENT\r\n" + tagged("OK [READ-ONLY] Examine completed.")};
     }
     if (c.verb == "FETCH") {
         if (state.selected.isEmpty())
@@ -152,9 +161,9 @@ FakeImapServer::Reply FakeMailbox::answer(int connection, const QByteArray& line
         if (!ok || n < 1 || n > m_folders.value(state.selected))
             return {tagged("BAD Error in IMAP command FETCH: Invalid messageset")};
         const QByteArray bytes = message(n);
-        const QByteArray data = "* " + QByteArray::number(n)
-            + " FETCH (INTERNALDATE \"07-Dec-2026 09:30:00 +0000\" BODY[] {" + QByteArray::number(bytes.size())
-            + "}\r\n" + bytes + ")\r\n" + tagged("OK Fetch completed.");
+        const QByteArray data =
+            "* " + QByteArray::number(n) + " FETCH (INTERNALDATE \"07-Dec-2026 09:30:00 +0000\" BODY[] {" +
+            QByteArray::number(bytes.size()) + "}\r\n" + bytes + ")\r\n" + tagged("OK Fetch completed.");
         return {data, m_chunkSize, m_intervalMs};
     }
     m_errors.append(QStringLiteral("unknown command: ") + QString::fromUtf8(line));

@@ -41,14 +41,14 @@ public:
 
     // What the clients sent, over all connections (the LOGIN arguments included).
     const QStringList& commands() const { return m_commands; }
-    int count(const QString& verb) const;  // commands with this verb (upper case), e.g. "FETCH"
+    int count(const QString& verb) const; // commands with this verb (upper case), e.g. "FETCH"
     // Lines the mailbox could not make sense of (a client speaking out of turn, say).
     const QStringList& protocolErrors() const { return m_errors; }
 
 private:
     struct Connection {
         bool authenticated = false;
-        QString selected;  // empty while nothing is selected
+        QString selected; // empty while nothing is selected
     };
     FakeImapServer::Reply answer(int connection, const QByteArray& line);
     FakeImapServer::Reply slowly(FakeImapServer::Reply reply) const;

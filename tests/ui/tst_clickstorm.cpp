@@ -70,9 +70,10 @@ bool expectedPlainBox(const QString& text)
         QStringLiteral("Connection failed. Check username and password."),
         QStringLiteral("Please input a value greater than zero."),
     };
-    return fixed.contains(text)
-        || text.startsWith(QStringLiteral("Please input max value greater than 0 and less than or equal to "))
-        || text.startsWith(QStringLiteral("Having problems connecting?"));
+    return fixed.contains(text) ||
+           text.startsWith(
+               QStringLiteral("Please input max value greater than 0 and less than or equal to ")) ||
+           text.startsWith(QStringLiteral("Having problems connecting?"));
 }
 
 // "Subscript out of range" boxes that follow from rows vanishing while a handler yields: the
@@ -98,8 +99,9 @@ bool vanishedRowBox(const QString& text)
 // with a filter).
 bool storeWriteBox(const QString& text)
 {
-    static const QRegularExpression pattern(QStringLiteral(
-        "^Subscript out of range\r\nin Tessaline2021/08/31\\.Form1\\.oChilkat_MailExtractListing at line (\\d+)\r\r"));
+    static const QRegularExpression pattern(
+        QStringLiteral("^Subscript out of range\r\nin "
+                       "Tessaline2021/08/31\\.Form1\\.oChilkat_MailExtractListing at line (\\d+)\r\r"));
     const auto match = pattern.match(text);
     if (!match.hasMatch())
         return false;
@@ -132,14 +134,20 @@ public:
         };
     }
 
-    void start() { QTimer::singleShot(0, this, [this] { issue(true, QStringLiteral("first Get All")); }); }
+    void start()
+    {
+        QTimer::singleShot(0, this, [this] { issue(true, QStringLiteral("first Get All")); });
+    }
 
     // Every click has been made, every window it opened is closed and every handler it started
     // has returned.
     bool finished() const { return m_finished; }
     int clicksMade() const { return m_issued; }
     int clicksDuringRetrievals() const { return m_duringRetrievals; }
-    QString recentActions(int n = 40) const { return m_log.mid(qMax(0, m_log.size() - n)).join(QLatin1Char('\n')); }
+    QString recentActions(int n = 40) const
+    {
+        return m_log.mid(qMax(0, m_log.size() - n)).join(QLatin1Char('\n'));
+    }
 
     int rowsBeyondStore = 0;
 
@@ -213,7 +221,8 @@ private:
             return log(QStringLiteral("(not shown)"));
         const QRect inWindow(target->mapTo(window, QPoint(0, 0)), target->size());
         const QRect reachable = inWindow.intersected(QRect(QPoint(), window->windowHandle()->size()));
-        const QRect r = QRect(target->mapFrom(window, reachable.topLeft()), reachable.size()).adjusted(2, 2, -2, -2);
+        const QRect r =
+            QRect(target->mapFrom(window, reachable.topLeft()), reachable.size()).adjusted(2, 2, -2, -2);
         if (r.width() <= 0 || r.height() <= 0) {
             log(QStringLiteral("(out of reach)"));
             return;
@@ -293,7 +302,8 @@ private:
                     toggleRow(f.list(), QStringLiteral("main"));
                 return;
             }
-            log(QString::fromLatin1(c.name) + (blocked ? QStringLiteral(" (under a modal window)") : QString()));
+            log(QString::fromLatin1(c.name) +
+                (blocked ? QStringLiteral(" (under a modal window)") : QString()));
             click(c.target);
             return;
         }
@@ -307,7 +317,7 @@ private:
             const int first = 1 + int(m_rng.bounded(qMax(1, max)));
             int last = first + int(m_rng.bounded(qMax(1, max - first + 1)));
             if (roll == 0)
-                last = qMax(1, first - 1);  // first after last: nothing is read
+                last = qMax(1, first - 1); // first after last: nothing is read
             dialog.Text1[0]->setText(QString::number(first));
             dialog.Text1[1]->setText(QString::number(last));
             log(QStringLiteral("range %1 to %2, Continue").arg(first).arg(last));
@@ -409,14 +419,16 @@ void TestClickStorm::initTestCase()
 void TestClickStorm::boxesAreToldApart()
 {
     const auto box = [](const QString& description, const QString& handler, int line) {
-        return ErrorTail::message(description, ErrorTail::locationText(QStringLiteral("Form1"), handler), line);
+        return ErrorTail::message(description, ErrorTail::locationText(QStringLiteral("Form1"), handler),
+                                  line);
     };
     const QString subscript = QStringLiteral("Subscript out of range");
     QVERIFY(storeWriteBox(box(subscript, QStringLiteral("oChilkat_MailExtractListing"), 138)));
     QVERIFY(storeWriteBox(box(subscript, QStringLiteral("oChilkat_MailExtractListing"), 120)));
     QVERIFY(!storeWriteBox(box(subscript, QStringLiteral("oChilkat_MailExtractListing"), 152)));
     QVERIFY(!storeWriteBox(box(subscript, QStringLiteral("oChilkat_MailExtractListing"), 1380)));
-    QVERIFY(!storeWriteBox(box(QStringLiteral("Type mismatch"), QStringLiteral("oChilkat_MailExtractListing"), 140)));
+    QVERIFY(!storeWriteBox(
+        box(QStringLiteral("Type mismatch"), QStringLiteral("oChilkat_MailExtractListing"), 140)));
     QVERIFY(vanishedRowBox(box(subscript, QStringLiteral("PushButton5_Click"), 116)));
     QVERIFY(vanishedRowBox(box(subscript, QStringLiteral("PushButton4_Click"), 158)));
     QVERIFY(!vanishedRowBox(box(subscript, QStringLiteral("PushButton4_Click"), 160)));
@@ -491,7 +503,8 @@ void TestClickStorm::storm()
     if (qEnvironmentVariableIsSet("CORVANEL_STORM_VERBOSE")) {
         std::fprintf(stderr, "seed %u actions:\n%s\nboxes:\n", seed, qPrintable(storm.recentActions(100000)));
         for (const auto& shown : rig.w.boxes.shown())
-            std::fprintf(stderr, "  %s\n", qPrintable(shown.text.left(120).replace(QLatin1Char('\r'), QLatin1Char('|'))));
+            std::fprintf(stderr, "  %s\n",
+                         qPrintable(shown.text.left(120).replace(QLatin1Char('\r'), QLatin1Char('|'))));
     }
 
     // Only boxes the storm can legitimately bring up.
@@ -516,8 +529,8 @@ void TestClickStorm::storm()
     QVERIFY2(storm.rowsBeyondStore == 0 && storeWrites == 0,
              qPrintable(QStringLiteral("%1 rows beyond the store, %2 record writes outside it")
                             .arg(storm.rowsBeyondStore)
-                            .arg(storeWrites)
-                        + context));
+                            .arg(storeWrites) +
+                        context));
     QVERIFY2(rig.mailbox.protocolErrors().isEmpty(), qPrintable(rig.mailbox.protocolErrors().join('\n')));
     QVERIFY2(rig.server.errors().isEmpty(), qPrintable(rig.server.errors().join('\n')));
 

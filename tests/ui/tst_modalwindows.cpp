@@ -44,7 +44,7 @@ void TestModalWindows::mainWindowTakesNoInputWhileTheLargerWindowOpens()
         f.list().add(QStringLiteral("row %1").arg(k));
     f.list().setChecked(2, true);
 
-    QList<int> rowsShown;  // the rows of each larger window, as it comes up
+    QList<int> rowsShown; // the rows of each larger window, as it comes up
     struct ResizeWatch : QObject {
         std::function<void()> onResize;
         bool eventFilter(QObject*, QEvent* event) override
@@ -54,7 +54,7 @@ void TestModalWindows::mainWindowTakesNoInputWhileTheLargerWindowOpens()
             return false;
         }
     } watch;
-    bool clicked = false;  // both clicks have been made
+    bool clicked = false; // both clicks have been made
     bool scheduled = false;
     int opened = 0;
     watch.onResize = [&] {
