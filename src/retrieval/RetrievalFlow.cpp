@@ -211,8 +211,14 @@ void RetrievalFlow::PushButton2_Click()
         bool readRange = true;
         if (tail.condition(170, [&] { return !stopped() && session->GetTotalMessage(folder) > 0; })) {
             tail.line(172, [&] {
-                if (!stopped())
+                if (!stopped()) {
                     dialog.show();
+                } else {
+                    // Stopped before the range was asked for: as if the dialog had been closed
+                    // at once. The confirmation of an earlier run must not stand in for it.
+                    RangeConfirmed = false;
+                    SkipDoneMessage = true;
+                }
             });
             if (tail.condition(174, [&] { return !RangeConfirmed; })) {
                 readRange = false;

@@ -32,6 +32,10 @@ void LargerListView::PushButton8_Click()
         return *window;
     };
 
+    // The main window takes no input until the larger window has closed. That window is modal,
+    // but it already yields while it is first laid out, before it is shown; a click on the main
+    // window then would change the main list under the copy that goes back to it on closing.
+    f.inputBlocked = true;
     const int n = main.count();
     for (int i = 1; i <= n; ++i) {
         MessageListModel* list = nullptr;
@@ -51,5 +55,6 @@ void LargerListView::PushButton8_Click()
         shown.exec();
     });
     window.reset();
+    f.inputBlocked = false;
     tail.line(124, [&] { f.counts().UpdateEmailCounts(false); });
 }

@@ -248,6 +248,19 @@ void Form1::bindEvents()
 
 bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
+    if (inputBlocked) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Wheel:
+            return true;
+        default:
+            break;
+        }
+    }
     if (event->type() == QEvent::MouseMove) {
         if (watched == PushButton2 || watched == PushButton3) {
             pointer.set(MousePointer::Custom);  // these two show the hand even over the hourglass

@@ -89,6 +89,11 @@ public:
     ImapClient* ImapComponent = nullptr;  // created by the start-up, kept for the window's life
     ImapClient& component();               // the component; object not set (91) before start-up
     bool RuleCheckDone = false;
+    // While set, clicks, keys and the wheel on the main window are dropped, as for a window
+    // under a modal one. The larger list view sets it from the moment it starts loading its
+    // window, which yields while it is first laid out, before it is shown and holds the main
+    // window itself.
+    bool inputBlocked = false;
 
     // The current session. Setting it binds its events to the list handlers; dropping it
     // (nullptr) unbinds them, so later events of a dropped session reach no one.

@@ -23,6 +23,20 @@ struct FakeImapServer::Step {
     }
 };
 
+// One connection in responder mode: what the client has sent and not yet been answered, and
+// the rest of an answer that goes out slowly.
+struct FakeImapServer::Conversation {
+    QPointer<QTcpSocket> socket;
+    int number = 0;
+    QByteArray received;
+    QByteArray rest;
+    int chunkSize = 0;
+    int intervalMs = 0;
+    bool closeAfter = false;
+    bool sending = false;
+    QTimer* timer = nullptr;
+};
+
 FakeImapServer::FakeImapServer(QObject* parent)
     : QObject(parent)
     , m_server(new QTcpServer(this))
@@ -96,11 +110,110 @@ void FakeImapServer::onPendingConnection()
 {
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
         socket->setParent(this);
+        if (m_responder) {
+            converse(socket);
+            continue;
+        }
         connect(socket, &QIODevice::readyRead, this, [this, socket] { onReadyRead(socket); });
         connect(socket, &QAbstractSocket::disconnected, this, [this, socket] { onDisconnected(socket); });
         m_waiting.append(socket);
     }
-    advance();
+    if (!m_responder)
+        advance();
+}
+
+FakeImapServer& FakeImapServer::respondWith(const Reply& greeting, Responder responder)
+{
+    m_greeting = greeting;
+    m_responder = std::move(responder);
+    // Connections accepted before the switch are answered too.
+    const QList<QTcpSocket*> waiting = m_waiting;
+    m_waiting.clear();
+    for (QTcpSocket* socket : waiting) {
+        disconnect(socket, nullptr, this, nullptr);
+        converse(socket);
+    }
+    return *this;
+}
+
+void FakeImapServer::converse(QTcpSocket* socket)
+{
+    auto conversation = std::make_shared<Conversation>();
+    conversation->socket = socket;
+    conversation->number = ++m_accepted;
+    conversation->timer = new QTimer(socket);
+    conversation->timer->setSingleShot(true);
+    m_conversations.append(conversation);
+    const std::weak_ptr<Conversation> weak = conversation;
+    connect(conversation->timer, &QTimer::timeout, this, [this, weak] {
+        const auto c = weak.lock();
+        if (!c || !c->socket)
+            return;
+        c->socket->write(c->rest.left(c->chunkSize));
+        c->rest.remove(0, qMin<qsizetype>(c->chunkSize, c->rest.size()));
+        if (!c->rest.isEmpty()) {
+            c->timer->start(c->intervalMs);
+            return;
+        }
+        c->sending = false;
+        if (c->closeAfter) {
+            c->socket->disconnectFromHost();
+            return;
+        }
+        answerNext(c);
+    });
+    connect(socket, &QIODevice::readyRead, this, [this, weak] {
+        const auto c = weak.lock();
+        if (!c || !c->socket)
+            return;
+        c->received += c->socket->readAll();
+        answerNext(c);
+    });
+    connect(socket, &QAbstractSocket::disconnected, this, [this, weak] {
+        const auto c = weak.lock();
+        if (!c)
+            return;
+        c->timer->stop();
+        c->sending = false;
+        m_conversations.removeAll(c);
+    });
+    if (socket->bytesAvailable() > 0)
+        conversation->received += socket->readAll();
+    reply(conversation, m_greeting);
+}
+
+void FakeImapServer::answerNext(const std::shared_ptr<Conversation>& c)
+{
+    while (!c->sending && !c->closeAfter && c->socket
+           && c->socket->state() == QAbstractSocket::ConnectedState) {
+        const qsizetype end = c->received.indexOf('\n');
+        if (end < 0)
+            return;
+        QByteArray line = c->received.left(end);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        c->received.remove(0, end + 1);
+        ++m_linesAnswered;
+        reply(c, m_responder(c->number, line));
+    }
+}
+
+void FakeImapServer::reply(const std::shared_ptr<Conversation>& c, const Reply& answer)
+{
+    if (!c->socket)
+        return;
+    c->closeAfter = answer.close;
+    if (answer.chunkSize <= 0 || answer.bytes.size() <= answer.chunkSize) {
+        c->socket->write(answer.bytes);
+        if (answer.close)
+            c->socket->disconnectFromHost();
+        return;
+    }
+    c->sending = true;
+    c->rest = answer.bytes;
+    c->chunkSize = answer.chunkSize;
+    c->intervalMs = answer.intervalMs;
+    c->timer->start(0);
 }
 
 bool FakeImapServer::takeLine(QByteArray& line)

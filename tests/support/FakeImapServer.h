@@ -21,6 +21,11 @@ class QTimer;
 // The client must speak only when the script expects it: data arriving while the server is
 // still sending, or after the script has ended, is recorded as an error.
 // With a TLS configuration it listens with QSslServer and encrypts every connection.
+//
+// Responder mode (respondWith) is for conversations a script cannot spell out in advance: any
+// number of connections, each greeted at once, and every client line answered by a function,
+// however often the client repeats its commands. Answers can go out in slow chunks; lines that
+// arrive while an answer is still going out wait their turn, as a real server reads them.
 class FakeImapServer : public QObject {
     Q_OBJECT
 public:
@@ -40,6 +45,23 @@ public:
     FakeImapServer& expectClose();                      // wait until the client closes
     FakeImapServer& run(std::function<void()> action);  // do something at this point
 
+    // How an answer of the responder goes out: at once (chunkSize 0) or chunkSize bytes every
+    // intervalMs; `close` ends the connection once it is out.
+    struct Reply {
+        QByteArray bytes;
+        int chunkSize = 0;
+        int intervalMs = 0;
+        bool close = false;
+    };
+    // Called with the connection's number (1 for the first accepted) and one client line
+    // without its CRLF.
+    using Responder = std::function<Reply(int connection, const QByteArray& line)>;
+    // Switches to responder mode: every connection gets `greeting`, then its lines are answered
+    // by `responder`. The script steps are not used from then on.
+    FakeImapServer& respondWith(const Reply& greeting, Responder responder);
+    // Client lines answered by the responder so far, over all connections.
+    int linesAnswered() const { return m_linesAnswered; }
+
     bool scriptDone() const;
     QStringList errors() const { return m_errors; }
     int connectionsAccepted() const { return m_accepted; }
@@ -47,6 +69,7 @@ public:
 
 private:
     struct Step;
+    struct Conversation;
     void listen();
     void advance();
     void onPendingConnection();
@@ -71,4 +94,12 @@ private:
     int m_accepted = 0;
     bool m_clientClosed = false;
     bool m_advancing = false;
+    Responder m_responder;
+    Reply m_greeting;
+    QList<std::shared_ptr<Conversation>> m_conversations;
+    int m_linesAnswered = 0;
+
+    void converse(QTcpSocket* socket);
+    void answerNext(const std::shared_ptr<Conversation>& conversation);
+    void reply(const std::shared_ptr<Conversation>& conversation, const Reply& answer);
 };
