@@ -6,6 +6,7 @@
 #include "mail/ImapInternalDate.h"
 #include "mail/ImapResponse.h"
 #include "mail/ImapResponseParser.h"
+#include "mail/ImapResponseHead.h"
 #include "mail/ImapResponseReader.h"
 #include "mail/ImapValue.h"
 #include "mail/ModifiedUtf7.h"
@@ -87,32 +88,9 @@ Framing frame(const QByteArray& stream, const Limits& limits, const std::functio
     return out;
 }
 
-// How a response starts, read exactly as the client reads it: its tag, then the first word after
-// it; for "* 12 EXISTS" the number and the word after it.
-struct ResponseHead {
-    QByteArray tag;
-    qint64 number = -1;
-    QByteArray word;
-};
+using ResponseHead = ImapResponseHead;
 
-ResponseHead readHead(ImapResponseReader& reader)
-{
-    ResponseHead head;
-    head.tag = reader.readAtom();
-    reader.skipSpaces();
-    QByteArray word = reader.readAtom();
-    ImapValue asValue;
-    asValue.kind = ImapValue::Kind::Atom;
-    asValue.text = word;
-    if (head.tag == "*" && asValue.number() >= 0) {
-        head.number = asValue.number();
-        reader.skipSpaces();
-        word = reader.readAtom();
-    }
-    head.word = word.toUpper();
-    reader.skipSpaces();
-    return head;
-}
+ResponseHead readHead(ImapResponseReader& reader) { return ImapResponseHead::read(reader); }
 
 QByteArray twoDigits(int value) { return QByteArray::number(value).rightJustified(2, '0'); }
 

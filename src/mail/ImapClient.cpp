@@ -5,6 +5,7 @@
 #include "mail/ImapQuoting.h"
 #include "mail/ImapResponse.h"
 #include "mail/ImapResponseParser.h"
+#include "mail/ImapResponseHead.h"
 #include "mail/ImapResponseReader.h"
 #include "mail/ModifiedUtf7.h"
 
@@ -31,32 +32,9 @@ constexpr qint64 kMaxBytesPerCall = qint64(512) * 1024 * 1024;
 // Longest explanation of a refused sign-in that the log shows.
 constexpr int kMaxSaslErrorChars = 500;
 
-// How a response starts: its tag, then the first word after it; for "* 12 EXISTS" the number
-// and the word after it.
-struct ResponseHead {
-    QByteArray tag;
-    qint64 number = -1;
-    QByteArray word;  // upper case
-};
+using ResponseHead = ImapResponseHead;
 
-ResponseHead readHead(ImapResponseReader& reader)
-{
-    ResponseHead head;
-    head.tag = reader.readAtom();
-    reader.skipSpaces();
-    QByteArray word = reader.readAtom();
-    ImapValue asValue;
-    asValue.kind = ImapValue::Kind::Atom;
-    asValue.text = word;
-    if (head.tag == "*" && asValue.number() >= 0) {
-        head.number = asValue.number();
-        reader.skipSpaces();
-        word = reader.readAtom();
-    }
-    head.word = word.toUpper();
-    reader.skipSpaces();
-    return head;
-}
+ResponseHead readHead(ImapResponseReader& reader) { return ImapResponseHead::read(reader); }
 
 // The capabilities a response announces: a CAPABILITY reply, or a CAPABILITY response code in
 // an OK or PREAUTH (greeting or tagged answer).

@@ -18,6 +18,7 @@
 #include "selection/SelectionOperations.h"
 #include "ui/DeviceCodeDialog.h"
 #include "ui/Form2.h"
+#include "ui/MessageListView.h"
 #include "mail/OAuthSignIn.h"
 #include "ui/Twips.h"
 
@@ -181,15 +182,7 @@ void Form1::createControls()
     PushButton8 = makeButton(this, "PushButton8", QStringLiteral("Show List In Larger View"), {120, 4095, 7800, 405});
 
     ListView1 = make<QTreeView>(this, "ListView1", QStringLiteral("Message list"), {120, 4605, 7800, 1665});
-    ListView1->setRootIsDecorated(false);
-    ListView1->setUniformRowHeights(true);
-    ListView1->setSortingEnabled(false);
-    ListView1->setAllColumnsShowFocus(true);
-    ListView1->setModel(m_list.get());
-    ListView1->header()->setSectionsClickable(false);
-    ListView1->header()->setStretchLastSection(false);
-    ListView1->setMouseTracking(true);
-    ListView1->viewport()->setMouseTracking(true);
+    setUpMessageListView(ListView1, m_list.get());
 
     Label1 = make<QLabel>(this, "Label1", QStringLiteral("Total Number Of Emails: "), {120, 6375, 3840, 255});
     Label2 = make<QLabel>(this, "Label2", QStringLiteral("Selected Emails: "), {4080, 6375, 3840, 255});

@@ -7,6 +7,7 @@
 #include "retrieval/MessageListModel.h"
 #include "selection/LargerListLayout.h"
 #include "selection/SelectionOperations.h"
+#include "ui/MessageListView.h"
 #include "ui/StandardColors.h"
 #include "ui/Twips.h"
 
@@ -107,14 +108,7 @@ void Form4::createControls()
     ListView1->setObjectName(QStringLiteral("ListView1"));
     ListView1->setAccessibleName(QStringLiteral("Message list"));
     ListView1->setGeometry(Twips::rect(120, 120, 7800, 1860));
-    ListView1->setRootIsDecorated(false);
-    ListView1->setUniformRowHeights(true);
-    ListView1->setAllColumnsShowFocus(true);
-    ListView1->setModel(m_list.get());
-    ListView1->header()->setStretchLastSection(false);
-    ListView1->header()->setSectionsClickable(false);
-    ListView1->setMouseTracking(true);
-    ListView1->viewport()->setMouseTracking(true);
+    setUpMessageListView(ListView1, m_list.get());
 
     // Created in tab order.
     PushButton5 = makeButton(this, "PushButton5", QStringLiteral("Check All"), {120, 2450, 3840, 405});
