@@ -20,8 +20,6 @@
 #include "retrieval/MailStore.h"
 #include "retrieval/MessageListModel.h"
 #include "retrieval/RetrievalFlow.h"
-#include "selection/LargerListView.h"
-#include "support/FakeImapServer.h"
 #include "support/FakeMailbox.h"
 #include "support/MailboxWindowFixture.h"
 #include "support/TestCertificates.h"
@@ -33,7 +31,6 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
