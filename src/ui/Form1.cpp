@@ -20,6 +20,7 @@
 #include "ui/Form2.h"
 #include "ui/MessageListView.h"
 #include "mail/OAuthSignIn.h"
+#include "ui/DesignedFonts.h"
 #include "ui/Twips.h"
 
 #include <QApplication>
@@ -60,10 +61,7 @@ template <class W> W* make(QWidget* parent, const char* name, const QString& cap
 QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, QRect twips)
 {
     auto* button = make<QPushButton>(parent, name, caption, twips);
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(11.25);
-    font.setBold(true);
-    button->setFont(font);
+    button->setFont(buttonFont());
     button->setMouseTracking(true);
     return button;
 }
@@ -138,10 +136,7 @@ Form2& Form1::rangeDialog()
 
 void Form1::createControls()
 {
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(9);
-    font.setBold(true);
-    setFont(font);
+    setFont(windowFont());
     setFixedSize(Twips::toPx(8040), Twips::toPx(9285));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                    | Qt::WindowCloseButtonHint);

@@ -10,6 +10,7 @@
 #include "retrieval/RetrievalFlow.h"
 #include "ui/Form1.h"
 #include "ui/StandardColors.h"
+#include "ui/DesignedFonts.h"
 #include "ui/Twips.h"
 
 #include <QDialog>
@@ -57,10 +58,7 @@ void Form2::show()
     window->setWindowTitle(QStringLiteral("Get Some Emails"));
     window->setModal(true);
     window->setAttribute(Qt::WA_DeleteOnClose, false);
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(9);
-    font.setBold(true);
-    window->setFont(font);
+    window->setFont(windowFont());
     window->setFixedSize(Twips::toPx(4200), Twips::toPx(2190));
 
     Label1[0] = new QLabel(QStringLiteral("From:"), window);
@@ -82,9 +80,7 @@ void Form2::show()
     PushButton1->setObjectName(QStringLiteral("PushButton1"));
     PushButton1->setGeometry(Twips::rect(240, 1080, 3720, 405));
     PushButton1->setAccessibleName(QStringLiteral("Continue"));
-    QFont buttonFont = font;
-    buttonFont.setPointSizeF(11.25);
-    PushButton1->setFont(buttonFont);
+    PushButton1->setFont(buttonFont());
     PushButton1->setDefault(true);
     // The plain command button does exactly what Continue does; it answers Enter.
     Command1 = new QPushButton(QStringLiteral("Continue"), window);

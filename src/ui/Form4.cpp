@@ -9,6 +9,7 @@
 #include "selection/SelectionOperations.h"
 #include "ui/MessageListView.h"
 #include "ui/StandardColors.h"
+#include "ui/DesignedFonts.h"
 #include "ui/Twips.h"
 
 #include <QApplication>
@@ -26,10 +27,7 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& captio
     button->setObjectName(QLatin1String(name));
     button->setAccessibleName(caption);
     button->setGeometry(Twips::rect(twips.x(), twips.y(), twips.width(), twips.height()));
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(11.25);
-    font.setBold(true);
-    button->setFont(font);
+    button->setFont(buttonFont());
     button->setMouseTracking(true);
     button->setAutoDefault(false);
     return button;
@@ -97,10 +95,7 @@ Form4::~Form4() = default;
 
 void Form4::createControls()
 {
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(9);
-    font.setBold(true);
-    setFont(font);
+    setFont(windowFont());
     resize(Twips::toPx(8040), Twips::toPx(4470));
     setMouseTracking(true);
 
