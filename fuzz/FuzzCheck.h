@@ -5,10 +5,10 @@
 
 // A property every input must keep. A broken one stops the fuzzer like a crash, so that the
 // input is saved and can be replayed.
-#define FUZZ_CHECK(condition)                                                                      \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            std::fprintf(stderr, "%s:%d: property broken: %s\n", __FILE__, __LINE__, #condition);  \
-            std::abort();                                                                          \
-        }                                                                                          \
+#define FUZZ_CHECK(condition)                                                                                \
+    do {                                                                                                     \
+        if (!(condition)) {                                                                                  \
+            std::fprintf(stderr, "%s:%d: property broken: %s\n", __FILE__, __LINE__, #condition);            \
+            std::abort();                                                                                    \
+        }                                                                                                    \
     } while (false)

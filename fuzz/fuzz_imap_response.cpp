@@ -28,7 +28,8 @@ struct Limits {
     qsizetype literal;
     qsizetype response;
 };
-constexpr Limits kDefaultLimits{ImapResponseParser::kDefaultMaxLineLength, ImapResponseParser::kDefaultMaxLiteralSize,
+constexpr Limits kDefaultLimits{ImapResponseParser::kDefaultMaxLineLength,
+                                ImapResponseParser::kDefaultMaxLiteralSize,
                                 ImapResponseParser::kDefaultMaxResponseSize};
 // Small enough that short inputs reach every bound.
 constexpr Limits kSmallLimits{40, 100, 300};
@@ -47,7 +48,8 @@ struct Framing {
         if (responses.size() != other.responses.size())
             return false;
         for (qsizetype i = 0; i < responses.size(); ++i) {
-            if (responses[i].lines != other.responses[i].lines || responses[i].literals != other.responses[i].literals)
+            if (responses[i].lines != other.responses[i].lines ||
+                responses[i].literals != other.responses[i].literals)
                 return false;
         }
         return failed == other.failed && inLiteral == other.inLiteral && literalSize == other.literalSize &&
@@ -57,7 +59,8 @@ struct Framing {
 
 // Feeds the stream in chunks whose sizes `nextChunk` picks, taking every complete response after
 // each chunk as the client does.
-Framing frame(const QByteArray& stream, const Limits& limits, const std::function<qsizetype(qsizetype)>& nextChunk)
+Framing frame(const QByteArray& stream, const Limits& limits,
+              const std::function<qsizetype(qsizetype)>& nextChunk)
 {
     ImapResponseParser parser;
     parser.setLimits(limits.line, limits.literal, limits.response);
@@ -92,7 +95,10 @@ using ResponseHead = ImapResponseHead;
 
 ResponseHead readHead(ImapResponseReader& reader) { return ImapResponseHead::read(reader); }
 
-QByteArray twoDigits(int value) { return QByteArray::number(value).rightJustified(2, '0'); }
+QByteArray twoDigits(int value)
+{
+    return QByteArray::number(value).rightJustified(2, '0');
+}
 
 // A string as a mailbox name: what decodes is valid text that encodes back to a form decoding to
 // the same name; any text survives encoding and decoding unchanged.
@@ -265,7 +271,7 @@ void checkResponse(const ImapResponse& response, const Limits& limits)
     readAllTokens(response);
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

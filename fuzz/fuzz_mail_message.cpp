@@ -11,9 +11,12 @@
 
 namespace {
 
-void checkText(const QString& text) { FUZZ_CHECK(QStringView(text).isValidUtf16()); }
+void checkText(const QString& text)
+{
+    FUZZ_CHECK(QStringView(text).isValidUtf16());
+}
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -33,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                without.FromAddress == withDate.FromAddress && without.Subject == withDate.Subject &&
                without.PlainTextBody == withDate.PlainTextBody && without.HtmlBody == withDate.HtmlBody);
     if (without.Date.isValid())
-        FUZZ_CHECK(without.Date == withDate.Date && without.Date.offsetFromUtc() == withDate.Date.offsetFromUtc());
+        FUZZ_CHECK(without.Date == withDate.Date &&
+                   without.Date.offsetFromUtc() == withDate.Date.offsetFromUtc());
     else
         FUZZ_CHECK(withDate.Date == internalDate);
     return 0;

@@ -16,7 +16,10 @@
 
 namespace {
 
-bool isDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
+bool isDigit(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
 
 // The same reading done independently: the number's characters picked out by hand and converted
 // by the C library, whose strtod gives the signed infinity on overflow and zero (or the nearest
@@ -85,9 +88,8 @@ void checkText(const QString& text, const QByteArray& tail)
 
     // Whatever follows a character that cannot continue a number is never read. (Blanks count
     // as such a character only once something else has come: leading blanks are skipped.)
-    const bool onlyBlanks = std::all_of(text.begin(), text.end(), [](QChar c) {
-        return c == QLatin1Char(' ') || c == QLatin1Char('\t');
-    });
+    const bool onlyBlanks = std::all_of(
+        text.begin(), text.end(), [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); });
     for (const char* stop : {"x", " ", ",", "\t", "#"}) {
         if (onlyBlanks && (stop[0] == ' ' || stop[0] == '\t'))
             continue;
@@ -96,7 +98,7 @@ void checkText(const QString& text, const QByteArray& tail)
     }
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -80,8 +80,8 @@ void checkIniFile(const QByteArray& content)
                                     QFileDevice::FileModificationTime));
     }
     IniSettingsStore store(path);
-    for (const char* name : {"User", "Password", "StayConnected", "AutoConnect", "Option3", "Option5", "Option6",
-                             "Option7", "Option9", "Combo1"}) {
+    for (const char* name : {"User", "Password", "StayConnected", "AutoConnect", "Option3", "Option5",
+                             "Option6", "Option7", "Option9", "Combo1"}) {
         const QString key = QString::fromLatin1(name);
         const std::optional<QString> value = store.value(key);
         // The typed readings of a stored value are the conversions of its text; a missing value
@@ -105,7 +105,7 @@ void checkIniFile(const QByteArray& content)
     }
 }
 
-}  // namespace
+} // namespace
 
 // The program reads its settings with its application object in place, which makes the types of
 // the user interface known to the settings reader too.
