@@ -5,6 +5,9 @@
 MessageListModel::MessageListModel(QObject* parent)
     : QAbstractTableModel(parent)
 {
+    m_announceTimer.setSingleShot(true);
+    m_announceTimer.setInterval(kAnnounceIntervalMs);
+    connect(&m_announceTimer, &QTimer::timeout, this, &MessageListModel::announce);
 }
 
 void MessageListModel::addColumn(const QString& caption)
@@ -24,20 +27,38 @@ QString MessageListModel::columnCaption(int c) const
 
 int MessageListModel::add(const QString& text)
 {
-    const int position = count();
-    beginInsertRows(QModelIndex(), position, position);
     m_rows.push_back(Row{text, {}, false});
+    if (!m_announceTimer.isActive())
+        m_announceTimer.start();
+    Q_EMIT rowAdded(count());
+    return count();
+}
+
+void MessageListModel::announce()
+{
+    m_announceTimer.stop();
+    if (m_announced == count())
+        return;
+    beginInsertRows(QModelIndex(), m_announced, count() - 1);
+    m_announced = count();
     endInsertRows();
-    return position + 1;
 }
 
 void MessageListModel::clear()
 {
+    m_announceTimer.stop();
     if (m_rows.empty())
         return;
+    if (m_announced == 0) {
+        // No view has seen any of them.
+        m_rows.clear();
+        m_rows.shrink_to_fit();
+        return;
+    }
     beginResetModel();
     m_rows.clear();
     m_rows.shrink_to_fit();
+    m_announced = 0;
     endResetModel();
 }
 
@@ -61,13 +82,21 @@ void MessageListModel::checkSubItem(int i)
         throw VbError::subscriptOutOfRange();
 }
 
+void MessageListModel::cellChanged(int k, int column, int role)
+{
+    // A row the views do not know yet is read in full when it is announced.
+    if (k > m_announced)
+        return;
+    const QModelIndex cell = index(k - 1, column);
+    Q_EMIT dataChanged(cell, cell, {role});
+}
+
 QString MessageListModel::text(int k) const { return row(k).text; }
 
 void MessageListModel::setText(int k, const QString& text)
 {
     row(k).text = text;
-    const QModelIndex cell = index(k - 1, 0);
-    Q_EMIT dataChanged(cell, cell, {Qt::DisplayRole});
+    cellChanged(k, 0, Qt::DisplayRole);
 }
 
 QString MessageListModel::subItem(int k, int i) const
@@ -80,8 +109,7 @@ void MessageListModel::setSubItem(int k, int i, const QString& text)
 {
     checkSubItem(i);
     row(k).subItems[size_t(i - 1)] = text;
-    const QModelIndex cell = index(k - 1, i);
-    Q_EMIT dataChanged(cell, cell, {Qt::DisplayRole});
+    cellChanged(k, i, Qt::DisplayRole);
 }
 
 bool MessageListModel::isChecked(int k) const { return row(k).checked; }
@@ -92,11 +120,10 @@ void MessageListModel::setChecked(int k, bool checked)
     if (r.checked == checked)
         return;
     r.checked = checked;
-    const QModelIndex cell = index(k - 1, 0);
-    Q_EMIT dataChanged(cell, cell, {Qt::CheckStateRole});
+    cellChanged(k, 0, Qt::CheckStateRole);
 }
 
-int MessageListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : count(); }
+int MessageListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_announced; }
 
 int MessageListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : columns(); }
 

@@ -2,6 +2,7 @@
 
 #include <QAbstractTableModel>
 #include <QStringList>
+#include <QTimer>
 
 #include <array>
 #include <vector>
@@ -10,6 +11,13 @@
 // addressed by its 1-based position k. Each row has a main text (column 1), five sub-items
 // (columns 2 to 6) and a check box. Access to a position or sub-item that does not exist
 // raises subscript out of range (9).
+//
+// Appended rows are part of the list at once: count(), the row accessors and everything that
+// walks the list by position see them immediately. The views learn of them in batches: the
+// model tells them about all rows appended since the last announcement in one insert, at most
+// every announceInterval() milliseconds (a timer on this thread), and whenever announce() is
+// called. Until then rowCount() leaves them out and changes to them raise no dataChanged, so a
+// view repaints at display rate rather than once per row.
 class MessageListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -22,9 +30,15 @@ public:
     int columns() const { return int(m_captions.size()); }
     QString columnCaption(int c) const;  // 1-based
 
-    int count() const { return int(m_rows.size()); }
+    int count() const { return int(m_rows.size()); }  // every row, announced or not
     int add(const QString& text);  // appends an unchecked row; returns its position
     void clear();
+
+    // Tells the views about the rows appended since the last announcement, at once.
+    void announce();
+    int announcedCount() const { return m_announced; }
+    int announceInterval() const { return m_announceTimer.interval(); }
+    void setAnnounceInterval(int ms) { m_announceTimer.setInterval(ms); }
 
     QString text(int k) const;
     void setText(int k, const QString& text);
@@ -33,7 +47,7 @@ public:
     bool isChecked(int k) const;
     void setChecked(int k, bool checked);
 
-    // QAbstractItemModel
+    // QAbstractItemModel; rowCount() counts the announced rows only.
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -44,6 +58,8 @@ public:
 Q_SIGNALS:
     // The user set or cleared row k's check box through a view (not emitted for setChecked).
     void itemCheck(int k);
+    // Row k has just been appended (before the views are told of it).
+    void rowAdded(int k);
 
 private:
     struct Row {
@@ -55,7 +71,12 @@ private:
     Row& row(int k);
     const Row& row(int k) const;
     static void checkSubItem(int i);
+    void cellChanged(int k, int column, int role);
+
+    static constexpr int kAnnounceIntervalMs = 30;
 
     QStringList m_captions;
     std::vector<Row> m_rows;
+    int m_announced = 0;  // rows 1..m_announced are known to the views
+    QTimer m_announceTimer;
 };

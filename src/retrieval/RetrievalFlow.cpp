@@ -162,6 +162,8 @@ void RetrievalFlow::PushButton3_Click()
             tail.line(184, [&] { f.services.boxes->msgBox(QStringLiteral("There are no emails in the Folder you selected.")); });
             tail.line(186, [&] { SkipDoneMessage = true; });
         }
+        // The views see the last rows of the run now, not at the list's next announcement.
+        f.list().announce();
         tail.line(188, [&] { f.counts().UpdateEmailCounts(false); });
     }
 
@@ -237,6 +239,7 @@ void RetrievalFlow::PushButton2_Click()
             tail.line(188, [&] { f.services.boxes->msgBox(QStringLiteral("There are 0 emails in the Folder you selected.")); });
             tail.line(190, [&] { SkipDoneMessage = true; });
         }
+        f.list().announce();
         if (readRange) {
             tail.line(192, [&] { f.counts().UpdateEmailCounts(false); });
             tail.line(194, [&] { f.RuleCheckDone = false; });

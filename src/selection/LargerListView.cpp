@@ -51,6 +51,7 @@ void LargerListView::PushButton8_Click()
     tail.line(120, [&] { form4().setWindowState(Qt::WindowMaximized); });
     tail.line(122, [&] {
         Form4& shown = form4();
+        shown.list().announce();  // the copied rows are in its view when it opens
         Q_EMIT opened(&shown);
         shown.exec();
     });

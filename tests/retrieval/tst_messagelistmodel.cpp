@@ -13,6 +13,8 @@ private Q_SLOTS:
     void rowsByPositionWithSubItemsAndChecks();
     void outsideTheListIsSubscriptOutOfRange();
     void userCheckRaisesItemCheckProgrammaticDoesNot();
+    void viewsHearOfNewRowsInBatches();
+    void clearDropsRowsNotYetAnnounced();
     void storePositionsAndRecreation();
     void counts();
     void leadingNumberParse_data();
@@ -40,6 +42,7 @@ void TestMessageListModel::rowsByPositionWithSubItemsAndChecks()
     QCOMPARE(model.subItem(1, 3), QString());
     QVERIFY(model.isChecked(2));
     QVERIFY(!model.isChecked(1) && !model.isChecked(3));
+    model.announce();
     QCOMPARE(model.data(model.index(1, 3)).toString(), QStringLiteral("Subject two"));
     QCOMPARE(model.data(model.index(1, 0), Qt::CheckStateRole).toInt(), int(Qt::Checked));
     QCOMPARE(model.headerData(4, Qt::Horizontal).toString(), QStringLiteral("Received Date"));
@@ -74,6 +77,7 @@ void TestMessageListModel::userCheckRaisesItemCheckProgrammaticDoesNot()
     model.addColumn("From");
     model.add("x");
     model.add("y");
+    model.announce();
     QSignalSpy spy(&model, &MessageListModel::itemCheck);
     model.setChecked(1, true);
     QCOMPARE(spy.count(), 0);
@@ -82,6 +86,111 @@ void TestMessageListModel::userCheckRaisesItemCheckProgrammaticDoesNot()
     QCOMPARE(spy.first().first().toInt(), 2);
     QVERIFY(model.isChecked(2));
     QVERIFY(!model.setData(model.index(1, 0), "edited", Qt::EditRole));
+}
+
+// Appended rows are in the list at once for the handlers and the counts; the views learn of
+// them in one insert at the next announcement, by announce() or by the model's own timer.
+void TestMessageListModel::viewsHearOfNewRowsInBatches()
+{
+    MessageListModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.addColumn("From");
+    model.addColumn("From Name");
+    QCOMPARE(model.announceInterval(), 30);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    QSignalSpy added(&model, &MessageListModel::rowAdded);
+    QString total, selected;
+    EmailCounts counts(model, [&](const QString& t) { total = t; }, [&](const QString& t) { selected = t; });
+
+    for (int i = 1; i <= 3; ++i)
+        QCOMPARE(model.add(QStringLiteral("r%1").arg(i)), i);
+    model.setSubItem(2, 1, "Name two");
+    model.setChecked(3, true);
+    model.setText(1, "first");
+    QCOMPARE(added.count(), 3);
+    QCOMPARE(added.at(2).first().toInt(), 3);
+    QCOMPARE(model.count(), 3);
+    QCOMPARE(model.subItem(2, 1), QStringLiteral("Name two"));
+    counts.UpdateEmailCounts(false);
+    QCOMPARE(total, QStringLiteral("Total Number Of Emails: 3"));
+    QCOMPARE(selected, QStringLiteral("Selected Emails: 1"));
+    // Not yet for the views: no rows, no signals, no index to check through.
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(model.announcedCount(), 0);
+    QCOMPARE(inserted.count(), 0);
+    QCOMPARE(changed.count(), 0);
+    QVERIFY(!model.index(0, 0).isValid());
+    QVERIFY(!model.setData(model.index(2, 0), Qt::Unchecked, Qt::CheckStateRole));
+    QVERIFY(model.isChecked(3));
+
+    model.announce();
+    QCOMPARE(inserted.count(), 1);
+    QCOMPARE(inserted.first().at(1).toInt(), 0);
+    QCOMPARE(inserted.first().at(2).toInt(), 2);
+    QCOMPARE(model.rowCount(), 3);
+    QCOMPARE(model.data(model.index(0, 0)).toString(), QStringLiteral("first"));
+    QCOMPARE(model.data(model.index(1, 1)).toString(), QStringLiteral("Name two"));
+    QCOMPARE(model.data(model.index(2, 0), Qt::CheckStateRole).toInt(), int(Qt::Checked));
+    model.announce(); // nothing new
+    QCOMPARE(inserted.count(), 1);
+
+    // Announced rows report their changes; a later row is pending while they do.
+    model.add("r4");
+    model.setSubItem(2, 1, "Name 2");
+    model.setSubItem(4, 1, "Name 4");
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(changed.first().first().value<QModelIndex>(), model.index(1, 1));
+    model.setChecked(4, true);
+    QCOMPARE(changed.count(), 1);
+
+    // Left alone, the list announces by itself.
+    model.add("r5");
+    QCOMPARE(model.rowCount(), 3);
+    QTRY_COMPARE(model.rowCount(), 5);
+    QCOMPARE(inserted.count(), 2);
+    QCOMPARE(inserted.last().at(1).toInt(), 3);
+    QCOMPARE(inserted.last().at(2).toInt(), 4);
+    QCOMPARE(model.data(model.index(3, 1)).toString(), QStringLiteral("Name 4"));
+    QCOMPARE(model.data(model.index(3, 0), Qt::CheckStateRole).toInt(), int(Qt::Checked));
+
+    // A view's check on an announced row goes through as before.
+    QSignalSpy itemCheck(&model, &MessageListModel::itemCheck);
+    QVERIFY(model.setData(model.index(4, 0), Qt::Checked, Qt::CheckStateRole));
+    QCOMPARE(itemCheck.count(), 1);
+    QCOMPARE(itemCheck.first().first().toInt(), 5);
+}
+
+void TestMessageListModel::clearDropsRowsNotYetAnnounced()
+{
+    MessageListModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.addColumn("From");
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+
+    model.add("a");
+    model.add("b");
+    model.clear(); // no view saw them: nothing to tell
+    QCOMPARE(model.count(), 0);
+    QCOMPARE(reset.count(), 0);
+
+    model.add("c");
+    model.announce();
+    model.add("d");
+    model.clear();
+    QCOMPARE(reset.count(), 1);
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(model.count(), 0);
+
+    // The next row is announced on its own, as row 1; nothing of the cleared ones comes back.
+    model.setAnnounceInterval(0);
+    QCOMPARE(model.add("e"), 1);
+    QTRY_COMPARE(model.rowCount(), 1);
+    QCOMPARE(inserted.count(), 2);
+    QCOMPARE(inserted.last().at(1).toInt(), 0);
+    QCOMPARE(inserted.last().at(2).toInt(), 0);
+    QCOMPARE(model.data(model.index(0, 0)).toString(), QStringLiteral("e"));
 }
 
 void TestMessageListModel::storePositionsAndRecreation()

@@ -318,6 +318,7 @@ private Q_SLOTS:
     void clearListMidwayThroughCheckAll() {
         for (int i = 1; i <= 5; ++i)
             main->addPlain(i);
+        main->list.announce(); // the view hears of the checks below
         connect(&main->list, &QAbstractItemModel::dataChanged, this, [&](const QModelIndex& index) {
             if (index.row() == 1 && main->list.count() == 5)
                 QTimer::singleShot(0, this, [&] { mainOps->PushButton7_Click(); });
@@ -382,6 +383,7 @@ private Q_SLOTS:
     void itemCheckRefreshesCounts() {
         main->addPlain(1);
         main->addPlain(2);
+        main->list.announce(); // the row is in the view the user clicks
         main->RuleCheckDone = true;
         connect(&main->list, &MessageListModel::itemCheck, this,
                 [&](int k) { mainOps->ListView1_ItemCheck(k); });

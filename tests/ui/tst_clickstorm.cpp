@@ -116,7 +116,7 @@ public:
         , m_budget(clicks)
     {
         // Some clicks come right as a row arrives, in the row handler's own yield.
-        connect(&f.list(), &QAbstractItemModel::rowsInserted, this, [this] {
+        connect(&f.list(), &MessageListModel::rowAdded, this, [this] {
             if (f.list().count() > f.mailStore().size())
                 ++rowsBeyondStore;
             if (m_issued < m_budget && m_rng.bounded(4) == 0)
