@@ -2,6 +2,7 @@
 #include "retrieval/MailStore.h"
 #include "retrieval/MessageListModel.h"
 #include "retrieval/RetrievalFlow.h"
+#include "support/DelayRelay.h"
 #include "support/DovecotHarness.h"
 #include "support/MainWindowFixture.h"
 #include "ui/Form2.h"
@@ -14,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+#include <QTreeView>
 #include <QtTest>
 
 namespace {
@@ -50,6 +52,7 @@ private Q_SLOTS:
     void missingFolder();
     void notConnected();
     void stopKeepsRowsReadSoFar();
+    void getAllThroughASlowLink();
     void getSomeValidation();
     void getSomeFirstAfterLast();
     void getSomeClosedDialogCancelsSilently();
@@ -117,10 +120,21 @@ void TestRetrievalDovecot::getAllReadsTheFolderInOrder()
     QCOMPARE(f.progressText(),
              QStringLiteral("Connected to Windows Live Hotmail. Please select folder to extract emails from."));
     QStringList progress;
-    connect(&f.list(), &QAbstractItemModel::rowsInserted, this, [&] { progress << f.progressText(); });
+    connect(&f.list(), &MessageListModel::rowAdded, this, [&] { progress << f.progressText(); });
+    // The view is told of new rows while the run goes on, each time of all rows added so far.
+    f.list().setAnnounceInterval(0);
+    int insertsWhileRunning = 0;
+    bool insertsCoverAll = true;
+    connect(&f.list(), &QAbstractItemModel::rowsInserted, this, [&](const QModelIndex&, int, int last) {
+        insertsCoverAll = insertsCoverAll && last + 1 == f.list().count();
+        insertsWhileRunning += f.PushButton3->text() == QStringLiteral("Stop");
+    });
     f.PushButton3->click();
     QCOMPARE(w.boxes.texts(), QStringList{"Done."});
     QCOMPARE(f.list().count(), 50);
+    QCOMPARE(f.ListView1->model()->rowCount(), 50);
+    QVERIFY(insertsWhileRunning > 0);
+    QVERIFY(insertsCoverAll);
     QCOMPARE(f.mailStore().size(), 50);
     for (int k = 1; k <= 50; ++k) {
         QCOMPARE(f.list().subItem(k, 3), QStringLiteral("Message %1").arg(k));
@@ -243,7 +257,7 @@ void TestRetrievalDovecot::stopKeepsRowsReadSoFar()
     Form1& f = *w.form;
     QVERIFY(w.connectAs(DovecotHarness::defaultUser(), DovecotHarness::defaultPassword()));
     bool stopShown = false;
-    connect(&f.list(), &QAbstractItemModel::rowsInserted, this, [&] {
+    connect(&f.list(), &MessageListModel::rowAdded, this, [&] {
         if (f.list().count() == 3) {
             stopShown = f.PushButton3->text() == "Stop" && Form1::widthTwips(f.PushButton3) == 7800
                 && f.PushButton2->isHidden() && f.pointer.value() == 11;
@@ -257,6 +271,29 @@ void TestRetrievalDovecot::stopKeepsRowsReadSoFar()
     QCOMPARE(f.PushButton3->text(), QStringLiteral("2a. Get All Emails"));
     QVERIFY(!f.oChilkat());
     QCOMPARE(f.pointer.value(), 0);
+}
+
+// Every byte of both connections goes through a relay with a delay each way: the rows come
+// out the same, in order, and the view hears of them.
+void TestRetrievalDovecot::getAllThroughASlowLink()
+{
+    DelayRelay::Options link;
+    link.targetPort = m_server.imapsPort();
+    link.delayToServerMs = link.delayToClientMs = 3;
+    DelayRelay relay(link);
+    QVERIFY(relay.listen());
+    auto& w = window();
+    Form1& f = *w.form;
+    w.settings.preset("Port", QString::number(relay.port()));
+    QVERIFY(w.connectAs(DovecotHarness::defaultUser(), DovecotHarness::defaultPassword()));
+    f.PushButton3->click();
+    QCOMPARE(w.boxes.texts(), QStringList{"Done."});
+    QCOMPARE(f.list().count(), 50);
+    QCOMPARE(f.ListView1->model()->rowCount(), 50);
+    for (int k = 1; k <= 50; ++k)
+        QCOMPARE(f.mailStore().at(k).PlainTextBody.trimmed(), QStringLiteral("Body of message %1").arg(k));
+    QVERIFY(relay.connectionsAccepted() >= 2); // "1. Connect" and the retrieval's own
+    QVERIFY(relay.bytesToClients() > 50 * 200);
 }
 
 void TestRetrievalDovecot::getSomeValidation()

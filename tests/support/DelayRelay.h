@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTcpServer>
+
+#include <list>
+#include <memory>
+
+// A TCP relay on 127.0.0.1 that makes loopback behave like a slow or breaking link, for tests
+// and benchmarks. Every connection accepted on its port is joined to a new connection to the
+// target (for example a DovecotHarness port). Bytes pass both ways unchanged and in their
+// order; each chunk read from one side is written to the other after a fixed one-way delay
+// for that direction, so a command and its reply cost delayToServerMs + delayToClientMs on top
+// of loopback, whatever their size. TLS passes through untouched.
+//
+// Breaking link: with dropAfterServerBytes >= 0, each connection passes on exactly that many
+// bytes from the server to the client (counted from the greeting on), then closes the client's
+// side cleanly after those bytes and aborts the server's side: the client sees the connection
+// end in the middle of whatever the server was sending. 0 drops it before the greeting.
+//
+// The relay runs on the thread that owns it: its timers and sockets need that thread's event
+// loop. A client in the same thread works as long as it waits for the network in an event loop
+// (as the IMAP component does); a client that blocks needs the relay in another process, see
+// bench/delay_relay.cpp.
+class DelayRelay : public QObject {
+public:
+    struct Options {
+        QString targetHost = QStringLiteral("127.0.0.1");
+        quint16 targetPort = 0;
+        int delayToServerMs = 25;
+        int delayToClientMs = 25;
+        qint64 dropAfterServerBytes = -1; // -1: never
+    };
+
+    explicit DelayRelay(const Options& options, QObject* parent = nullptr);
+    ~DelayRelay() override;
+
+    // Listens on 127.0.0.1 (port 0: a free one); false when the port cannot be had.
+    bool listen(quint16 port = 0);
+    quint16 port() const { return m_server.serverPort(); }
+
+    int connectionsAccepted() const { return m_accepted; }
+    int connectionsOpen() const { return int(m_links.size()); }
+    qint64 bytesToClients() const { return m_bytesToClients; }
+
+    class Link; // one relayed connection (DelayRelay.cpp)
+
+private:
+    void accept();
+    void linkClosed(Link* link);
+
+    Options m_options;
+    QTcpServer m_server;
+    QElapsedTimer m_clock;
+    std::list<std::unique_ptr<Link>> m_links;
+    int m_accepted = 0;
+    qint64 m_bytesToClients = 0;
+    friend class Link;
+};
