@@ -4,6 +4,13 @@
 // FETCH n (BODY.PEEK[]) per command.
 //
 //     bench_retrieval [messages=2000] [rounds=3]
+//
+// Slow link: the same, through a relay on 127.0.0.1 that delays every chunk by half the round
+// trip in each direction (bench/delay_relay, keeping byte order), between the clients and
+// Dovecot. It compares "2a. Get All Emails" in the window with an imaplib loop of one FETCH per
+// message and with one pipelined imaplib FETCH 1:N, all through the same relay in one run.
+//
+//     bench_retrieval --slow-link [messages=1000] [rtt-ms=50]
 
 #include "frame/ErrorLog.h"
 #include "mail/ClsChilkatImap.h"
@@ -94,10 +101,12 @@ double corvanelRound(DovecotHarness& server, ImapClient& component, ScriptedMess
 
 // Seconds for "2a. Get All Emails" in the main window, from the click until the handler has
 // finished: count, reconnect, every message into a row and a record, the counts refreshed.
-double windowRound(DovecotHarness& server, int count)
+double windowRound(DovecotHarness& server, int count, quint16 port = 0)
 {
     MainWindowFixture window;
     window.pointTo(server);
+    if (port)
+        window.settings.preset("Port", QString::number(port));
     Form1& form = window.load();
     if (!window.connectAs(DovecotHarness::defaultUser(), DovecotHarness::defaultPassword()))
         return -1;
@@ -113,15 +122,24 @@ double windowRound(DovecotHarness& server, int count)
     return seconds;
 }
 
-double imaplibRound(DovecotHarness& server, int count)
+double imaplibRound(DovecotHarness& server, int count, quint16 port = 0, bool pipelined = false)
 {
     QProcess python;
     python.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    python.start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral(CORVANEL_SOURCE_DIR "/bench/imaplib_loop.py"), QStringLiteral("--port"),
-                  QString::number(server.imapsPort()), QStringLiteral("--ca"), server.caPemPath(),
-                  QStringLiteral("--user"), DovecotHarness::defaultUser(), QStringLiteral("--password"),
-                  DovecotHarness::defaultPassword(), QStringLiteral("--count"), QString::number(count)});
+    QStringList arguments{QStringLiteral(CORVANEL_SOURCE_DIR "/bench/imaplib_loop.py"),
+                          QStringLiteral("--port"),
+                          QString::number(port ? port : server.imapsPort()),
+                          QStringLiteral("--ca"),
+                          server.caPemPath(),
+                          QStringLiteral("--user"),
+                          DovecotHarness::defaultUser(),
+                          QStringLiteral("--password"),
+                          DovecotHarness::defaultPassword(),
+                          QStringLiteral("--count"),
+                          QString::number(count)};
+    if (pipelined)
+        arguments << QStringLiteral("--pipelined");
+    python.start(QStringLiteral("/usr/bin/python3"), arguments);
     if (!python.waitForFinished(600000) || python.exitCode() != 0)
         return -1;
     // "imaplib <messages> <seconds> <rate>"
@@ -131,14 +149,67 @@ double imaplibRound(DovecotHarness& server, int count)
     return fields[2].toDouble();
 }
 
+// Starts bench/delay_relay in front of the server's TLS port; returns its port, 0 on failure.
+quint16 startRelay(QProcess& relay, DovecotHarness& server, int rttMs)
+{
+    relay.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    relay.start(QCoreApplication::applicationDirPath() + QStringLiteral("/delay_relay"),
+                {QStringLiteral("--target-port"), QString::number(server.imapsPort()),
+                 QStringLiteral("--rtt-ms"), QString::number(rttMs)});
+    if (!relay.waitForStarted(10000))
+        return 0;
+    while (!relay.canReadLine())
+        if (!relay.waitForReadyRead(10000))
+            return 0;
+    const QByteArray line = relay.readLine().trimmed(); // "listening <port>"
+    return line.startsWith("listening ") ? quint16(line.mid(10).toUInt()) : 0;
+}
+
+int slowLink(DovecotHarness& server, int count, int rttMs, double averageBytes)
+{
+    QProcess relay;
+    const quint16 port = startRelay(relay, server, rttMs);
+    if (!port) {
+        std::fprintf(stderr, "cannot start the relay\n");
+        return 1;
+    }
+    std::printf(
+        "slow link: %d ms round trip through a delaying relay on 127.0.0.1, %d messages, %.0f bytes on "
+        "average, TLS\n",
+        rttMs, count, averageBytes);
+    std::fflush(stdout);
+    const double pipelined = imaplibRound(server, count, port, true);
+    std::printf("Python imaplib, one FETCH 1:%d:       %s\n", count,
+                pipelined < 0 ? "failed"
+                              : qPrintable(QString::asprintf("%.0f messages/s", count / pipelined)));
+    std::fflush(stdout);
+    const double window = windowRound(server, count, port);
+    std::printf("Corvanel \"2a. Get All Emails\":      %s\n",
+                window < 0 ? "failed" : qPrintable(QString::asprintf("%.0f messages/s", count / window)));
+    std::fflush(stdout);
+    const double loop = imaplibRound(server, count, port);
+    std::printf("Python imaplib, one FETCH per message: %s\n",
+                loop < 0 ? "failed" : qPrintable(QString::asprintf("%.0f messages/s", count / loop)));
+    relay.terminate();
+    relay.waitForFinished(5000);
+    if (pipelined < 0 || window < 0 || loop < 0)
+        return 1;
+    std::printf("ratio window / pipelined imaplib:      %.2f (target >= 0.30)\n", pipelined / window);
+    std::printf("ratio window / imaplib loop:           %.2f\n", loop / window);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const int count = argc > 1 ? std::max(1, atoi(argv[1])) : 2000;
-    const int rounds = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
+    QStringList args = app.arguments().mid(1);
+    const bool slow = args.removeAll(QStringLiteral("--slow-link")) > 0;
+    const int count = !args.isEmpty() ? std::max(1, args.at(0).toInt()) : (slow ? 1000 : 2000);
+    const int rounds = args.size() > 1 ? std::max(1, args.at(1).toInt()) : 3;
+    const int rttMs = args.size() > 1 ? std::max(0, args.at(1).toInt()) : 50;
 
     QTemporaryDir logFolder;
     qputenv("TEMP", QFile::encodeName(logFolder.path()));
@@ -157,6 +228,8 @@ int main(int argc, char* argv[])
             return 1;
         }
     }
+    if (slow)
+        return slowLink(server, count, rttMs, double(bytes) / count);
     std::printf("%d messages, %.0f bytes on average, %d rounds each, TLS on 127.0.0.1\n", count,
                 double(bytes) / count, rounds);
 
