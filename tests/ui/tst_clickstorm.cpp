@@ -233,7 +233,7 @@ private:
     // A user's click on a row's check box.
     void toggleRow(MessageListModel& list, const QString& window)
     {
-        const int n = list.count();
+        const int n = list.rowCount(); // the rows in the view
         if (n == 0)
             return;
         const int k = 1 + int(m_rng.bounded(n));
