@@ -255,6 +255,11 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
             break;
         }
     }
+    // "2b. Get Some Emails" hides while it runs and the widened button beside it reads "Stop":
+    // the keyboard focus goes there rather than on to the next control.
+    if (event->type() == QEvent::Hide && watched == PushButton2 && focusWidget() == PushButton2
+        && PushButton3->isVisible())
+        PushButton3->setFocus(Qt::OtherFocusReason);
     if (event->type() == QEvent::MouseMove) {
         if (watched == PushButton2 || watched == PushButton3) {
             pointer.set(MousePointer::Custom);  // these two show the hand even over the hourglass
