@@ -145,10 +145,11 @@ void TestModalWindows::boxesAreAnnouncedAndAnswerTheKeyboard()
     listen(Qt::Key_Return, QStringLiteral("Message"));
     const QString answer = boxes.inputBox(QStringLiteral("Enter X:"), AppTitle::current(), QString());
     QCOMPARE(answer, QStringLiteral("Message"));
-    QCOMPARE(heard, (QStringList{QStringLiteral("alert \"Corvanel\", \"Done.\""), QStringLiteral("button \"OK\""),
-                                 QStringLiteral("alert \"Application Error\", \"Excel could not be started.\""),
-                                 QStringLiteral("button \"OK\""), QStringLiteral("dialog \"Corvanel\""),
-                                 QStringLiteral("text \"Enter X:\"")}));
+    QCOMPARE(heard,
+             (QStringList{QStringLiteral("alert \"Corvanel\", \"Done.\""), QStringLiteral("button \"OK\""),
+                          QStringLiteral("alert \"Application Error\", \"Excel could not be started.\""),
+                          QStringLiteral("button \"OK\""), QStringLiteral("dialog \"Corvanel\""),
+                          QStringLiteral("text \"Enter X:\"")}));
     QVERIFY(!QApplication::activeModalWidget());
 }
 
