@@ -17,7 +17,10 @@ void QtMessageBoxService::msgBox(const QString& text, Icon icon, const std::opti
     }
     QMessageBox box(qtIcon, title.value_or(AppTitle::current()), text, QMessageBox::Ok,
                     QApplication::activeWindow());
+    // A screen reader announces the title and then the text; Enter and Escape both answer OK.
     box.setAccessibleName(box.windowTitle());
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(QMessageBox::Ok);
     box.exec();
 }
 

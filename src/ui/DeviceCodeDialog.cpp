@@ -23,7 +23,9 @@ void DeviceCodeDialog::run(DeviceCodeGrant& grant, const DeviceCodeGrant::Prompt
     auto* addressRow = new QHBoxLayout;
     auto* addressLabel = new QLabel(address.toString(), &dialog);
     addressLabel->setObjectName(QStringLiteral("verificationAddress"));
-    addressLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Selectable from the keyboard too, so that the address and the code can be copied without a mouse.
+    addressLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    addressLabel->setFocusPolicy(Qt::StrongFocus);
     auto* open = new QPushButton(QStringLiteral("Open in browser"), &dialog);
     open->setObjectName(QStringLiteral("openInBrowser"));
     addressRow->addWidget(addressLabel, 1);
@@ -38,7 +40,8 @@ void DeviceCodeDialog::run(DeviceCodeGrant& grant, const DeviceCodeGrant::Prompt
     big.setPointSizeF(big.pointSizeF() * 1.6);
     big.setBold(true);
     code->setFont(big);
-    code->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    code->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    code->setFocusPolicy(Qt::StrongFocus);
     auto* copy = new QPushButton(QStringLiteral("Copy code"), &dialog);
     copy->setObjectName(QStringLiteral("copyCode"));
     codeRow->addWidget(code, 1);
@@ -53,9 +56,11 @@ void DeviceCodeDialog::run(DeviceCodeGrant& grant, const DeviceCodeGrant::Prompt
     QObject::connect(open, &QPushButton::clicked, &dialog, [address] { QDesktopServices::openUrl(address); });
     QObject::connect(copy, &QPushButton::clicked, &dialog,
                      [text = prompt.userCode] { QApplication::clipboard()->setText(text); });
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, [&grant, &dialog] {
-        grant.cancel();
-        dialog.reject();
+    // Cancel, Escape and the close box all reject the window, and each of them ends the sign-in.
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    QObject::connect(&dialog, &QDialog::rejected, &grant, [&grant] {
+        if (grant.isRunning())
+            grant.cancel();
     });
     QObject::connect(&grant, &DeviceCodeGrant::finished, &dialog, &QDialog::accept);
     if (!grant.isRunning())

@@ -41,6 +41,10 @@
 
 namespace {
 
+// Creates a control. A captioned control shows `caption`, and assistive technology reads its
+// name from that text, so a later caption ("Disconnect", "Stop") is what a screen reader says:
+// an explicit accessible name would freeze it. A control without a caption of its own (text
+// boxes, the list, the drop-down, the progress bar) is named `caption`, the text of its label.
 template <class W> W* make(QWidget* parent, const char* name, const QString& caption, QRect twips)
 {
     auto* w = new W(parent);
@@ -49,12 +53,11 @@ template <class W> W* make(QWidget* parent, const char* name, const QString& cap
         w->setTitle(caption);
     } else if constexpr (std::is_same_v<W, QLineEdit> || std::is_same_v<W, QComboBox>
                          || std::is_same_v<W, QTreeView> || std::is_same_v<W, QProgressBar>) {
-        // no caption of their own
+        w->setAccessibleName(caption);
     } else {
         w->setText(caption);
     }
     w->setGeometry(Twips::rect(twips.x(), twips.y(), twips.width(), twips.height()));
-    w->setAccessibleName(caption);
     return w;
 }
 
@@ -156,6 +159,9 @@ void Form1::createControls()
                              {4320, 795, 3255, 255});
     // Lies at the right edge of the frame as designed: only its first 240 twips show.
     Combo1 = make<QComboBox>(Frame5, "Combo1", QStringLiteral("Account address suffix"), {7560, 300, 1905, 345});
+    // Only its edge shows, but it takes focus like any control; a screen reader names a drop-down
+    // by its current item, and the description says what the item is for.
+    Combo1->setAccessibleDescription(QStringLiteral("Account address suffix"));
     PushButton1 = makeButton(Frame5, "PushButton1", QStringLiteral("1. Connect"), {240, 1200, 5760, 405});
     PushButton11 = makeButton(Frame5, "PushButton11", QStringLiteral("Help"), {6120, 1200, 1425, 405});
 
@@ -203,13 +209,13 @@ void Form1::createControls()
     for (QWidget* w : std::initializer_list<QWidget*>{Frame5, Frame2, Frame4, Text1, Text2})
         w->setMouseTracking(true);
 
-    // Tab order follows the steps.
-    setTabOrder(Text1, Combo1);
-    setTabOrder(Combo1, Text2);
-    setTabOrder(Text2, Check1);
-    setTabOrder(Check1, Check2);
-    setTabOrder(Check2, PushButton1);
-    setTabOrder(PushButton1, PushButton11);
+    // Tab order follows the steps, so that the whole job can be done from the keyboard.
+    QWidget* const order[] = {Text1,        Text2,       Check1,       Check2,      Combo1,     PushButton1,
+                              PushButton11, Option3,     Option5,      Option6,     Option7,    Option9,
+                              txtSearch,    PushButton3, PushButton2,  PushButton8, ListView1,  PushButton5,
+                              PushButton6,  PushButton9, PushButton10, PushButton7, PushButton4};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
 }
 
 void Form1::bindEvents()
@@ -249,6 +255,11 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
             break;
         }
     }
+    // "2b. Get Some Emails" hides while it runs and the widened button beside it reads "Stop":
+    // the keyboard focus goes there rather than on to the next control.
+    if (event->type() == QEvent::Hide && watched == PushButton2 && focusWidget() == PushButton2
+        && PushButton3->isVisible())
+        PushButton3->setFocus(Qt::OtherFocusReason);
     if (event->type() == QEvent::MouseMove) {
         if (watched == PushButton2 || watched == PushButton3) {
             pointer.set(MousePointer::Custom);  // these two show the hand even over the hourglass

@@ -67,7 +67,6 @@ void Form2::show()
     Text1[0] = new QLineEdit(QStringLiteral("1"), window);
     Text1[0]->setObjectName(QStringLiteral("Text1_0"));
     Text1[0]->setGeometry(Twips::rect(240, 480, 1800, 345));
-    Text1[0]->setAccessibleName(QStringLiteral("From:"));
     Label1[1] = new QLabel(QStringLiteral("To (Max of 0):"), window);
     Label1[1]->setObjectName(QStringLiteral("Label1_1"));
     Label1[1]->setGeometry(Twips::rect(2160, 180, 1800, 255));
@@ -79,14 +78,12 @@ void Form2::show()
     PushButton1 = new QPushButton(QStringLiteral("Continue"), window);
     PushButton1->setObjectName(QStringLiteral("PushButton1"));
     PushButton1->setGeometry(Twips::rect(240, 1080, 3720, 405));
-    PushButton1->setAccessibleName(QStringLiteral("Continue"));
     PushButton1->setFont(buttonFont());
     PushButton1->setDefault(true);
     // The plain command button does exactly what Continue does; it answers Enter.
     Command1 = new QPushButton(QStringLiteral("Continue"), window);
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setGeometry(Twips::rect(240, 1620, 3720, 345));
-    Command1->setAccessibleName(QStringLiteral("Continue"));
     connect(PushButton1, &QPushButton::clicked, this, &Form2::PushButton1_Click);
     connect(Command1, &QPushButton::clicked, this, &Form2::Command1_Click);
 

@@ -25,7 +25,7 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& captio
 {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(QLatin1String(name));
-    button->setAccessibleName(caption);
+    // No accessible name of its own: assistive technology reads the caption.
     button->setGeometry(Twips::rect(twips.x(), twips.y(), twips.width(), twips.height()));
     button->setFont(buttonFont());
     button->setMouseTracking(true);
@@ -37,7 +37,6 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption, QRe
 {
     auto* label = new QLabel(caption, parent);
     label->setObjectName(QLatin1String(name));
-    label->setAccessibleName(caption);
     label->setGeometry(Twips::rect(twips.x(), twips.y(), twips.width(), twips.height()));
     return label;
 }

@@ -1,4 +1,5 @@
 #include "mail/OAuthSettings.h"
+#include "support/AccessibleView.h"
 #include "support/FakeIdentityServer.h"
 #include "ui/DeviceCodeDialog.h"
 
@@ -54,6 +55,7 @@ class TestDeviceCodeDialog : public QObject {
 private Q_SLOTS:
     void showsAddressAndCodeAndCancels();
     void closesWhenTheSignInEnds();
+    void escapeCancelsAndEveryPartIsAnnounced();
 
 private:
     // Starts the grant and waits for what the user is to be shown.
@@ -139,6 +141,50 @@ void TestDeviceCodeDialog::closesWhenTheSignInEnds()
     QVERIFY(!grant.isRunning());
     QCOMPARE(grant.tokens().accessToken, QStringLiteral("at"));
     QVERIFY(!QApplication::activeModalWidget());
+}
+
+// A keyboard user reaches the address, "Open in browser", the code, "Copy code" and Cancel in
+// that order (address and code selectable, to copy them), and Escape (like the close box) ends
+// the sign-in, not only the window.
+void TestDeviceCodeDialog::escapeCancelsAndEveryPartIsAnnounced()
+{
+    FakeIdentityServer identity;
+    identity.answer(FakeIdentityServer::deviceCodePath(), 200,
+                    json({{"device_code", "dc"},
+                          {"user_code", "CX7KQ2RT"},
+                          {"verification_uri", "https://www.microsoft.com/link"},
+                          {"expires_in", 900},
+                          {"interval", 100}}));
+    OAuthSettings settings;
+    settings.clientId = "test-client";
+    settings.authority = identity.authority();
+    DeviceCodeGrant grant(settings);
+    DeviceCodeGrant::Prompt prompt;
+    startGrant(grant, prompt, 20);
+
+    QStringList heard, wrong;
+    AccessibleView window;
+    whenDialogRuns([&](QDialog& dialog) {
+        window = AccessibleView::of(&dialog);
+        wrong = AccessibleView::mismatches(&dialog);
+        QWidget* first = QApplication::focusWidget();
+        for (int i = 0; i < 5 && QApplication::focusWidget(); ++i) {
+            heard << AccessibleView::of(QApplication::focusWidget()).announcement();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        heard << QString::number(QApplication::focusWidget() == first);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    });
+    DeviceCodeDialog(nullptr).run(grant, prompt);
+
+    QCOMPARE(window.name, QStringLiteral("Sign in to your Microsoft account"));
+    QCOMPARE(window.role, QAccessible::Dialog);
+    QCOMPARE(wrong.join("; "), QString());
+    // Tab goes round every part, in reading order, and back.
+    QCOMPARE(heard, (QStringList{"label \"https://www.microsoft.com/link\"", "button \"Open in browser\"",
+                                 "label \"CX7KQ2RT\"", "button \"Copy code\"", "button \"Cancel\"", "1"}));
+    QVERIFY(!grant.isRunning());
+    QCOMPARE(grant.error(), OAuthError::Cancelled);
 }
 
 QTEST_MAIN(TestDeviceCodeDialog)

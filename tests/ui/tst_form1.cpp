@@ -1,9 +1,13 @@
 #include "frame/AppTitle.h"
 #include "frame/SettingsHandlers.h"
+#include "retrieval/EmailCounts.h"
+#include "retrieval/MessageListModel.h"
+#include "support/AccessibleView.h"
 #include "support/MainWindowFixture.h"
 #include "ui/Form1.h"
 #include "ui/Twips.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -27,6 +31,7 @@ private Q_SLOTS:
     void controlsAsDesigned_data();
     void controlsAsDesigned();
     void windowAndColumns();
+    void keyboardFollowsTheSteps();
     void hoverRules();
     void helpBox();
     void firstStartWithEmptyStore();
@@ -44,41 +49,52 @@ void TestForm1::controlsAsDesigned_data()
     QTest::addColumn<QString>("container");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QRect>("twips");
-    const auto row = [](const char* name, const char* container, const char* caption, QRect r) {
-        QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(container) << QString::fromUtf8(caption) << r;
+    QTest::addColumn<int>("role");
+    QTest::addColumn<QString>("accessibleName");
+    // What a screen reader announces: a captioned control by its caption, the others by the
+    // text of their label.
+    const auto row = [](const char* name, const char* container, const char* caption, QRect r,
+                        QAccessible::Role role, const char* accessibleName = nullptr) {
+        QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(container)
+                            << QString::fromUtf8(caption) << r << int(role)
+                            << QString::fromUtf8(accessibleName ? accessibleName : caption);
     };
-    row("Frame5", "Form1", "Login", {120, 120, 7800, 1770});
-    row("lblLabels_0", "Frame5", "Live ID:", {240, 345, 1320, 270});
-    row("lblLabels_1", "Frame5", "Password:", {240, 795, 1080, 270});
-    row("Text1", "Frame5", "", {1320, 300, 2880, 345});
-    row("Text2", "Frame5", "", {1320, 750, 2880, 345});
-    row("Check1", "Frame5", "Remember me", {4320, 345, 1695, 255});
-    row("Check2", "Frame5", "Autoconnect when software loads", {4320, 795, 3255, 255});
-    row("Combo1", "Frame5", "", {7560, 300, 1905, 345});
-    row("PushButton1", "Frame5", "1. Connect", {240, 1200, 5760, 405});
-    row("PushButton11", "Frame5", "Help", {6120, 1200, 1425, 405});
-    row("Frame2", "Form1", "Folder", {120, 1920, 7800, 700});
-    row("Option3", "Frame2", "Inbox", {240, 300, 855, 255});
-    row("Option5", "Frame2", "Drafts", {1560, 300, 855, 255});
-    row("Option6", "Frame2", "Sent", {2880, 300, 1095, 255});
-    row("Option7", "Frame2", "Junk", {4200, 300, 855, 255});
-    row("Option9", "Frame2", "Deleted", {5595, 300, 1095, 255});
-    row("Frame4", "Form1", "Optional: Filter (Only messages containing characters below will be added to the list)",
-        {120, 2670, 7800, 810});
-    row("txtSearch", "Frame4", "", {240, 300, 7305, 345});
-    row("PushButton3", "Form1", "2a. Get All Emails", {120, 3585, 3840, 405});
-    row("PushButton2", "Form1", "2b. Get Some Emails", {4080, 3585, 3840, 405});
-    row("PushButton8", "Form1", "Show List In Larger View", {120, 4095, 7800, 405});
-    row("ListView1", "Form1", "", {120, 4605, 7800, 1665});
-    row("Label1", "Form1", "Total Number Of Emails: 0", {120, 6375, 3840, 255});
-    row("Label2", "Form1", "Selected Emails: 0", {4080, 6375, 3840, 255});
-    row("PushButton5", "Form1", "Check All", {120, 6735, 3840, 405});
-    row("PushButton6", "Form1", "Uncheck All", {4080, 6735, 3840, 405});
-    row("PushButton9", "Form1", "Check Emails Containing...", {120, 7245, 3840, 405});
-    row("PushButton10", "Form1", "Check Emails Not Containing...", {4080, 7245, 3840, 405});
-    row("PushButton7", "Form1", "Clear List", {120, 7755, 7800, 405});
-    row("PushButton4", "Form1", "3. Send To Excel", {120, 8265, 7800, 405});
-    row("ProgressBar1", "Form1", "Progress Bar", {120, 8775, 7800, 405});
+    row("Frame5", "Form1", "Login", {120, 120, 7800, 1770}, QAccessible::Grouping);
+    row("lblLabels_0", "Frame5", "Live ID:", {240, 345, 1320, 270}, QAccessible::StaticText);
+    row("lblLabels_1", "Frame5", "Password:", {240, 795, 1080, 270}, QAccessible::StaticText);
+    row("Text1", "Frame5", "", {1320, 300, 2880, 345}, QAccessible::EditableText, "Live ID:");
+    row("Text2", "Frame5", "", {1320, 750, 2880, 345}, QAccessible::EditableText, "Password:");
+    row("Check1", "Frame5", "Remember me", {4320, 345, 1695, 255}, QAccessible::CheckBox);
+    row("Check2", "Frame5", "Autoconnect when software loads", {4320, 795, 3255, 255}, QAccessible::CheckBox);
+    row("Combo1", "Frame5", "", {7560, 300, 1905, 345}, QAccessible::ComboBox, "Live!ID");
+    row("PushButton1", "Frame5", "1. Connect", {240, 1200, 5760, 405}, QAccessible::PushButton);
+    row("PushButton11", "Frame5", "Help", {6120, 1200, 1425, 405}, QAccessible::PushButton);
+    row("Frame2", "Form1", "Folder", {120, 1920, 7800, 700}, QAccessible::Grouping);
+    row("Option3", "Frame2", "Inbox", {240, 300, 855, 255}, QAccessible::RadioButton);
+    row("Option5", "Frame2", "Drafts", {1560, 300, 855, 255}, QAccessible::RadioButton);
+    row("Option6", "Frame2", "Sent", {2880, 300, 1095, 255}, QAccessible::RadioButton);
+    row("Option7", "Frame2", "Junk", {4200, 300, 855, 255}, QAccessible::RadioButton);
+    row("Option9", "Frame2", "Deleted", {5595, 300, 1095, 255}, QAccessible::RadioButton);
+    row("Frame4", "Form1",
+        "Optional: Filter (Only messages containing characters below will be added to the list)",
+        {120, 2670, 7800, 810}, QAccessible::Grouping);
+    row("txtSearch", "Frame4", "", {240, 300, 7305, 345}, QAccessible::EditableText, "Filter");
+    row("PushButton3", "Form1", "2a. Get All Emails", {120, 3585, 3840, 405}, QAccessible::PushButton);
+    row("PushButton2", "Form1", "2b. Get Some Emails", {4080, 3585, 3840, 405}, QAccessible::PushButton);
+    row("PushButton8", "Form1", "Show List In Larger View", {120, 4095, 7800, 405}, QAccessible::PushButton);
+    row("ListView1", "Form1", "", {120, 4605, 7800, 1665}, QAccessible::Tree, "Message list");
+    row("Label1", "Form1", "Total Number Of Emails: 0", {120, 6375, 3840, 255}, QAccessible::StaticText);
+    row("Label2", "Form1", "Selected Emails: 0", {4080, 6375, 3840, 255}, QAccessible::StaticText);
+    row("PushButton5", "Form1", "Check All", {120, 6735, 3840, 405}, QAccessible::PushButton);
+    row("PushButton6", "Form1", "Uncheck All", {4080, 6735, 3840, 405}, QAccessible::PushButton);
+    row("PushButton9", "Form1", "Check Emails Containing...", {120, 7245, 3840, 405},
+        QAccessible::PushButton);
+    row("PushButton10", "Form1", "Check Emails Not Containing...", {4080, 7245, 3840, 405},
+        QAccessible::PushButton);
+    row("PushButton7", "Form1", "Clear List", {120, 7755, 7800, 405}, QAccessible::PushButton);
+    row("PushButton4", "Form1", "3. Send To Excel", {120, 8265, 7800, 405}, QAccessible::PushButton);
+    row("ProgressBar1", "Form1", "Progress Bar", {120, 8775, 7800, 405}, QAccessible::ProgressBar,
+        "Progress");
 }
 
 void TestForm1::controlsAsDesigned()
@@ -89,6 +105,7 @@ void TestForm1::controlsAsDesigned()
     QFETCH(QRect, twips);
     Window w;
     Form1& form = w.load();
+    form.show();
     auto* control = form.findChild<QWidget*>(name);
     QVERIFY2(control, qPrintable(name));
     QCOMPARE(control->parentWidget()->objectName(), container);
@@ -103,9 +120,73 @@ void TestForm1::controlsAsDesigned()
     else if (auto* p = qobject_cast<QProgressBar*>(control))
         shown = p->text();
     QCOMPARE(shown, caption);
-    QVERIFY2(!control->accessibleName().isEmpty(), "usable with a screen reader");
-    if (auto* p = qobject_cast<QProgressBar*>(control))
-        QCOMPARE(p->accessibleDescription(), caption);
+    QFETCH(int, role);
+    QFETCH(QString, accessibleName);
+    const AccessibleView view = AccessibleView::of(control);
+    QCOMPARE(int(view.role), role);
+    QCOMPARE(view.name, accessibleName);
+    QVERIFY(!view.state.invisible);
+    if (control->focusPolicy() != Qt::NoFocus && control->isEnabled())
+        QVERIFY(view.state.focusable);
+    // The status line is read out as the bar's description, the drop-down's purpose as its.
+    if (qobject_cast<QProgressBar*>(control))
+        QCOMPARE(view.description, caption);
+    if (qobject_cast<QComboBox*>(control))
+        QCOMPARE(view.description, QStringLiteral("Account address suffix"));
+}
+
+void TestForm1::keyboardFollowsTheSteps()
+{
+    Window w;
+    w.settings.preset("StayConnected", "1"); // so that "Autoconnect" is enabled
+    Form1& form = w.load();
+    form.show();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QCOMPARE(QApplication::focusWidget(), form.Text1);
+    QStringList order;
+    for (int i = 0; i < 22; ++i) {
+        QWidget* focused = QApplication::focusWidget();
+        QVERIFY(focused);
+        order << focused->objectName();
+        QTest::keyClick(focused, Qt::Key_Tab);
+    }
+    // The folder options are one stop (the chosen one); the arrow keys move within them.
+    QCOMPARE(order, (QStringList{"Text1",       "Text2",        "Check1",      "Check2",      "Combo1",
+                                 "PushButton1", "PushButton11", "Option3",     "txtSearch",   "PushButton3",
+                                 "PushButton2", "PushButton8",  "ListView1",   "PushButton5", "PushButton6",
+                                 "PushButton9", "PushButton10", "PushButton7", "PushButton4", "Text1",
+                                 "Text2",       "Check1"}));
+    QCOMPARE(QApplication::focusWidget(), form.Check2);
+    QTest::keyClick(form.Check2, Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), form.Check1);
+
+    // The folder by arrow keys, the drop-down by arrow keys while only its edge shows.
+    form.Option3->setFocus();
+    QTest::keyClick(form.Option3, Qt::Key_Right);
+    QCOMPARE(QApplication::focusWidget(), form.Option5);
+    QVERIFY(form.Option5->isChecked());
+    QCOMPARE(w.settings.get("Option5"), QStringLiteral("True"));
+    form.Combo1->setFocus();
+    QTest::keyClick(form.Combo1, Qt::Key_Down);
+    QCOMPARE(form.Combo1->currentIndex(), 1);
+    QCOMPARE(AccessibleView::of(form.Combo1).name, form.Combo1->currentText());
+    QCOMPARE(w.settings.get("Combo1"), QStringLiteral("1"));
+
+    // The list's check boxes toggle with Space on the current row.
+    for (int k = 1; k <= 3; ++k)
+        form.list().add(QStringLiteral("row %1").arg(k));
+    form.counts().UpdateEmailCounts(false);
+    form.ListView1->setFocus();
+    QTest::keyClick(form.ListView1, Qt::Key_Home);
+    QTest::keyClick(form.ListView1, Qt::Key_Down);
+    QTest::keyClick(form.ListView1, Qt::Key_Space);
+    QVERIFY(!form.list().isChecked(1) && form.list().isChecked(2) && !form.list().isChecked(3));
+    QCOMPARE(form.Label2->text(), QStringLiteral("Selected Emails: 1"));
+    QCOMPARE(AccessibleView::of(form.Label2).name, QStringLiteral("Selected Emails: 1"));
+    QTest::keyClick(form.ListView1, Qt::Key_Space);
+    QVERIFY(!form.list().isChecked(2));
+    QVERIFY(w.boxes.shown().isEmpty());
 }
 
 void TestForm1::windowAndColumns()
@@ -237,7 +318,6 @@ void TestForm1::unreadableStoredValuesReportAndGoOn()
     Form1& form = w.load();
     const QStringList errors = w.boxes.errorBoxes();
     QCOMPARE(errors.size(), 3);
-
 
     QVERIFY(errors[0].startsWith("Type mismatch\r\nin Tessaline2021/08/31.Form1.Form_Load at line 160"));
     QVERIFY(errors[1].contains("at line 186"));

@@ -2,13 +2,17 @@
 // window system, so a window blocked by a modal one swallows them, as it does a user's.
 #define QTEST_QPA_MOUSE_HANDLING
 
+#include "frame/AppTitle.h"
+#include "frame/QtMessageBoxService.h"
 #include "retrieval/MessageListModel.h"
 #include "selection/LargerListView.h"
+#include "support/AccessibleView.h"
 #include "support/MainWindowFixture.h"
 #include "ui/Form1.h"
 #include "ui/Form4.h"
 
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
@@ -22,12 +26,29 @@ void clickInWindow(QWidget* target)
                       target->mapTo(window, target->rect().center()));
 }
 
+// Runs `action` on the next modal window to come up, once its event loop runs.
+void whenAModalWindowRuns(std::function<void(QWidget&)> action)
+{
+    auto* poll = new QTimer;
+    poll->setInterval(5);
+    QObject::connect(poll, &QTimer::timeout, [poll, action] {
+        QWidget* window = QApplication::activeModalWidget();
+        if (!window || !window->isVisible() || !QApplication::focusWidget())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        action(*window);
+    });
+    poll->start();
+}
+
 } // namespace
 
 class TestModalWindows : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void mainWindowTakesNoInputWhileTheLargerWindowOpens();
+    void boxesAreAnnouncedAndAnswerTheKeyboard();
 };
 
 // The larger window refreshes its counts, yielding once per row, when it is first laid out,
@@ -94,6 +115,42 @@ void TestModalWindows::mainWindowTakesNoInputWhileTheLargerWindowOpens()
     QVERIFY(f.list().isChecked(5));
     QCOMPARE(f.Label2->text(), QStringLiteral("Selected Emails: 2"));
     QVERIFY(w.boxes.shown().isEmpty());
+}
+
+// The real boxes: a screen reader announces their title, kind and text; Enter (or Escape)
+// answers OK, and the text prompt takes typing and Enter.
+void TestModalWindows::boxesAreAnnouncedAndAnswerTheKeyboard()
+{
+    AppTitle::set(AppTitle::productName());
+    QWidget owner;
+    owner.show();
+    owner.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&owner));
+    QtMessageBoxService boxes;
+    QStringList heard;
+    const auto listen = [&](Qt::Key answer, const QString& typed = QString()) {
+        whenAModalWindowRuns([&heard, answer, typed](QWidget& window) {
+            const AccessibleView view = AccessibleView::of(&window);
+            heard << view.announcement() << AccessibleView::of(QApplication::focusWidget()).announcement();
+            if (!typed.isEmpty())
+                QTest::keyClicks(QApplication::focusWidget(), typed);
+            QTest::keyClick(QApplication::focusWidget(), answer);
+        });
+    };
+    listen(Qt::Key_Return);
+    boxes.msgBox(QStringLiteral("Done."), MessageBoxService::Icon::None, std::nullopt);
+    listen(Qt::Key_Escape);
+    boxes.msgBox(QStringLiteral("Excel could not be started."), MessageBoxService::Icon::Critical,
+                 QStringLiteral("Application Error"));
+    listen(Qt::Key_Return, QStringLiteral("Message"));
+    const QString answer = boxes.inputBox(QStringLiteral("Enter X:"), AppTitle::current(), QString());
+    QCOMPARE(answer, QStringLiteral("Message"));
+    QCOMPARE(heard,
+             (QStringList{QStringLiteral("alert \"Corvanel\", \"Done.\""), QStringLiteral("button \"OK\""),
+                          QStringLiteral("alert \"Application Error\", \"Excel could not be started.\""),
+                          QStringLiteral("button \"OK\""), QStringLiteral("dialog \"Corvanel\""),
+                          QStringLiteral("text \"Enter X:\"")}));
+    QVERIFY(!QApplication::activeModalWidget());
 }
 
 QTEST_MAIN(TestModalWindows)
