@@ -1,6 +1,6 @@
 // Fills the main list from message events without any network and refreshes the counts.
 // Prints events per second and the time of one count refresh.
-#include "mail/GeneralDate.h"
+#include "frame/GeneralDate.h"
 #include "retrieval/EmailCounts.h"
 #include "retrieval/MailStore.h"
 #include "retrieval/MessageListModel.h"

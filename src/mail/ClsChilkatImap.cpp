@@ -3,7 +3,7 @@
 #include "frame/ErrorLog.h"
 #include "frame/EventYield.h"
 #include "frame/VbError.h"
-#include "mail/GeneralDate.h"
+#include "frame/GeneralDate.h"
 #include "mail/ImapClient.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "selection/LargerListLayout.h"
 #include "selection/SelectionOperations.h"
 #include "ui/MessageListView.h"
-#include "ui/StandardColors.h"
+#include "frame/StandardColors.h"
 #include "ui/DesignedFonts.h"
 #include "ui/Twips.h"
 

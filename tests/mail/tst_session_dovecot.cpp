@@ -4,7 +4,7 @@
 #include "frame/ErrorLog.h"
 #include "frame/VbError.h"
 #include "mail/ClsChilkatImap.h"
-#include "mail/GeneralDate.h"
+#include "frame/GeneralDate.h"
 #include "mail/ImapClient.h"
 #include "support/DovecotHarness.h"
 #include "support/ScriptedMessageBoxes.h"
