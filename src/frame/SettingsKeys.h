@@ -15,11 +15,11 @@ struct SettingsKey {
 // from here, never by a literal of their own.
 namespace SettingsKeys {
 // The sign-in group, remembered the moment its control changes.
-inline constexpr SettingsKey StayConnected{"StayConnected", "0"};  // "Remember me": 0 or 1
-inline constexpr SettingsKey AutoConnect{"AutoConnect", "0"};      // "Autoconnect when software loads"
-inline constexpr SettingsKey User{"User", ""};                     // kept only while remembered
-inline constexpr SettingsKey Password{"Password", ""};             // kept only while remembered
-inline constexpr SettingsKey Combo1{"Combo1", "0"};                // the account suffix's index
+inline constexpr SettingsKey StayConnected{"StayConnected", "0"}; // "Remember me": 0 or 1
+inline constexpr SettingsKey AutoConnect{"AutoConnect", "0"};     // "Autoconnect when software loads"
+inline constexpr SettingsKey User{"User", ""};                    // kept only while remembered
+inline constexpr SettingsKey Password{"Password", ""};            // kept only while remembered
+inline constexpr SettingsKey Combo1{"Combo1", "0"};               // the account suffix's index
 // The folder options, "True" or "False"; the Inbox is chosen until the user picks another.
 inline constexpr SettingsKey Option3{"Option3", "True"};
 inline constexpr SettingsKey Option5{"Option5", "False"};
@@ -37,10 +37,10 @@ inline constexpr SettingsKey OAuthClientId{"OAuthClientId", ""};
 inline constexpr SettingsKey OAuthAuthority{"OAuthAuthority", "https://login.microsoftonline.com/consumers"};
 inline constexpr SettingsKey OAuthScopes{"OAuthScopes",
                                          "https://outlook.office.com/IMAP.AccessAsUser.All offline_access"};
-inline constexpr SettingsKey OAuthRefreshToken{"OAuthRefreshToken", ""};  // kept only while remembered
+inline constexpr SettingsKey OAuthRefreshToken{"OAuthRefreshToken", ""}; // kept only while remembered
 
-inline constexpr SettingsKey all[] = {StayConnected, AutoConnect, User,      Password, Combo1,
-                                      Option3,       Option5,     Option6,   Option7,  Option9,
-                                      Server,        Port,        CACertificates, OAuthClientId,
-                                      OAuthAuthority, OAuthScopes, OAuthRefreshToken};
+inline constexpr SettingsKey all[] = {
+    StayConnected,  AutoConnect,   User,           Password,    Combo1,           Option3,
+    Option5,        Option6,       Option7,        Option9,     Server,           Port,
+    CACertificates, OAuthClientId, OAuthAuthority, OAuthScopes, OAuthRefreshToken};
 } // namespace SettingsKeys

@@ -2,11 +2,11 @@
 
 #include "frame/ErrorTail.h"
 #include "frame/EventYield.h"
+#include "frame/GeneralDate.h"
+#include "frame/StatusLine.h"
 #include "frame/VbError.h"
 #include "mail/ClsChilkatImap.h"
-#include "frame/GeneralDate.h"
 #include "retrieval/MailStore.h"
-#include "frame/StatusLine.h"
 #include "retrieval/MessageListModel.h"
 #include "retrieval/RetrievalView.h"
 

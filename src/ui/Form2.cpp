@@ -4,11 +4,11 @@
 #include "frame/EventYield.h"
 #include "frame/FileExists.h"
 #include "frame/MessageBoxService.h"
+#include "frame/StandardColors.h"
 #include "frame/StartUp.h"
 #include "mail/ClsChilkatImap.h"
 #include "retrieval/LeadingNumber.h"
 #include "retrieval/RetrievalGlobals.h"
-#include "frame/StandardColors.h"
 #include "ui/DesignedFonts.h"
 #include "ui/Twips.h"
 
