@@ -9,7 +9,7 @@
 // skipped and says so.
 //
 //     bench_listing [events ...]          (default: 5000 50000)
-#include "mail/GeneralDate.h"
+#include "frame/GeneralDate.h"
 #include "retrieval/EmailCounts.h"
 #include "retrieval/MailStore.h"
 #include "retrieval/MessageListModel.h"

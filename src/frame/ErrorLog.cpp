@@ -1,6 +1,6 @@
 #include "frame/ErrorLog.h"
 
-#include "mail/GeneralDate.h"
+#include "frame/GeneralDate.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,108 +1,73 @@
 #include "frame/SettingsHandlers.h"
 
+#include "frame/FolderOptions.h"
+#include "frame/SettingsKeys.h"
 #include "frame/SettingsStore.h"
-#include "mail/OAuthSignIn.h"
-#include "ui/Form1.h"
-
-#include <QCheckBox>
-#include <QComboBox>
-#include <QEvent>
-#include <QLineEdit>
-#include <QRadioButton>
-#include <QTimer>
+#include "frame/SignInFields.h"
 
 namespace {
 QString trueFalse(bool value) { return value ? QStringLiteral("True") : QStringLiteral("False"); }
+QString zeroOne(bool value) { return value ? QStringLiteral("1") : QStringLiteral("0"); }
 } // namespace
 
-SettingsHandlers::SettingsHandlers(Form1& form)
-    : f(form)
+SettingsHandlers::SettingsHandlers(SettingsStore& settings, SignInFields& fields, FolderOptions& folders,
+                                   SignInMemory memory)
+    : m_settings(settings)
+    , m_fields(fields)
+    , m_folders(folders)
+    , m_memory(std::move(memory))
 {
 }
-
-void SettingsHandlers::bind()
-{
-    connect(f.Check1, &QCheckBox::toggled, this, &SettingsHandlers::Check1_Click);
-    connect(f.Check2, &QCheckBox::toggled, this, &SettingsHandlers::Check2_Click);
-    connect(f.Text1, &QLineEdit::textChanged, this, &SettingsHandlers::Text1_Change);
-    connect(f.Text2, &QLineEdit::textChanged, this, &SettingsHandlers::Text2_Change);
-    for (QRadioButton* option : {f.Option3, f.Option5, f.Option6, f.Option7, f.Option9})
-        connect(option, &QRadioButton::toggled, this, [this](bool on) {
-            if (on)
-                Option_Click();
-        });
-    connect(f.Combo1, &QComboBox::currentIndexChanged, this, &SettingsHandlers::Combo1_Click);
-    connect(f.Combo1, &QComboBox::editTextChanged, this, &SettingsHandlers::Combo1_Change);
-    f.Text1->installEventFilter(this);
-    f.Text2->installEventFilter(this);
-}
-
-void SettingsHandlers::write(const QString& key, const QString& value) { f.services.settings->setValue(key, value); }
 
 void SettingsHandlers::Check1_Click()
 {
-    const bool remember = f.Check1->isChecked();
-    write(QStringLiteral("StayConnected"), remember ? QStringLiteral("1") : QStringLiteral("0"));
+    const bool remember = m_fields.check1();
+    m_settings.write(SettingsKeys::StayConnected, zeroOne(remember));
     if (remember) {
-        f.Check2->setEnabled(true);
+        m_fields.setCheck2Enabled(true);
         if (!m_loading) {
-            write(QStringLiteral("User"), f.Text1->text());
-            write(QStringLiteral("Password"), f.Text2->text());
-            f.signIn().storeRefreshToken();
+            m_settings.write(SettingsKeys::User, m_fields.text1());
+            m_settings.write(SettingsKeys::Password, m_fields.text2());
+            m_memory.storeRefreshToken();
         }
         return;
     }
-    f.Check2->setChecked(false);
-    f.Check2->setEnabled(false);
-    f.Text1->setText(QString());
-    f.Text2->setText(QString());
-    write(QStringLiteral("User"), QString());
-    write(QStringLiteral("Password"), QString());
-    f.signIn().forget();
+    m_fields.setCheck2(false);
+    m_fields.setCheck2Enabled(false);
+    m_fields.setText1(QString());
+    m_fields.setText2(QString());
+    m_settings.write(SettingsKeys::User, QString());
+    m_settings.write(SettingsKeys::Password, QString());
+    m_memory.forget();
 }
 
-void SettingsHandlers::Check2_Click()
-{
-    write(QStringLiteral("AutoConnect"), f.Check2->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
-}
+void SettingsHandlers::Check2_Click() { m_settings.write(SettingsKeys::AutoConnect, zeroOne(m_fields.check2())); }
 
 void SettingsHandlers::Text1_Change()
 {
-    if (f.Check1->isChecked())
-        write(QStringLiteral("User"), f.Text1->text());
+    if (m_fields.check1())
+        m_settings.write(SettingsKeys::User, m_fields.text1());
 }
 
 void SettingsHandlers::Text2_Change()
 {
-    if (f.Check1->isChecked())
-        write(QStringLiteral("Password"), f.Text2->text());
+    if (m_fields.check1())
+        m_settings.write(SettingsKeys::Password, m_fields.text2());
 }
 
-void SettingsHandlers::Text1_GotFocus() { f.Text1->setSelection(0, int(f.Text1->text().size())); }
+void SettingsHandlers::Text1_GotFocus() { m_fields.selectAllText1(); }
 
-void SettingsHandlers::Text2_GotFocus() { f.Text2->setSelection(0, int(f.Text2->text().size())); }
+void SettingsHandlers::Text2_GotFocus() { m_fields.selectAllText2(); }
 
 void SettingsHandlers::Option_Click()
 {
-    write(QStringLiteral("Option3"), trueFalse(f.Option3->isChecked()));
-    write(QStringLiteral("Option5"), trueFalse(f.Option5->isChecked()));
-    write(QStringLiteral("Option6"), trueFalse(f.Option6->isChecked()));
-    write(QStringLiteral("Option7"), trueFalse(f.Option7->isChecked()));
-    write(QStringLiteral("Option9"), trueFalse(f.Option9->isChecked()));
+    m_settings.write(SettingsKeys::Option3, trueFalse(m_folders.option(3)));
+    m_settings.write(SettingsKeys::Option5, trueFalse(m_folders.option(5)));
+    m_settings.write(SettingsKeys::Option6, trueFalse(m_folders.option(6)));
+    m_settings.write(SettingsKeys::Option7, trueFalse(m_folders.option(7)));
+    m_settings.write(SettingsKeys::Option9, trueFalse(m_folders.option(9)));
 }
 
-void SettingsHandlers::Combo1_Click() { write(QStringLiteral("Combo1"), QString::number(f.Combo1->currentIndex())); }
+void SettingsHandlers::Combo1_Click() { m_settings.write(SettingsKeys::Combo1, QString::number(m_fields.combo1Index())); }
 
 void SettingsHandlers::Combo1_Change() { Combo1_Click(); }
-
-bool SettingsHandlers::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::FocusIn) {
-        // The line edit places its own cursor after the focus event: select afterwards.
-        if (watched == f.Text1)
-            QTimer::singleShot(0, this, &SettingsHandlers::Text1_GotFocus);
-        else if (watched == f.Text2)
-            QTimer::singleShot(0, this, &SettingsHandlers::Text2_GotFocus);
-    }
-    return QObject::eventFilter(watched, event);
-}

@@ -1,18 +1,25 @@
 #pragma once
 
-#include <QObject>
+#include <functional>
 
-class Form1;
+class FolderOptions;
+class SettingsStore;
+class SignInFields;
 
 // The main window's handlers that remember choices the moment their control changes.
 // The account name and password are kept only while "Remember me" is checked: a password
-// the user asked not to remember never reaches the disk.
-class SettingsHandlers : public QObject {
-    Q_OBJECT
+// the user asked not to remember never reaches the disk. The window binds its controls'
+// events to them.
+class SettingsHandlers {
 public:
-    explicit SettingsHandlers(Form1& form);
+    // What becomes of the Microsoft sign-in when "Remember me" changes.
+    struct SignInMemory {
+        std::function<void()> storeRefreshToken;  // checked: keep the refresh token in hand
+        std::function<void()> forget;             // cleared: forget the sign-in
+    };
 
-    void bind();
+    SettingsHandlers(SettingsStore& settings, SignInFields& fields, FolderOptions& folders, SignInMemory memory);
+
     // While the start-up loads the stored values, checking "Remember me" keeps them.
     void setLoading(bool loading) { m_loading = loading; }
 
@@ -26,12 +33,10 @@ public:
     void Combo1_Click();
     void Combo1_Change();
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
-    void write(const QString& key, const QString& value);
-
-    Form1& f;
+    SettingsStore& m_settings;
+    SignInFields& m_fields;
+    FolderOptions& m_folders;
+    SignInMemory m_memory;
     bool m_loading = false;
 };

@@ -44,3 +44,15 @@ bool SettingsStore::readBool(const QString& key, bool defaultValue) const
     const auto stored = value(key);
     return stored ? toBool(*stored) : defaultValue;
 }
+
+int SettingsStore::readInt(const SettingsKey& key) const
+{
+    const auto stored = value(key.key());
+    return toInt(stored ? *stored : key.defaultValue());
+}
+
+bool SettingsStore::readBool(const SettingsKey& key) const
+{
+    const auto stored = value(key.key());
+    return toBool(stored ? *stored : key.defaultValue());
+}

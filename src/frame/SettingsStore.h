@@ -1,5 +1,7 @@
 #pragma once
 
+#include "frame/SettingsKeys.h"
+
 #include <QString>
 
 #include <optional>
@@ -22,6 +24,12 @@ public:
     // outside the 16-bit range an overflow (6), as the classic conversions do.
     int readInt(const QString& key, int defaultValue) const;
     bool readBool(const QString& key, bool defaultValue) const;
+
+    // The same readings of a key of the table, with the table's default, and a write to it.
+    QString get(const SettingsKey& key) const { return get(key.key(), key.defaultValue()); }
+    int readInt(const SettingsKey& key) const;
+    bool readBool(const SettingsKey& key) const;
+    void write(const SettingsKey& key, const QString& text) { setValue(key.key(), text); }
 
     static int toInt(const QString& text);
     static bool toBool(const QString& text);

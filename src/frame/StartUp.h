@@ -1,12 +1,19 @@
 #pragma once
 
-class Form1;
-class QString;
+#include "frame/Services.h"
 
-// The main window's start-up sequence (its load handler) and the optional skin.
+class FolderOptions;
+class QString;
+class SettingsHandlers;
+class SignInFields;
+class StartUpView;
+
+// The main window's start-up sequence (its load handler) and the optional skin. It works on
+// the window through its views only.
 class StartUp {
 public:
-    explicit StartUp(Form1& form);
+    StartUp(Services services, StartUpView& window, SignInFields& signIn, FolderOptions& folders,
+            SettingsHandlers& settingsHandlers);
 
     void Form_Load();
     void ApplySkin();
@@ -16,5 +23,9 @@ public:
     static QString cursorFile(); // HAND-M.CUR
 
 private:
-    Form1& f;
+    Services m_services;
+    StartUpView& m_window;
+    SignInFields& m_signIn;
+    FolderOptions& m_folders;
+    SettingsHandlers& m_settingsHandlers;
 };

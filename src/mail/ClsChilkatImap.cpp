@@ -2,8 +2,8 @@
 
 #include "frame/ErrorLog.h"
 #include "frame/EventYield.h"
+#include "frame/GeneralDate.h"
 #include "frame/VbError.h"
-#include "mail/GeneralDate.h"
 #include "mail/ImapClient.h"
 
 namespace {

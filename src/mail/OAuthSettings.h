@@ -1,5 +1,6 @@
 #pragma once
 
+#include "frame/SettingsKeys.h"
 #include "mail/OAuthError.h"
 
 #include <QString>
@@ -15,17 +16,11 @@ class SettingsStore;
 // any service laid out the same way.
 class OAuthSettings {
 public:
-    static QString clientIdKey() { return QStringLiteral("OAuthClientId"); }
-    static QString authorityKey() { return QStringLiteral("OAuthAuthority"); }
-    static QString scopesKey() { return QStringLiteral("OAuthScopes"); }
-    static QString defaultAuthority()
-    {
-        return QStringLiteral("https://login.microsoftonline.com/consumers");
-    }
-    static QString defaultScopes()
-    {
-        return QStringLiteral("https://outlook.office.com/IMAP.AccessAsUser.All offline_access");
-    }
+    static QString clientIdKey() { return SettingsKeys::OAuthClientId.key(); }
+    static QString authorityKey() { return SettingsKeys::OAuthAuthority.key(); }
+    static QString scopesKey() { return SettingsKeys::OAuthScopes.key(); }
+    static QString defaultAuthority() { return SettingsKeys::OAuthAuthority.defaultValue(); }
+    static QString defaultScopes() { return SettingsKeys::OAuthScopes.defaultValue(); }
 
     // Reads the three keys; an empty or missing authority or scope list gives the default.
     static OAuthSettings read(const SettingsStore& store);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "frame/SettingsKeys.h"
 #include "mail/OAuthError.h"
 #include "mail/OAuthTokens.h"
 
@@ -23,7 +24,7 @@ class SettingsStore;
 class OAuthSignIn : public QObject {
     Q_OBJECT
 public:
-    static QString refreshTokenKey() { return QStringLiteral("OAuthRefreshToken"); }
+    static QString refreshTokenKey() { return SettingsKeys::OAuthRefreshToken.key(); }
 
     OAuthSignIn(SettingsStore& settings, std::function<bool()> remember, QObject* parent = nullptr);
     ~OAuthSignIn() override;

@@ -1,31 +1,33 @@
 #include "retrieval/ConnectDisconnect.h"
 
 #include "frame/ErrorTail.h"
+#include "frame/MousePointer.h"
+#include "frame/SettingsKeys.h"
 #include "frame/SettingsStore.h"
+#include "frame/SignInFields.h"
+#include "frame/StatusLine.h"
+#include "frame/StepButtons.h"
 #include "mail/ClsChilkatImap.h"
 #include "mail/ImapClient.h"
 #include "mail/OAuthSignIn.h"
 #include "retrieval/EmailCounts.h"
 #include "retrieval/MessageListModel.h"
-#include "ui/Form1.h"
-
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLineEdit>
-#include <QPushButton>
+#include "retrieval/MessageListing.h"
 
 namespace {
 const QString kDefaultServer = QStringLiteral("outlook.office365.com");
 }
 
-ConnectDisconnect::ConnectDisconnect(Form1& form)
-    : f(form)
+ConnectDisconnect::ConnectDisconnect(Services services, Views views, MainListModels models,
+                                     std::function<ImapClient&()> component, OAuthSignIn& signIn,
+                                     MessageListing& listing)
+    : m_services(services)
+    , m_views(views)
+    , m_models(models)
+    , m_component(std::move(component))
+    , m_signIn(signIn)
+    , m_listing(listing)
 {
-}
-
-void ConnectDisconnect::bind()
-{
-    connect(f.PushButton1, &QPushButton::clicked, this, &ConnectDisconnect::PushButton1_Click);
 }
 
 const QString& ConnectDisconnect::connectCaption()
@@ -34,17 +36,37 @@ const QString& ConnectDisconnect::connectCaption()
     return caption;
 }
 
-bool ConnectDisconnect::isConnected() const { return f.PushButton1->text() != connectCaption(); }
+const QString& ConnectDisconnect::disconnectCaption()
+{
+    static const QString caption = QStringLiteral("Disconnect");
+    return caption;
+}
+
+void ConnectDisconnect::setState(State state)
+{
+    m_state = state;
+    m_views.buttons.setCaption(StepButton::PushButton1,
+                               state == State::Connected ? disconnectCaption() : connectCaption());
+}
+
+void ConnectDisconnect::setSession(std::shared_ptr<clsChilkatIMAP> session)
+{
+    if (m_session)
+        QObject::disconnect(m_session.get(), nullptr, &m_listing, nullptr);
+    m_session = std::move(session);
+    if (m_session)
+        m_listing.bindSession(*m_session);
+}
 
 QString ConnectDisconnect::imapServer() const
 {
-    const QString server = f.services.settings->get(QStringLiteral("Server")).trimmed();
+    const QString server = m_services.settings->get(SettingsKeys::Server).trimmed();
     return server.isEmpty() ? kDefaultServer : server;
 }
 
 int ConnectDisconnect::imapPort() const
 {
-    const auto port = f.services.settings->value(QStringLiteral("Port"));
+    const auto port = m_services.settings->value(SettingsKeys::Port.key());
     if (!port || port->trimmed().isEmpty())
         return 993;
     bool ok = false;
@@ -56,27 +78,27 @@ int ConnectDisconnect::imapPort() const
 
 QString ConnectDisconnect::accountName() const
 {
-    const QString suffix = f.Combo1->currentText();
+    const QString suffix = m_views.fields.combo1Text();
     if (suffix.startsWith(QLatin1Char('@')))
-        return f.Text1->text() + suffix;
-    return f.Text1->text();
+        return m_views.fields.text1() + suffix;
+    return m_views.fields.text1();
 }
 
 void ConnectDisconnect::configure(clsChilkatIMAP& session)
 {
-    f.component().setCaCertificatesFile(f.services.settings->get(QStringLiteral("CACertificates")));
-    session.setChilkatIMAPObject(&f.component());
+    m_component().setCaCertificatesFile(m_services.settings->get(SettingsKeys::CACertificates));
+    session.setChilkatIMAPObject(&m_component());
     session.setSSL(true);
     session.setPORT(imapPort());
     session.setIMAPServer(imapServer());
     session.setUsername(accountName());
-    session.setPassword(f.Text2->text());
-    session.setSignIn(&f.signIn());
+    session.setPassword(m_views.fields.text2());
+    session.setSignIn(&m_signIn);
 }
 
 std::shared_ptr<clsChilkatIMAP> ConnectDisconnect::newSession()
 {
-    auto session = std::make_shared<clsChilkatIMAP>(*f.services.boxes);
+    auto session = std::make_shared<clsChilkatIMAP>(*m_services.boxes);
     configure(*session);
     return session;
 }
@@ -88,67 +110,67 @@ void ConnectDisconnect::PushButton1_Click()
         return;
     m_running = true;
     const std::unique_ptr<bool, void (*)(bool*)> done(&m_running, [](bool* running) { *running = false; });
-    ErrorTail tail(*f.services.boxes, QStringLiteral("Form1"), QStringLiteral("PushButton1_Click"));
+    ErrorTail tail(*m_services.boxes, QStringLiteral("Form1"), QStringLiteral("PushButton1_Click"));
 
-    tail.line(100, [&] { f.pointer.set(MousePointer::Hourglass); });
+    tail.line(100, [&] { m_views.pointer.set(MousePointer::Hourglass); });
     if (tail.condition(102, [&] { return !isConnected(); })) {
-        tail.line(104, [&] { f.setProgressText(QStringLiteral("Connecting to Windows Live Hotmail...")); });
+        tail.line(104, [&] { m_views.status.setProgressText(QStringLiteral("Connecting to Windows Live Hotmail...")); });
         bool connected = true;  // a session kept from before goes straight on to the caption
-        if (tail.condition(106, [&] { return f.oChilkat() == nullptr; })) {
+        if (tail.condition(106, [&] { return m_session == nullptr; })) {
             connected = false;
-            tail.line(108, [&] { f.setSession(std::make_shared<clsChilkatIMAP>(*f.services.boxes)); });
-            const auto session = f.oChilkat();
+            tail.line(108, [&] { setSession(std::make_shared<clsChilkatIMAP>(*m_services.boxes)); });
+            const auto session = m_session;
             const auto s = [&]() -> clsChilkatIMAP& {
                 if (!session)
                     throw VbError::objectNotSet();
                 return *session;
             };
             tail.line(110, [&] {
-                f.component().setCaCertificatesFile(f.services.settings->get(QStringLiteral("CACertificates")));
-                s().setChilkatIMAPObject(&f.component());
+                m_component().setCaCertificatesFile(m_services.settings->get(SettingsKeys::CACertificates));
+                s().setChilkatIMAPObject(&m_component());
             });
             tail.line(112, [&] { s().setSSL(true); });
             tail.line(114, [&] { s().setPORT(imapPort()); });
             tail.line(116, [&] { s().setIMAPServer(imapServer()); });
             tail.line(118, [&] { s().setUsername(accountName()); });
             tail.line(120, [&] {
-                s().setPassword(f.Text2->text());
-                s().setSignIn(&f.signIn());
+                s().setPassword(m_views.fields.text2());
+                s().setSignIn(&m_signIn);
             });
             tail.line(122, [&] { connected = s().Connect(); });
             if (connected) {
                 tail.line(126, [&] { s().EnumMailFolders(); });
                 tail.line(128, [&] {
-                    f.setProgressText(QStringLiteral(
+                    m_views.status.setProgressText(QStringLiteral(
                         "Connected to Windows Live Hotmail. Please select folder to extract emails from."));
                 });
             }
         }
         if (connected) {
-            tail.line(130, [&] { f.PushButton1->setText(QStringLiteral("Disconnect")); });
-            tail.line(156, [&] { f.pointer.set(MousePointer::Default); });
-            tail.line(158, [&] { f.RuleCheckDone = false; });
+            tail.line(130, [&] { setState(State::Connected); });
+            tail.line(156, [&] { m_views.pointer.set(MousePointer::Default); });
+            tail.line(158, [&] { m_models.RuleCheckDone = false; });
             return;
         }
     } else {
-        tail.line(132, [&] { f.setProgressText(QStringLiteral("Disconnecting from Windows Live Hotmail...")); });
-        if (tail.condition(134, [&] { return !f.Check1->isChecked(); })) {
-            tail.line(136, [&] { f.Text1->setText(QString()); });
-            tail.line(138, [&] { f.Text2->setText(QString()); });
-            tail.line(140, [&] { f.services.settings->setValue(QStringLiteral("User"), QString()); });
+        tail.line(132, [&] { m_views.status.setProgressText(QStringLiteral("Disconnecting from Windows Live Hotmail...")); });
+        if (tail.condition(134, [&] { return !m_views.fields.check1(); })) {
+            tail.line(136, [&] { m_views.fields.setText1(QString()); });
+            tail.line(138, [&] { m_views.fields.setText2(QString()); });
+            tail.line(140, [&] { m_services.settings->write(SettingsKeys::User, QString()); });
             tail.line(142, [&] {
-                f.services.settings->setValue(QStringLiteral("Password"), QString());
-                f.signIn().forget();
+                m_services.settings->write(SettingsKeys::Password, QString());
+                m_signIn.forget();
             });
         }
-        tail.line(144, [&] { f.component().disconnect(); });
+        tail.line(144, [&] { m_component().disconnect(); });
     }
     // Disconnected, after a disconnect or a failed connect.
-    tail.line(146, [&] { f.list().clear(); });
-    tail.line(148, [&] { f.counts().UpdateEmailCounts(true); });
-    tail.line(150, [&] { f.PushButton1->setText(connectCaption()); });
-    tail.line(152, [&] { f.setSession(nullptr); });
-    tail.line(154, [&] { f.setProgressText(QStringLiteral("Disconnected from Windows Live Hotmail.")); });
-    tail.line(156, [&] { f.pointer.set(MousePointer::Default); });
-    tail.line(158, [&] { f.RuleCheckDone = false; });
+    tail.line(146, [&] { m_models.list.clear(); });
+    tail.line(148, [&] { m_models.counts.UpdateEmailCounts(true); });
+    tail.line(150, [&] { setState(State::Disconnected); });
+    tail.line(152, [&] { setSession(nullptr); });
+    tail.line(154, [&] { m_views.status.setProgressText(QStringLiteral("Disconnected from Windows Live Hotmail.")); });
+    tail.line(156, [&] { m_views.pointer.set(MousePointer::Default); });
+    tail.line(158, [&] { m_models.RuleCheckDone = false; });
 }

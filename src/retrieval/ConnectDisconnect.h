@@ -1,25 +1,52 @@
 #pragma once
 
+#include "frame/Services.h"
+#include "retrieval/MainListModels.h"
+
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
-class Form1;
+class ImapClient;
+class MessageListing;
+class MousePointer;
+class OAuthSignIn;
+class SignInFields;
+class StatusLine;
+class StepButtons;
 class clsChilkatIMAP;
 
-// "1. Connect" / "Disconnect" of the main window, and the connection settings every session
-// of the window gets.
+// "1. Connect" / "Disconnect" of the main window, the connection settings every session of
+// the window gets, and the window's current session `oChilkat`.
 class ConnectDisconnect : public QObject {
     Q_OBJECT
 public:
-    explicit ConnectDisconnect(Form1& form);
+    enum class State { Disconnected, Connected };
 
-    void bind();
+    // The parts of the main window the connection reads and sets.
+    struct Views {
+        SignInFields& fields;
+        StepButtons& buttons;
+        StatusLine& status;
+        MousePointer& pointer;
+    };
+
+    ConnectDisconnect(Services services, Views views, MainListModels models, std::function<ImapClient&()> component,
+                      OAuthSignIn& signIn, MessageListing& listing);
+
     void PushButton1_Click();
 
-    static const QString& connectCaption();  // "1. Connect"
-    bool isConnected() const;                // the caption is the window's notion of it
+    static const QString& connectCaption();     // "1. Connect"
+    static const QString& disconnectCaption();  // "Disconnect"
+    State state() const { return m_state; }
+    bool isConnected() const { return m_state == State::Connected; }
+
+    // The current session. Setting it binds its events to the list handlers; dropping it
+    // (nullptr) unbinds them, so later events of a dropped session reach no one.
+    const std::shared_ptr<clsChilkatIMAP>& session() const { return m_session; }
+    void setSession(std::shared_ptr<clsChilkatIMAP> session);
 
     // The window's IMAP host, port and extra CA file: the settings "Server", "Port" and
     // "CACertificates" when present, otherwise the webmail service on 993 with TLS.
@@ -33,6 +60,16 @@ public:
     void configure(clsChilkatIMAP& session);
 
 private:
-    Form1& f;
+    // Records the state and draws PushButton1's caption from it.
+    void setState(State state);
+
+    Services m_services;
+    Views m_views;
+    MainListModels m_models;
+    std::function<ImapClient&()> m_component;
+    OAuthSignIn& m_signIn;
+    MessageListing& m_listing;
+    std::shared_ptr<clsChilkatIMAP> m_session;
+    State m_state = State::Disconnected;
     bool m_running = false;
 };

@@ -2,15 +2,13 @@
 
 #include "frame/ErrorTail.h"
 #include "frame/EventYield.h"
+#include "frame/GeneralDate.h"
+#include "frame/StatusLine.h"
 #include "frame/VbError.h"
 #include "mail/ClsChilkatImap.h"
-#include "mail/GeneralDate.h"
 #include "retrieval/MailStore.h"
 #include "retrieval/MessageListModel.h"
-#include "ui/Form1.h"
-
-#include <QLineEdit>
-#include <QProgressBar>
+#include "retrieval/RetrievalView.h"
 
 namespace {
 bool contains(const QString& field, const QString& filter, Qt::CaseSensitivity cs = Qt::CaseSensitive)
@@ -19,21 +17,26 @@ bool contains(const QString& field, const QString& filter, Qt::CaseSensitivity c
 }
 } // namespace
 
-MessageListing::MessageListing(Form1& form)
-    : f(form)
+MessageListing::MessageListing(Services services, RetrievalView& window, StatusLine& status, MainListModels models,
+                               std::function<std::shared_ptr<clsChilkatIMAP>()> current)
+    : m_services(services)
+    , m_window(window)
+    , m_status(status)
+    , m_models(models)
+    , m_current(std::move(current))
 {
 }
 
 void MessageListing::bindSession(clsChilkatIMAP& session)
 {
-    connect(&session, &clsChilkatIMAP::MailExtractListing, &f,
+    connect(&session, &clsChilkatIMAP::MailExtractListing, this,
             [this](const QString& From, const QString& FromName, const QString& FromAddress, const QString& Subject,
                    const QString& ReceivedDate, const QString& PlainTextBody, const QString& HTMLTextBody,
                    int uID) {
                 oChilkat_MailExtractListing(From, FromName, FromAddress, Subject, ReceivedDate, PlainTextBody,
                                             HTMLTextBody, uID);
             });
-    connect(&session, &clsChilkatIMAP::ScrapProgress, &f, [this](int percent) { oChilkat_ScrapProgress(percent); });
+    connect(&session, &clsChilkatIMAP::ScrapProgress, this, [this](int percent) { oChilkat_ScrapProgress(percent); });
 }
 
 bool MessageListing::passesFilter(const QString& filter, const QString& From, const QString& FromName,
@@ -58,12 +61,12 @@ void MessageListing::oChilkat_MailExtractListing(const QString& From, const QStr
                                                  const QString& ReceivedDate, const QString& PlainTextBody,
                                                  const QString& HTMLTextBody, int /*uID*/)
 {
-    ErrorTail tail(*f.services.boxes, QStringLiteral("Form1"), QStringLiteral("oChilkat_MailExtractListing"));
+    ErrorTail tail(*m_services.boxes, QStringLiteral("Form1"), QStringLiteral("oChilkat_MailExtractListing"));
 
     QString filter;
     bool filtered = false;
     tail.line(100, [&] {
-        filter = f.txtSearch->text();
+        filter = m_window.filterText();
         filtered = !filter.isEmpty();
     });
     bool add = true;
@@ -76,14 +79,14 @@ void MessageListing::oChilkat_MailExtractListing(const QString& From, const QStr
         const int base = filtered ? 104 : 134;
         MessageListModel* rows = nullptr;
         int k = 0;
-        tail.line(base, [&] { rows = &f.list(); });
+        tail.line(base, [&] { rows = &m_models.list; });
         const auto list = [&]() -> MessageListModel& {
             if (!rows)
                 throw VbError::objectNotSet();
             return *rows;
         };
         tail.line(base + 2, [&] { k = list().add(From); });
-        MailStore& store = f.mailStore();
+        MailStore& store = m_models.store;
         tail.line(base + 4, [&] { store.at(k).From = From; });
         tail.line(base + 6, [&] { store.at(k).FromName = FromName; });
         tail.line(base + 8, [&] { store.at(k).FromAddress = FromAddress; });
@@ -102,11 +105,11 @@ void MessageListing::oChilkat_MailExtractListing(const QString& From, const QStr
 
 void MessageListing::oChilkat_ScrapProgress(int percent)
 {
-    f.ProgressBar1->setMaximum(100);
-    f.ProgressBar1->setValue(qBound(0, percent, 100));
-    const auto session = f.oChilkat();
+    m_status.setProgressMaximum(100);
+    m_status.setProgressValue(qBound(0, percent, 100));
+    const auto session = m_current();
     const QString current = session ? QString::number(session->CurrentLocation()) : QString();
     const QString last = session ? QString::number(session->MaxRecord()) : QString();
-    f.setProgressText(QStringLiteral("Reading mail ") + current + QStringLiteral(" of ") + last);
+    m_status.setProgressText(QStringLiteral("Reading mail ") + current + QStringLiteral(" of ") + last);
     yieldEvents();
 }

@@ -1,16 +1,25 @@
 #pragma once
 
+#include "frame/Services.h"
+#include "retrieval/MainListModels.h"
+
 #include <QObject>
 #include <QString>
 
-class Form1;
+#include <functional>
+#include <memory>
+
+class RetrievalView;
+class StatusLine;
 class clsChilkatIMAP;
 
 // Turns the session's events into list rows, stored records and progress.
 class MessageListing : public QObject {
     Q_OBJECT
 public:
-    explicit MessageListing(Form1& form);
+    // `current` gives the window's current session, whose position the progress shows.
+    MessageListing(Services services, RetrievalView& window, StatusLine& status, MainListModels models,
+                   std::function<std::shared_ptr<clsChilkatIMAP>()> current);
 
     // Routes a session's MailExtractListing and ScrapProgress events to the handlers below.
     void bindSession(clsChilkatIMAP& session);
@@ -31,5 +40,9 @@ public:
     static QString recDate(const QString& receivedDate);
 
 private:
-    Form1& f;
+    Services m_services;
+    RetrievalView& m_window;
+    StatusLine& m_status;
+    MainListModels m_models;
+    std::function<std::shared_ptr<clsChilkatIMAP>()> m_current;
 };

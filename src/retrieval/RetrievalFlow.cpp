@@ -1,19 +1,19 @@
 #include "retrieval/RetrievalFlow.h"
 
 #include "frame/ErrorTail.h"
+#include "frame/FolderOptions.h"
 #include "frame/MessageBoxService.h"
+#include "frame/MousePointer.h"
+#include "frame/StatusLine.h"
+#include "frame/StepButtons.h"
 #include "mail/ClsChilkatImap.h"
 #include "retrieval/ConnectDisconnect.h"
 #include "retrieval/EmailCounts.h"
 #include "retrieval/MailStore.h"
 #include "retrieval/MessageListModel.h"
-#include "ui/Form1.h"
-#include "ui/Form2.h"
-
-#include <QProgressBar>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTreeView>
+#include "retrieval/RangeDialog.h"
+#include "retrieval/RetrievalGlobals.h"
+#include "retrieval/RetrievalView.h"
 
 namespace {
 const QString kStop = QStringLiteral("Stop");
@@ -21,57 +21,44 @@ const QString kGetAll = QStringLiteral("2a. Get All Emails");
 const QString kGetSome = QStringLiteral("2b. Get Some Emails");
 const QString kConnectFirst = QStringLiteral("Please connect first (Step 1) before using this feature.");
 
-// Keeps count of the retrieval handlers running on the call stack.
-struct Depth {
-    explicit Depth(int& depth)
-        : d(depth)
+// A retrieval handler's run: sets the retrieval's state for as long as the handler runs.
+struct Running {
+    Running(RetrievalFlow::State& state, RetrievalFlow::State running)
+        : s(state)
     {
-        ++d;
+        s = running;
     }
-    ~Depth() { --d; }
-    int& d;
+    ~Running() { s = RetrievalFlow::State::Idle; }
+    RetrievalFlow::State& s;
 };
 } // namespace
 
-RetrievalFlow::RetrievalFlow(Form1& form)
-    : f(form)
+RetrievalFlow::RetrievalFlow(Services services, Views views, MainListModels models, ConnectDisconnect& connection,
+                             RetrievalGlobals& globals)
+    : m_services(services)
+    , m_views(views)
+    , m_models(models)
+    , m_connection(connection)
+    , m_globals(globals)
 {
-}
-
-void RetrievalFlow::bind()
-{
-    connect(f.PushButton3, &QPushButton::clicked, this, &RetrievalFlow::PushButton3_Click);
-    connect(f.PushButton2, &QPushButton::clicked, this, &RetrievalFlow::PushButton2_Click);
 }
 
 QString RetrievalFlow::folderName() const
 {
-    if (f.Option3->isChecked())
-        return QStringLiteral("Inbox");
-    if (f.Option5->isChecked())
-        return QStringLiteral("Drafts");
-    if (f.Option6->isChecked())
-        return QStringLiteral("Sent");
-    if (f.Option7->isChecked())
-        return QStringLiteral("Junk");
-    if (f.Option9->isChecked())
-        return QStringLiteral("Deleted");
+    for (const FolderOptions::Folder& folder : FolderOptions::folders)
+        if (m_views.folders.option(folder.option))
+            return QString::fromLatin1(folder.name);
     return QString();
 }
 
 QString RetrievalFlow::chooseFolder(ErrorTail& tail, int firstLine)
 {
-    const std::pair<QRadioButton*, QString> options[] = {
-        {f.Option3, QStringLiteral("Inbox")}, {f.Option5, QStringLiteral("Drafts")}, {f.Option6, QStringLiteral("Sent")},
-        {f.Option7, QStringLiteral("Junk")},  {f.Option9, QStringLiteral("Deleted")}};
     QString folder;
     int line = firstLine;
-    // Plain names rather than structured bindings: the lambdas below capture them, which clang 14
-    // does not allow for bindings.
-    for (const auto& entry : options) {
-        QRadioButton* const option = entry.first;
-        const QString& name = entry.second;
-        if (tail.condition(line, [&] { return option->isChecked(); })) {
+    for (const FolderOptions::Folder& entry : FolderOptions::folders) {
+        const int option = entry.option;
+        const QString name = QString::fromLatin1(entry.name);
+        if (tail.condition(line, [&] { return m_views.folders.option(option); })) {
             tail.line(line + 2, [&] { folder = name; });
             return folder;
         }
@@ -82,12 +69,12 @@ QString RetrievalFlow::chooseFolder(ErrorTail& tail, int firstLine)
 
 std::shared_ptr<clsChilkatIMAP> RetrievalFlow::sessionForRetrieval(ErrorTail& tail, int firstLine)
 {
-    if (!tail.condition(firstLine, [&] { return f.oChilkat() == nullptr; }))
-        return f.oChilkat();
+    if (!tail.condition(firstLine, [&] { return m_connection.session() == nullptr; }))
+        return m_connection.session();
     std::shared_ptr<clsChilkatIMAP> session;
     tail.line(firstLine + 2, [&] {
-        session = f.connection().newSession();
-        f.setSession(session);
+        session = m_connection.newSession();
+        m_connection.setSession(session);
     });
     if (!session)
         return nullptr;
@@ -98,26 +85,28 @@ std::shared_ptr<clsChilkatIMAP> RetrievalFlow::sessionForRetrieval(ErrorTail& ta
 
 void RetrievalFlow::stop(ErrorTail& tail)
 {
-    tail.line(208, [&] { f.PushButton3->setText(SavedButtonCaption); });
-    tail.line(210, [&] { f.PushButton2->setText(kGetSome); });
-    tail.line(212, [&] { Form1::setWidthTwips(f.PushButton3, 3840); });
-    tail.line(214, [&] { f.PushButton2->setVisible(true); });
+    // The running retrieval ends quietly once it is back from the session.
+    m_state = State::Stopping;
+    tail.line(208, [&] { m_views.buttons.setCaption(StepButton::PushButton3, m_globals.SavedButtonCaption); });
+    tail.line(210, [&] { m_views.buttons.setCaption(StepButton::PushButton2, kGetSome); });
+    tail.line(212, [&] { m_views.buttons.setButtonWidthTwips(StepButton::PushButton3, 3840); });
+    tail.line(214, [&] { m_views.buttons.setButtonVisible(StepButton::PushButton2, true); });
     tail.line(218, [&] {
-        if (!f.oChilkat())
+        if (!m_connection.session())
             throw VbError::objectNotSet();
-        f.oChilkat()->AbortProcess = true;
+        m_connection.session()->AbortProcess = true;
     });
-    tail.line(220, [&] { f.setSession(nullptr); });
+    tail.line(220, [&] { m_connection.setSession(nullptr); });
 }
 
 void RetrievalFlow::PushButton3_Click()
 {
-    ErrorTail tail(*f.services.boxes, QStringLiteral("Form1"), QStringLiteral("PushButton3_Click"));
-    if (tail.condition(100, [&] { return !f.connection().isConnected(); })) {
-        tail.line(102, [&] { f.services.boxes->msgBox(kConnectFirst); });
+    ErrorTail tail(*m_services.boxes, QStringLiteral("Form1"), QStringLiteral("PushButton3_Click"));
+    if (tail.condition(100, [&] { return !m_connection.isConnected(); })) {
+        tail.line(102, [&] { m_services.boxes->msgBox(kConnectFirst); });
         return;
     }
-    if (tail.condition(104, [&] { return f.PushButton3->text() == kStop; })) {
+    if (tail.condition(104, [&] { return m_state == State::All || m_state == State::Some; })) {
         stop(tail);
         return;
     }
@@ -125,26 +114,26 @@ void RetrievalFlow::PushButton3_Click()
     // a new one starts only once it has ended.
     if (isRunning())
         return;
-    const Depth running(m_depth);
+    const Running running(m_state, State::All);
 
-    tail.line(106, [&] { f.PushButton2->setText(kStop); });
-    tail.line(108, [&] { Form1::setWidthTwips(f.PushButton3, 7800); });
-    tail.line(110, [&] { f.PushButton2->setVisible(false); });
-    tail.line(112, [&] { f.pointer.set(MousePointer::Hourglass); });
-    tail.line(114, [&] { SavedButtonCaption = f.PushButton3->text(); });
-    tail.line(116, [&] { f.PushButton3->setText(kStop); });
-    tail.line(120, [&] { f.list().clear(); });
-    tail.line(122, [&] { f.ListView1->setSortingEnabled(false); });
-    tail.line(124, [&] { f.counts().UpdateEmailCounts(true); });
-    tail.line(126, [&] { f.RuleCheckDone = false; });
-    SkipDoneMessage = false;
+    tail.line(106, [&] { m_views.buttons.setCaption(StepButton::PushButton2, kStop); });
+    tail.line(108, [&] { m_views.buttons.setButtonWidthTwips(StepButton::PushButton3, 7800); });
+    tail.line(110, [&] { m_views.buttons.setButtonVisible(StepButton::PushButton2, false); });
+    tail.line(112, [&] { m_views.pointer.set(MousePointer::Hourglass); });
+    tail.line(114, [&] { m_globals.SavedButtonCaption = m_views.buttons.caption(StepButton::PushButton3); });
+    tail.line(116, [&] { m_views.buttons.setCaption(StepButton::PushButton3, kStop); });
+    tail.line(120, [&] { m_models.list.clear(); });
+    tail.line(122, [&] { m_views.window.setListSortingEnabled(false); });
+    tail.line(124, [&] { m_models.counts.UpdateEmailCounts(true); });
+    tail.line(126, [&] { m_models.RuleCheckDone = false; });
+    m_globals.SkipDoneMessage = false;
 
     // The handler keeps its own reference: a Stop drops the window's, and the steps below
     // then end quietly instead of working on a session that was let go.
     const auto session = sessionForRetrieval(tail, 128);
     const auto stopped = [&] { return !session || session->AbortProcess; };
     if (!session) {
-        SkipDoneMessage = true;
+        m_globals.SkipDoneMessage = true;
     } else {
         const QString folder = chooseFolder(tail, 152);
         tail.line(174, [&] { session->setCurrentLocation(1); });
@@ -153,58 +142,58 @@ void RetrievalFlow::PushButton3_Click()
                 session->setMaxRecord(session->GetTotalMessage(folder));
         });
         if (tail.condition(178, [&] { return session->MaxRecord() > 0; })) {
-            tail.line(180, [&] { f.mailStore().recreate(session->MaxRecord()); });
+            tail.line(180, [&] { m_models.store.recreate(session->MaxRecord()); });
             tail.line(182, [&] {
                 if (!stopped())
                     session->StartMailExtraction(folder);
             });
         } else {
-            tail.line(184, [&] { f.services.boxes->msgBox(QStringLiteral("There are no emails in the Folder you selected.")); });
-            tail.line(186, [&] { SkipDoneMessage = true; });
+            tail.line(184, [&] { m_services.boxes->msgBox(QStringLiteral("There are no emails in the Folder you selected.")); });
+            tail.line(186, [&] { m_globals.SkipDoneMessage = true; });
         }
         // The views see the last rows of the run now, not at the list's next announcement.
-        f.list().announce();
-        tail.line(188, [&] { f.counts().UpdateEmailCounts(false); });
+        m_models.list.announce();
+        tail.line(188, [&] { m_models.counts.UpdateEmailCounts(false); });
     }
 
-    tail.line(190, [&] { f.setSession(nullptr); });
-    tail.line(196, [&] { f.pointer.set(MousePointer::Default); });
-    tail.line(194, [&] { f.ProgressBar1->setValue(0); });
-    tail.line(192, [&] { f.setProgressText(QStringLiteral("Progress Bar")); });
-    tail.line(198, [&] { f.PushButton3->setText(SavedButtonCaption); });
-    tail.line(200, [&] { f.PushButton2->setText(kGetSome); });
-    tail.line(202, [&] { Form1::setWidthTwips(f.PushButton3, 3840); });
-    tail.line(204, [&] { f.PushButton2->setVisible(true); });
-    if (tail.condition(206, [&] { return !SkipDoneMessage; }))
-        f.services.boxes->msgBox(QStringLiteral("Done."));
+    tail.line(190, [&] { m_connection.setSession(nullptr); });
+    tail.line(196, [&] { m_views.pointer.set(MousePointer::Default); });
+    tail.line(194, [&] { m_views.status.setProgressValue(0); });
+    tail.line(192, [&] { m_views.status.setProgressText(QStringLiteral("Progress Bar")); });
+    tail.line(198, [&] { m_views.buttons.setCaption(StepButton::PushButton3, m_globals.SavedButtonCaption); });
+    tail.line(200, [&] { m_views.buttons.setCaption(StepButton::PushButton2, kGetSome); });
+    tail.line(202, [&] { m_views.buttons.setButtonWidthTwips(StepButton::PushButton3, 3840); });
+    tail.line(204, [&] { m_views.buttons.setButtonVisible(StepButton::PushButton2, true); });
+    if (tail.condition(206, [&] { return !m_globals.SkipDoneMessage; }))
+        m_services.boxes->msgBox(QStringLiteral("Done."));
 }
 
 void RetrievalFlow::PushButton2_Click()
 {
-    ErrorTail tail(*f.services.boxes, QStringLiteral("Form1"), QStringLiteral("PushButton2_Click"));
-    if (tail.condition(100, [&] { return !f.connection().isConnected(); })) {
-        tail.line(102, [&] { f.services.boxes->msgBox(kConnectFirst); });
+    ErrorTail tail(*m_services.boxes, QStringLiteral("Form1"), QStringLiteral("PushButton2_Click"));
+    if (tail.condition(100, [&] { return !m_connection.isConnected(); })) {
+        tail.line(102, [&] { m_services.boxes->msgBox(kConnectFirst); });
         return;
     }
     if (isRunning())
         return;
-    const Depth running(m_depth);
+    const Running running(m_state, State::Some);
 
-    tail.line(106, [&] { f.PushButton3->setText(kStop); });
-    tail.line(108, [&] { Form1::setWidthTwips(f.PushButton3, 7800); });
-    tail.line(110, [&] { f.PushButton2->setVisible(false); });
-    tail.line(112, [&] { f.pointer.set(MousePointer::Hourglass); });
-    tail.line(114, [&] { SavedButtonCaption = f.PushButton2->text(); });
-    tail.line(116, [&] { f.PushButton2->setText(kStop); });
-    SkipDoneMessage = false;
+    tail.line(106, [&] { m_views.buttons.setCaption(StepButton::PushButton3, kStop); });
+    tail.line(108, [&] { m_views.buttons.setButtonWidthTwips(StepButton::PushButton3, 7800); });
+    tail.line(110, [&] { m_views.buttons.setButtonVisible(StepButton::PushButton2, false); });
+    tail.line(112, [&] { m_views.pointer.set(MousePointer::Hourglass); });
+    tail.line(114, [&] { m_globals.SavedButtonCaption = m_views.buttons.caption(StepButton::PushButton2); });
+    tail.line(116, [&] { m_views.buttons.setCaption(StepButton::PushButton2, kStop); });
+    m_globals.SkipDoneMessage = false;
 
     const auto session = sessionForRetrieval(tail, 120);
     const auto stopped = [&] { return !session || session->AbortProcess; };
     if (!session) {
-        SkipDoneMessage = true;
+        m_globals.SkipDoneMessage = true;
     } else {
         const QString folder = chooseFolder(tail, 144);
-        Form2& dialog = f.rangeDialog();
+        RangeDialog& dialog = m_views.window.rangeDialog();
         tail.line(166, [&] { dialog.setChilkatIMAP(session); });
         tail.line(168, [&] {
             if (!stopped())
@@ -218,42 +207,42 @@ void RetrievalFlow::PushButton2_Click()
                 } else {
                     // Stopped before the range was asked for: as if the dialog had been closed
                     // at once. The confirmation of an earlier run must not stand in for it.
-                    RangeConfirmed = false;
-                    SkipDoneMessage = true;
+                    m_globals.RangeConfirmed = false;
+                    m_globals.SkipDoneMessage = true;
                 }
             });
-            if (tail.condition(174, [&] { return !RangeConfirmed; })) {
+            if (tail.condition(174, [&] { return !m_globals.RangeConfirmed; })) {
                 readRange = false;
             } else {
-                tail.line(176, [&] { f.list().clear(); });
-                tail.line(178, [&] { f.ListView1->setSortingEnabled(false); });
-                tail.line(180, [&] { f.counts().UpdateEmailCounts(true); });
-                tail.line(182, [&] { SkipDoneMessage = false; });
-                tail.line(184, [&] { f.mailStore().recreate(session->MaxRecord()); });
+                tail.line(176, [&] { m_models.list.clear(); });
+                tail.line(178, [&] { m_views.window.setListSortingEnabled(false); });
+                tail.line(180, [&] { m_models.counts.UpdateEmailCounts(true); });
+                tail.line(182, [&] { m_globals.SkipDoneMessage = false; });
+                tail.line(184, [&] { m_models.store.recreate(session->MaxRecord()); });
                 tail.line(186, [&] {
                     if (!stopped())
                         session->StartMailExtraction(folder);
                 });
             }
         } else {
-            tail.line(188, [&] { f.services.boxes->msgBox(QStringLiteral("There are 0 emails in the Folder you selected.")); });
-            tail.line(190, [&] { SkipDoneMessage = true; });
+            tail.line(188, [&] { m_services.boxes->msgBox(QStringLiteral("There are 0 emails in the Folder you selected.")); });
+            tail.line(190, [&] { m_globals.SkipDoneMessage = true; });
         }
-        f.list().announce();
+        m_models.list.announce();
         if (readRange) {
-            tail.line(192, [&] { f.counts().UpdateEmailCounts(false); });
-            tail.line(194, [&] { f.RuleCheckDone = false; });
+            tail.line(192, [&] { m_models.counts.UpdateEmailCounts(false); });
+            tail.line(194, [&] { m_models.RuleCheckDone = false; });
         }
     }
 
-    tail.line(196, [&] { f.setSession(nullptr); });
-    tail.line(202, [&] { f.pointer.set(MousePointer::Default); });
-    tail.line(200, [&] { f.ProgressBar1->setValue(0); });
-    tail.line(198, [&] { f.setProgressText(QStringLiteral("Progress Bar")); });
-    tail.line(204, [&] { f.PushButton2->setText(SavedButtonCaption); });
-    tail.line(206, [&] { f.PushButton3->setText(kGetAll); });
-    tail.line(208, [&] { Form1::setWidthTwips(f.PushButton3, 3840); });
-    tail.line(210, [&] { f.PushButton2->setVisible(true); });
-    if (tail.condition(212, [&] { return !SkipDoneMessage; }))
-        f.services.boxes->msgBox(QStringLiteral("Done."));
+    tail.line(196, [&] { m_connection.setSession(nullptr); });
+    tail.line(202, [&] { m_views.pointer.set(MousePointer::Default); });
+    tail.line(200, [&] { m_views.status.setProgressValue(0); });
+    tail.line(198, [&] { m_views.status.setProgressText(QStringLiteral("Progress Bar")); });
+    tail.line(204, [&] { m_views.buttons.setCaption(StepButton::PushButton2, m_globals.SavedButtonCaption); });
+    tail.line(206, [&] { m_views.buttons.setCaption(StepButton::PushButton3, kGetAll); });
+    tail.line(208, [&] { m_views.buttons.setButtonWidthTwips(StepButton::PushButton3, 3840); });
+    tail.line(210, [&] { m_views.buttons.setButtonVisible(StepButton::PushButton2, true); });
+    if (tail.condition(212, [&] { return !m_globals.SkipDoneMessage; }))
+        m_services.boxes->msgBox(QStringLiteral("Done."));
 }

@@ -1,32 +1,50 @@
 #pragma once
 
+#include "frame/Services.h"
+#include "retrieval/MainListModels.h"
+
 #include <QObject>
 #include <QString>
 
 #include <memory>
 
-class Form1;
+class ConnectDisconnect;
 class ErrorTail;
+class FolderOptions;
+class MousePointer;
+class RetrievalView;
+class StatusLine;
+class StepButtons;
+struct RetrievalGlobals;
 class clsChilkatIMAP;
 
 // "2a. Get All Emails", "2b. Get Some Emails" and the Stop action they share.
 class RetrievalFlow : public QObject {
     Q_OBJECT
 public:
-    explicit RetrievalFlow(Form1& form);
+    // Idle, one of the two retrievals running (its button then reads "Stop"), or a stopped
+    // retrieval still finishing further down the call stack.
+    enum class State { Idle, All, Some, Stopping };
 
-    void bind();
+    // The parts of the main window the retrievals read and set.
+    struct Views {
+        StepButtons& buttons;
+        FolderOptions& folders;
+        StatusLine& status;
+        MousePointer& pointer;
+        RetrievalView& window;
+    };
+
+    RetrievalFlow(Services services, Views views, MainListModels models, ConnectDisconnect& connection,
+                  RetrievalGlobals& globals);
+
     void PushButton3_Click();
     void PushButton2_Click();
 
     // The folder chosen with the option buttons; empty when none is selected.
     QString folderName() const;
-    bool isRunning() const { return m_depth > 0; }
-
-    // Values shared by the two retrievals and the range dialog.
-    QString SavedButtonCaption;
-    bool SkipDoneMessage = false;
-    bool RangeConfirmed = false;
+    State state() const { return m_state; }
+    bool isRunning() const { return m_state != State::Idle; }
 
 private:
     void stop(ErrorTail& tail);
@@ -35,6 +53,10 @@ private:
     std::shared_ptr<clsChilkatIMAP> sessionForRetrieval(ErrorTail& tail, int firstLine);
     QString chooseFolder(ErrorTail& tail, int firstLine);
 
-    Form1& f;
-    int m_depth = 0;
+    Services m_services;
+    Views m_views;
+    MainListModels m_models;
+    ConnectDisconnect& m_connection;
+    RetrievalGlobals& m_globals;
+    State m_state = State::Idle;
 };

@@ -3,39 +3,36 @@
 #include "frame/ErrorTail.h"
 #include "retrieval/EmailCounts.h"
 #include "retrieval/MessageListModel.h"
-#include "ui/Form1.h"
-#include "ui/Form4.h"
-
-#include <QPushButton>
+#include "selection/LargerListHost.h"
+#include "selection/LargerListWindow.h"
 
 #include <memory>
 
-LargerListView::LargerListView(Form1& form)
-    : f(form)
+LargerListView::LargerListView(MessageBoxService& boxes, LargerListHost& host, MessageListModel& mainList,
+                               EmailCounts& counts)
+    : m_boxes(boxes)
+    , m_host(host)
+    , m_main(mainList)
+    , m_counts(counts)
 {
-}
-
-void LargerListView::bind()
-{
-    connect(f.PushButton8, &QPushButton::clicked, this, &LargerListView::PushButton8_Click);
 }
 
 void LargerListView::PushButton8_Click()
 {
-    ErrorTail tail(*f.services.boxes, QStringLiteral("Form1"), QStringLiteral("PushButton8_Click"));
-    MessageListModel& main = f.list();
-    std::unique_ptr<Form4> window;
+    ErrorTail tail(m_boxes, QStringLiteral("Form1"), QStringLiteral("PushButton8_Click"));
+    MessageListModel& main = m_main;
+    std::unique_ptr<LargerListWindow> window;
     // The first touch of the window loads it.
-    const auto form4 = [&]() -> Form4& {
+    const auto form4 = [&]() -> LargerListWindow& {
         if (!window)
-            window = std::make_unique<Form4>(&f, main, *f.services.boxes);
+            window = m_host.loadLargerListWindow();
         return *window;
     };
 
     // The main window takes no input until the larger window has closed. That window is modal,
     // but it already yields while it is first laid out, before it is shown; a click on the main
     // window then would change the main list under the copy that goes back to it on closing.
-    f.inputBlocked = true;
+    m_host.setInputBlocked(true);
     const int n = main.count();
     for (int i = 1; i <= n; ++i) {
         MessageListModel* list = nullptr;
@@ -48,14 +45,14 @@ void LargerListView::PushButton8_Click()
             tail.line(104 + 2 * s, [&] { list->setSubItem(row, s, main.subItem(i, s)); });
         tail.line(116, [&] { list->setChecked(row, main.isChecked(i)); });
     }
-    tail.line(120, [&] { form4().setWindowState(Qt::WindowMaximized); });
+    tail.line(120, [&] { form4().setMaximized(); });
     tail.line(122, [&] {
-        Form4& shown = form4();
+        LargerListWindow& shown = form4();
         shown.list().announce();  // the copied rows are in its view when it opens
         Q_EMIT opened(&shown);
-        shown.exec();
+        shown.showModal();
     });
     window.reset();
-    f.inputBlocked = false;
-    tail.line(124, [&] { f.counts().UpdateEmailCounts(false); });
+    m_host.setInputBlocked(false);
+    tail.line(124, [&] { m_counts.UpdateEmailCounts(false); });
 }

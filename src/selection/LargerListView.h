@@ -2,23 +2,28 @@
 
 #include <QObject>
 
-class Form1;
-class Form4;
+class EmailCounts;
+class LargerListHost;
+class LargerListWindow;
+class MessageBoxService;
+class MessageListModel;
 
 // "Show List In Larger View": copies the main list into a freshly loaded larger window,
 // shows it maximised and modal, and recounts the main list once it has closed.
 class LargerListView : public QObject {
     Q_OBJECT
 public:
-    explicit LargerListView(Form1& form);
+    LargerListView(MessageBoxService& boxes, LargerListHost& host, MessageListModel& mainList, EmailCounts& counts);
 
-    void bind();
     void PushButton8_Click();
 
 Q_SIGNALS:
     // The larger window is loaded, filled and about to be shown modally.
-    void opened(Form4* window);
+    void opened(LargerListWindow* window);
 
 private:
-    Form1& f;
+    MessageBoxService& m_boxes;
+    LargerListHost& m_host;
+    MessageListModel& m_main;
+    EmailCounts& m_counts;
 };

@@ -4,6 +4,7 @@
 #include "frame/ErrorTail.h"
 #include "frame/MessageBoxService.h"
 #include "frame/SettingsHandlers.h"
+#include "frame/SettingsStore.h"
 #include "frame/StartUp.h"
 #include "mail/ClsChilkatImap.h"
 #include "retrieval/ConnectDisconnect.h"
@@ -17,7 +18,6 @@
 #include "selection/LargerListView.h"
 #include "selection/SelectionOperations.h"
 #include "ui/DeviceCodeDialog.h"
-#include "ui/Form2.h"
 #include "ui/MessageListView.h"
 #include "mail/OAuthSignIn.h"
 #include "ui/DesignedFonts.h"
@@ -35,6 +35,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <QTreeView>
 
 #include <cstdlib>
@@ -96,18 +97,24 @@ Form1::Form1(Services services_, QWidget* parent)
     m_counts = std::make_unique<EmailCounts>(
         *m_list, [this](const QString& t) { Label1->setText(t); Label1->setAccessibleName(t); },
         [this](const QString& t) { Label2->setText(t); Label2->setAccessibleName(t); });
-    m_startUp = std::make_unique<StartUp>(*this);
-    m_settings = std::make_unique<SettingsHandlers>(*this);
-    m_connection = std::make_unique<ConnectDisconnect>(*this);
-    m_listing = std::make_unique<MessageListing>(*this);
-    m_retrieval = std::make_unique<RetrievalFlow>(*this);
+    m_signIn = std::make_unique<OAuthSignIn>(*services.settings, [this] { return Check1->isChecked(); });
+    m_settings = std::make_unique<SettingsHandlers>(
+        *services.settings, *this, *this,
+        SettingsHandlers::SignInMemory{[this] { m_signIn->storeRefreshToken(); }, [this] { m_signIn->forget(); }});
+    m_startUp = std::make_unique<StartUp>(services, *this, *this, *this, *m_settings);
+    const MainListModels models{*m_list, *m_store, *m_counts, RuleCheckDone};
+    m_listing = std::make_unique<MessageListing>(services, *this, *this, models, [this] { return oChilkat(); });
+    m_connection = std::make_unique<ConnectDisconnect>(services, ConnectDisconnect::Views{*this, *this, *this, pointer},
+                                                       models, [this]() -> ImapClient& { return component(); },
+                                                       *m_signIn, *m_listing);
+    m_retrieval = std::make_unique<RetrievalFlow>(
+        services, RetrievalFlow::Views{*this, *this, *this, pointer, *this}, models, *m_connection, m_globals);
     m_selection = std::make_unique<SelectionOperations>(*m_list, *m_counts, RuleCheckDone, *services.boxes,
                                                         SelectionOperations::mainWindow(pointer));
-    m_largerView = std::make_unique<LargerListView>(*this);
+    m_largerView = std::make_unique<LargerListView>(*services.boxes, *this, *m_list, *m_counts);
     m_automation = std::make_unique<AutomationFactory>(*services.desktop);
     m_export = std::make_unique<SendToExcel>(*m_list, *m_store, *services.boxes, pointer, *m_automation);
     m_devicePrompt = std::make_unique<DeviceCodeDialog>(this);
-    m_signIn = std::make_unique<OAuthSignIn>(*services.settings, [this] { return Check1->isChecked(); });
     m_signIn->setPrompt(m_devicePrompt.get());
     bindEvents();
 }
@@ -133,7 +140,7 @@ Form2& Form1::rangeDialog()
 {
     // Created on first use and kept for the program's life.
     if (!m_form2)
-        m_form2 = std::make_unique<Form2>(*this);
+        m_form2 = std::make_unique<Form2>(this, *services.boxes, m_globals);
     return *m_form2;
 }
 
@@ -227,10 +234,24 @@ void Form1::bindEvents()
     installEventFilter(this);
 
     connect(PushButton11, &QPushButton::clicked, this, &Form1::PushButton11_Click);
-    m_settings->bind();
-    m_connection->bind();
-    m_retrieval->bind();
-    m_largerView->bind();
+
+    SettingsHandlers* const settings = m_settings.get();
+    connect(Check1, &QCheckBox::toggled, this, [settings] { settings->Check1_Click(); });
+    connect(Check2, &QCheckBox::toggled, this, [settings] { settings->Check2_Click(); });
+    connect(Text1, &QLineEdit::textChanged, this, [settings] { settings->Text1_Change(); });
+    connect(Text2, &QLineEdit::textChanged, this, [settings] { settings->Text2_Change(); });
+    for (QRadioButton* option : {Option3, Option5, Option6, Option7, Option9})
+        connect(option, &QRadioButton::toggled, this, [settings](bool on) {
+            if (on)
+                settings->Option_Click();
+        });
+    connect(Combo1, &QComboBox::currentIndexChanged, this, [settings] { settings->Combo1_Click(); });
+    connect(Combo1, &QComboBox::editTextChanged, this, [settings] { settings->Combo1_Change(); });
+
+    connect(PushButton1, &QPushButton::clicked, this, [this] { m_connection->PushButton1_Click(); });
+    connect(PushButton3, &QPushButton::clicked, this, [this] { m_retrieval->PushButton3_Click(); });
+    connect(PushButton2, &QPushButton::clicked, this, [this] { m_retrieval->PushButton2_Click(); });
+    connect(PushButton8, &QPushButton::clicked, this, [this] { m_largerView->PushButton8_Click(); });
     connect(PushButton5, &QPushButton::clicked, this, [this] { m_selection->PushButton5_Click(); });
     connect(PushButton6, &QPushButton::clicked, this, [this] { m_selection->PushButton6_Click(); });
     connect(PushButton7, &QPushButton::clicked, this, [this] { m_selection->PushButton7_Click(); });
@@ -260,6 +281,14 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::Hide && watched == PushButton2 && focusWidget() == PushButton2
         && PushButton3->isVisible())
         PushButton3->setFocus(Qt::OtherFocusReason);
+    if (event->type() == QEvent::FocusIn) {
+        // The line edit places its own cursor after the focus event: select afterwards.
+        SettingsHandlers* const settings = m_settings.get();
+        if (watched == Text1)
+            QTimer::singleShot(0, this, [settings] { settings->Text1_GotFocus(); });
+        else if (watched == Text2)
+            QTimer::singleShot(0, this, [settings] { settings->Text2_GotFocus(); });
+    }
     if (event->type() == QEvent::MouseMove) {
         if (watched == PushButton2 || watched == PushButton3) {
             pointer.set(MousePointer::Custom);  // these two show the hand even over the hourglass
@@ -296,23 +325,9 @@ void Form1::setCustomCursorFile(const QString& path)
     m_customCursor = new QCursor(pixmap, 0, 0);
 }
 
-void Form1::setSession(std::shared_ptr<clsChilkatIMAP> session)
-{
-    if (m_session)
-        QObject::disconnect(m_session.get(), nullptr, this, nullptr);
-    m_session = std::move(session);
-    if (m_session)
-        m_listing->bindSession(*m_session);
-}
+const std::shared_ptr<clsChilkatIMAP>& Form1::oChilkat() const { return m_connection->session(); }
 
-void Form1::setProgressText(const QString& text)
-{
-    ProgressBar1->setFormat(text);
-    // Assistive technology does not read a bar's text by itself.
-    ProgressBar1->setAccessibleDescription(text);
-}
-
-QString Form1::progressText() const { return ProgressBar1->format(); }
+void Form1::setSession(std::shared_ptr<clsChilkatIMAP> session) { m_connection->setSession(std::move(session)); }
 
 void Form1::setWidthTwips(QWidget* control, int twips) { control->resize(Twips::toPx(twips), control->height()); }
 

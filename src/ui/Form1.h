@@ -1,7 +1,16 @@
 #pragma once
 
+#include "frame/FolderOptions.h"
 #include "frame/MousePointer.h"
 #include "frame/Services.h"
+#include "frame/SignInFields.h"
+#include "frame/StartUpView.h"
+#include "frame/StatusLine.h"
+#include "frame/StepButtons.h"
+#include "retrieval/RetrievalGlobals.h"
+#include "retrieval/RetrievalView.h"
+#include "selection/LargerListHost.h"
+#include "ui/Form2.h"
 
 #include <QWidget>
 
@@ -32,14 +41,21 @@ class SelectionOperations;
 class SendToExcel;
 class AutomationFactory;
 class LargerListView;
-class Form2;
 class OAuthSignIn;
 class DeviceCodePrompt;
 
 // The main window: sign-in fields, folder choice, filter, message list and the step buttons.
 // Controls carry the names of the window definition as objectName; the handlers live in the
-// subsystem classes bound here.
-class Form1 : public QWidget {
+// subsystem classes bound here, which see the window only through the views it implements
+// (one-line adapters over the controls, in Form1Views.cpp).
+class Form1 : public QWidget,
+              public SignInFields,
+              public FolderOptions,
+              public StatusLine,
+              public StepButtons,
+              public StartUpView,
+              public RetrievalView,
+              public LargerListHost {
     Q_OBJECT
 public:
     explicit Form1(Services services, QWidget* parent = nullptr);
@@ -95,19 +111,22 @@ public:
     // window itself.
     bool inputBlocked = false;
 
-    // The current session. Setting it binds its events to the list handlers; dropping it
-    // (nullptr) unbinds them, so later events of a dropped session reach no one.
-    const std::shared_ptr<clsChilkatIMAP>& oChilkat() const { return m_session; }
+    // The current session, owned by the connection. Setting it binds its events to the list
+    // handlers; dropping it (nullptr) unbinds them, so later events of a dropped session reach
+    // no one.
+    const std::shared_ptr<clsChilkatIMAP>& oChilkat() const;
     void setSession(std::shared_ptr<clsChilkatIMAP> session);
+    // The values the two retrievals share with the range dialog.
+    RetrievalGlobals& retrievalGlobals() { return m_globals; }
 
     // The progress bar doubles as the status line; its text is also its accessible description.
-    void setProgressText(const QString& text);
-    QString progressText() const;
+    void setProgressText(const QString& text) override;
+    QString progressText() const override;
     // Sets a control's width in twips, keeping its position.
     static void setWidthTwips(QWidget* control, int twips);
     static int widthTwips(const QWidget* control);
     // The hand cursor behind the custom pointer value: HAND-M.CUR when it could be loaded.
-    void setCustomCursorFile(const QString& path);
+    void setCustomCursorFile(const QString& path) override;
 
     // Handler objects (exposed for tests and for each other).
     StartUp& startUp() { return *m_startUp; }
@@ -118,7 +137,7 @@ public:
     SelectionOperations& selection() { return *m_selection; }
     LargerListView& largerView() { return *m_largerView; }
     SendToExcel& export_() { return *m_export; }
-    Form2& rangeDialog();
+    Form2& rangeDialog() override;
     // The window's Microsoft sign-in, handed to every session; its prompt is the
     // "Sign in to your Microsoft account" window unless replaced (tests answer it).
     OAuthSignIn& signIn() { return *m_signIn; }
@@ -126,6 +145,52 @@ public:
     void PushButton11_Click();
     // Ends the whole program at once (the window's unload). Tests replace it.
     std::function<void()> Form_Unload;
+
+    // SignInFields
+    QString text1() const override;
+    void setText1(const QString& text) override;
+    void selectAllText1() override;
+    QString text2() const override;
+    void setText2(const QString& text) override;
+    void selectAllText2() override;
+    bool check1() const override;
+    void setCheck1(bool checked) override;
+    bool check2() const override;
+    void setCheck2(bool checked) override;
+    void setCheck2Enabled(bool enabled) override;
+    QString combo1Text() const override;
+    int combo1Index() const override;
+    int combo1Count() const override;
+    void setCombo1Index(int index) override;
+    void addCombo1Entry(const QString& entry) override;
+    // FolderOptions
+    bool option(int number) const override;
+    void setOption(int number, bool selected) override;
+    // StatusLine
+    void setProgressValue(int value) override;
+    void setProgressMaximum(int maximum) override;
+    // StepButtons
+    QString caption(StepButton button) const override;
+    void setCaption(StepButton button, const QString& caption) override;
+    void setButtonVisible(StepButton button, bool visible) override;
+    void setButtonWidthTwips(StepButton button, int twips) override;
+    // StartUpView
+    QWidget* mainWindow() override { return this; }
+    QWidget* countLabel(int number) override;
+    void addListColumn(const QString& caption) override;
+    void setListColumnWidthTwips(int column, int twips) override;
+    void clearList() override;
+    void repaintList() override;
+    void createImapComponent() override;
+    void updateEmailCounts(bool resetToZero) override;
+    void setRuleCheckDone(bool done) override { RuleCheckDone = done; }
+    void clickConnect() override;
+    // RetrievalView
+    QString filterText() const override;
+    void setListSortingEnabled(bool enabled) override;
+    // LargerListHost
+    std::unique_ptr<LargerListWindow> loadLargerListWindow() override;
+    void setInputBlocked(bool blocked) override { inputBlocked = blocked; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -135,11 +200,12 @@ private:
     void createControls();
     void bindEvents();
     void applyPointer(int value);
+    QPushButton* stepButton(StepButton button) const;
 
     std::unique_ptr<MessageListModel> m_list;
     std::unique_ptr<MailStore> m_store;
     std::unique_ptr<EmailCounts> m_counts;
-    std::shared_ptr<clsChilkatIMAP> m_session;
+    RetrievalGlobals m_globals;
     std::unique_ptr<StartUp> m_startUp;
     std::unique_ptr<SettingsHandlers> m_settings;
     std::unique_ptr<ConnectDisconnect> m_connection;

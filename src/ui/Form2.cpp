@@ -4,12 +4,11 @@
 #include "frame/EventYield.h"
 #include "frame/FileExists.h"
 #include "frame/MessageBoxService.h"
+#include "frame/StandardColors.h"
 #include "frame/StartUp.h"
 #include "mail/ClsChilkatImap.h"
 #include "retrieval/LeadingNumber.h"
-#include "retrieval/RetrievalFlow.h"
-#include "ui/Form1.h"
-#include "ui/StandardColors.h"
+#include "retrieval/RetrievalGlobals.h"
 #include "ui/DesignedFonts.h"
 #include "ui/Twips.h"
 
@@ -43,8 +42,10 @@ private:
 
 } // namespace
 
-Form2::Form2(Form1& owner)
+Form2::Form2(QWidget* owner, MessageBoxService& boxes, RetrievalGlobals& globals)
     : m_owner(owner)
+    , m_boxes(boxes)
+    , m_globals(globals)
 {
 }
 
@@ -52,7 +53,7 @@ Form2::~Form2() = default;
 
 void Form2::show()
 {
-    auto* window = new RangeWindow(&m_owner, [this] { Form_Unload(); });
+    auto* window = new RangeWindow(m_owner, [this] { Form_Unload(); });
     m_window = window;
     window->setObjectName(QStringLiteral("Form2"));
     window->setWindowTitle(QStringLiteral("Get Some Emails"));
@@ -101,9 +102,9 @@ void Form2::show()
 
 void Form2::Form_Load()
 {
-    ErrorTail tail(*m_owner.services.boxes, QStringLiteral("Form2"), QStringLiteral("Form_Load"));
+    ErrorTail tail(m_boxes, QStringLiteral("Form2"), QStringLiteral("Form_Load"));
     ApplyStandardColors(m_window);
-    tail.line(102, [&] { m_window->setWindowIcon(m_owner.windowIcon()); });
+    tail.line(102, [&] { m_window->setWindowIcon(m_owner->windowIcon()); });
     bool cursorFound = false;
     tail.line(106, [&] { cursorFound = FileExists(StartUp::cursorFile()); });
     if (cursorFound)
@@ -112,7 +113,7 @@ void Form2::Form_Load()
             if (!hand.isNull())
                 PushButton1->setCursor(QCursor(hand, 0, 0));
         });
-    tail.line(110, [&] { m_owner.retrieval().RangeConfirmed = false; });
+    tail.line(110, [&] { m_globals.RangeConfirmed = false; });
     tail.line(112, [&] { Text1[1]->setText(QString::number(m_maxMessage)); });
     tail.line(114, [&] { Label1[1]->setText(QStringLiteral("To (Max of ") + QString::number(m_maxMessage) + QLatin1Char(')')); });
     tail.line(116, [&] {
@@ -127,8 +128,8 @@ void Form2::PushButton1_Click()
 {
     if (!m_window)
         return;
-    ErrorTail tail(*m_owner.services.boxes, QStringLiteral("Form2"), QStringLiteral("PushButton1_Click"));
-    MessageBoxService& boxes = *m_owner.services.boxes;
+    ErrorTail tail(m_boxes, QStringLiteral("Form2"), QStringLiteral("PushButton1_Click"));
+    MessageBoxService& boxes = m_boxes;
     yieldEvents();
     if (!m_window)
         return;
@@ -152,7 +153,7 @@ void Form2::PushButton1_Click()
     };
     tail.line(108, [&] { session().setCurrentLocation(roundToLong(first)); });
     tail.line(110, [&] { session().setMaxRecord(roundToLong(last)); });
-    tail.line(112, [&] { m_owner.retrieval().RangeConfirmed = true; });
+    tail.line(112, [&] { m_globals.RangeConfirmed = true; });
     tail.line(114, [&] { unload(); });
 }
 
@@ -162,4 +163,4 @@ void Form2::unload()
         m_window->accept();
 }
 
-void Form2::Form_Unload() { m_owner.retrieval().SkipDoneMessage = true; }
+void Form2::Form_Unload() { m_globals.SkipDoneMessage = true; }

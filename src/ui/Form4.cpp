@@ -2,14 +2,14 @@
 
 #include "frame/ErrorTail.h"
 #include "frame/FileExists.h"
+#include "frame/StandardColors.h"
 #include "frame/StartUp.h"
 #include "retrieval/EmailCounts.h"
 #include "retrieval/MessageListModel.h"
 #include "selection/LargerListLayout.h"
 #include "selection/SelectionOperations.h"
-#include "ui/MessageListView.h"
-#include "ui/StandardColors.h"
 #include "ui/DesignedFonts.h"
+#include "ui/MessageListView.h"
 #include "ui/Twips.h"
 
 #include <QApplication>

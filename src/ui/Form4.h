@@ -1,6 +1,7 @@
 #pragma once
 
 #include "frame/MousePointer.h"
+#include "selection/LargerListWindow.h"
 
 #include <QDialog>
 
@@ -17,13 +18,15 @@ class SelectionOperations;
 // The larger list window " List In Larger View": a maximised, modal copy of the main list
 // with the same selection buttons. Every opening loads a fresh window; closing it (by
 // "< Back" or the close box) copies the check states back to the main list by position.
-class Form4 : public QDialog {
+class Form4 : public QDialog, public LargerListWindow {
     Q_OBJECT
 public:
     Form4(QWidget* owner, MessageListModel& mainList, MessageBoxService& boxes);
     ~Form4() override;
 
-    MessageListModel& list() { return *m_list; }
+    MessageListModel& list() override { return *m_list; }
+    void setMaximized() override { setWindowState(Qt::WindowMaximized); }
+    void showModal() override { exec(); }
     EmailCounts& counts() { return *m_counts; }
     SelectionOperations& selection() { return *m_selection; }
     bool RuleCheckDone = false;

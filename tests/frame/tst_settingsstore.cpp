@@ -1,4 +1,5 @@
 #include "frame/IniSettingsStore.h"
+#include "frame/SettingsKeys.h"
 #include "frame/VbError.h"
 
 #include <QFileInfo>
@@ -14,6 +15,7 @@ private Q_SLOTS:
     void typedReadings_data();
     void typedReadings();
     void defaultLocationHonoursTheConfigFolder();
+    void keyTableDefaults();
 };
 
 void TestSettingsStore::readsNeverCreateKeys()
@@ -102,6 +104,35 @@ void TestSettingsStore::defaultLocationHonoursTheConfigFolder()
     qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit());
     QCOMPARE(IniSettingsStore::defaultIniPath(), dir.filePath("Wenlowe/Wenlowe.ini"));
     qunsetenv("XDG_CONFIG_HOME");
+}
+
+// The one table of keys: names are unique, a missing key reads as its default (so a default
+// the typed readings could not take would show here), and a write reaches the named key.
+void TestSettingsStore::keyTableDefaults()
+{
+    QTemporaryDir dir;
+    IniSettingsStore store(dir.filePath("Wenlowe/Wenlowe.ini"));
+    QSet<QString> names;
+    for (const SettingsKey& key : SettingsKeys::all) {
+        QVERIFY2(!names.contains(key.key()), key.name);
+        names.insert(key.key());
+        QCOMPARE(store.get(key), key.defaultValue());
+    }
+    QCOMPARE(names.size(), 17);
+    QCOMPARE(store.readInt(SettingsKeys::StayConnected), 0);
+    QCOMPARE(store.readInt(SettingsKeys::AutoConnect), 0);
+    QCOMPARE(store.readInt(SettingsKeys::Combo1), 0);
+    QCOMPARE(store.readBool(SettingsKeys::Option3), true);
+    for (const SettingsKey& option : {SettingsKeys::Option5, SettingsKeys::Option6, SettingsKeys::Option7,
+                                      SettingsKeys::Option9})
+        QCOMPARE(store.readBool(option), false);
+    QVERIFY(!QFileInfo::exists(dir.filePath("Wenlowe/Wenlowe.ini")));
+
+    store.write(SettingsKeys::Option5, QStringLiteral("True"));
+    QCOMPARE(store.value(QStringLiteral("Option5")), std::optional<QString>(QStringLiteral("True")));
+    QCOMPARE(store.readBool(SettingsKeys::Option5), true);
+    store.setValue(QStringLiteral("Combo1"), QStringLiteral("x"));
+    QVERIFY_THROWS_EXCEPTION(VbError, store.readInt(SettingsKeys::Combo1));
 }
 
 QTEST_GUILESS_MAIN(TestSettingsStore)

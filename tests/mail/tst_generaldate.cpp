@@ -1,4 +1,4 @@
-#include "mail/GeneralDate.h"
+#include "frame/GeneralDate.h"
 
 #include <QtTest>
 

@@ -2,9 +2,9 @@
 
 #include "frame/AppTitle.h"
 #include "frame/ErrorLog.h"
+#include "frame/GeneralDate.h"
 #include "frame/VbError.h"
 #include "mail/ClsChilkatImap.h"
-#include "mail/GeneralDate.h"
 #include "mail/ImapClient.h"
 #include "support/DovecotHarness.h"
 #include "support/ScriptedMessageBoxes.h"

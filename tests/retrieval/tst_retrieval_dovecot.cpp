@@ -1,4 +1,4 @@
-#include "mail/GeneralDate.h"
+#include "frame/GeneralDate.h"
 #include "retrieval/MailStore.h"
 #include "retrieval/MessageListModel.h"
 #include "retrieval/RetrievalFlow.h"

@@ -42,7 +42,8 @@ void TestLargerListWindow::opensWithACopyAndCopiesChecksBack()
     fill(f.list(), 6);
     f.list().setChecked(1, true);
     QStringList seen;
-    connect(&f.largerView(), &LargerListView::opened, this, [&](Form4* window) {
+    connect(&f.largerView(), &LargerListView::opened, this, [&](LargerListWindow* larger) {
+        auto* const window = static_cast<Form4*>(larger);
         whenModal(window, [&, window] {
             seen << window->windowTitle() << QString::number(window->list().count()) << window->list().subItem(4, 5)
                  << window->Label1->text() << window->Label2->text()
@@ -67,7 +68,8 @@ void TestLargerListWindow::closeBoxActsLikeBack()
     MainWindowFixture w;
     Form1& f = w.load();
     fill(f.list(), 3);
-    connect(&f.largerView(), &LargerListView::opened, this, [&](Form4* window) {
+    connect(&f.largerView(), &LargerListView::opened, this, [&](LargerListWindow* larger) {
+        auto* const window = static_cast<Form4*>(larger);
         whenModal(window, [window] {
             window->PushButton5->click();  // Check All
             window->close();
@@ -84,7 +86,8 @@ void TestLargerListWindow::openingTwiceNeverDuplicates()
     Form1& f = w.load();
     fill(f.list(), 4);
     QList<int> counts;
-    connect(&f.largerView(), &LargerListView::opened, this, [&](Form4* window) {
+    connect(&f.largerView(), &LargerListView::opened, this, [&](LargerListWindow* larger) {
+        auto* const window = static_cast<Form4*>(larger);
         whenModal(window, [&, window] {
             counts << window->list().count();
             QVERIFY(!window->RuleCheckDone);
@@ -103,7 +106,8 @@ void TestLargerListWindow::clearListEmptiesBothLists()
     fill(f.list(), 4);
     f.counts().UpdateEmailCounts(false);
     QString mainLabelDuringClear;
-    connect(&f.largerView(), &LargerListView::opened, this, [&](Form4* window) {
+    connect(&f.largerView(), &LargerListView::opened, this, [&](LargerListWindow* larger) {
+        auto* const window = static_cast<Form4*>(larger);
         whenModal(window, [&, window] {
             window->PushButton7->click();
             QCOMPARE(window->list().count(), 0);
@@ -123,7 +127,8 @@ void TestLargerListWindow::emptyListOpensEmpty()
     MainWindowFixture w;
     Form1& f = w.load();
     int opened = 0;
-    connect(&f.largerView(), &LargerListView::opened, this, [&](Form4* window) {
+    connect(&f.largerView(), &LargerListView::opened, this, [&](LargerListWindow* larger) {
+        auto* const window = static_cast<Form4*>(larger);
         ++opened;
         whenModal(window, [window] { window->PushButton4->click(); });
     });

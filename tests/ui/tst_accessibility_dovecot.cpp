@@ -325,7 +325,8 @@ void TestAccessibilityDovecot::largerWindowFromTheKeyboard()
 
     QStringList heard, wrong;
     AccessibleView windowView;
-    connect(&f.largerView(), &LargerListView::opened, this, [&](Form4* window) {
+    connect(&f.largerView(), &LargerListView::opened, this, [&](LargerListWindow* larger) {
+        auto* const window = static_cast<Form4*>(larger);
         whenModal(window, [&, window] {
             windowView = AccessibleView::of(window);
             wrong = AccessibleView::mismatches(window);

@@ -1,7 +1,9 @@
 #include "frame/AppTitle.h"
 #include "frame/SettingsHandlers.h"
+#include "retrieval/ConnectDisconnect.h"
 #include "retrieval/EmailCounts.h"
 #include "retrieval/MessageListModel.h"
+#include "retrieval/RetrievalFlow.h"
 #include "support/AccessibleView.h"
 #include "support/MainWindowFixture.h"
 #include "ui/Form1.h"
@@ -41,6 +43,7 @@ private Q_SLOTS:
     void typingStoresOnlyWhileRemembered();
     void uncheckingRememberMeErasesTheSignIn();
     void folderChoiceIsStored();
+    void captionsDoNotDecideState();
 };
 
 void TestForm1::controlsAsDesigned_data()
@@ -380,6 +383,23 @@ void TestForm1::folderChoiceIsStored()
     Window next;
     next.settings = w.settings;
     QVERIFY(next.load().Option7->isChecked());
+}
+
+// Whether the window is connected or a retrieval runs is the handlers' own state: captions are
+// drawn from it and never read back to decide.
+void TestForm1::captionsDoNotDecideState()
+{
+    Window w;
+    Form1& form = w.load();
+    form.PushButton1->setText(QStringLiteral("Disconnect"));
+    form.PushButton3->setText(QStringLiteral("Stop"));
+    QCOMPARE(form.connection().state(), ConnectDisconnect::State::Disconnected);
+    form.PushButton3->click();
+    form.PushButton2->click();
+    QCOMPARE(w.boxes.texts(), (QStringList{"Please connect first (Step 1) before using this feature.",
+                                           "Please connect first (Step 1) before using this feature."}));
+    QCOMPARE(form.retrieval().state(), RetrievalFlow::State::Idle);
+    QVERIFY(!form.PushButton2->isHidden());
 }
 
 QTEST_MAIN(TestForm1)

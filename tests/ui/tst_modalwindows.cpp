@@ -89,7 +89,8 @@ void TestModalWindows::mainWindowTakesNoInputWhileTheLargerWindowOpens()
             clicked = true;
         });
     };
-    connect(&f.largerView(), &LargerListView::opened, this, [&](Form4* window) {
+    connect(&f.largerView(), &LargerListView::opened, this, [&](LargerListWindow* larger) {
+        auto* const window = static_cast<Form4*>(larger);
         window->installEventFilter(&watch);
         // Once those clicks are made, check a row and go back (at once, from a window the
         // clicks opened).

@@ -1,4 +1,4 @@
-#include "ui/StandardColors.h"
+#include "frame/StandardColors.h"
 
 #include <QApplication>
 #include <QCheckBox>
