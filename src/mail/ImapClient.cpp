@@ -19,6 +19,7 @@
 
 #include <functional>
 #include <limits>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -90,6 +91,56 @@ QString decodedChallenge(const QByteArray& text)
     return readable;
 }
 
+// The parts of a status response after its tag and word ("A001 NO [UNAVAILABLE] Busy."): the
+// response code's name in upper case, without brackets or arguments, and the human-readable text.
+void statusParts(const QByteArray& line, QByteArray& code, QString& text)
+{
+    QByteArray rest = line;
+    for (int word = 0; word < 2; ++word) {
+        const qsizetype space = rest.indexOf(' ');
+        rest = space < 0 ? QByteArray() : rest.mid(space + 1);
+    }
+    code.clear();
+    if (rest.startsWith('[')) {
+        const qsizetype close = rest.indexOf(']');
+        if (close > 0) {
+            const QByteArray inner = rest.mid(1, close - 1);
+            const qsizetype space = inner.indexOf(' ');
+            code = inner.left(space < 0 ? inner.size() : space).toUpper();
+            rest = rest.mid(close + 1);
+        }
+    }
+    text = QString::fromUtf8(rest.trimmed());
+}
+
+ImapFailure::Kind tlsFailureKind(const QList<QSslError::SslError>& errors)
+{
+    for (QSslError::SslError error : errors) {
+        if (error == QSslError::CertificateExpired || error == QSslError::CertificateNotYetValid)
+            return ImapFailure::Kind::TlsExpired;
+    }
+    for (QSslError::SslError error : errors) {
+        if (error == QSslError::HostNameMismatch)
+            return ImapFailure::Kind::TlsWrongHost;
+    }
+    for (QSslError::SslError error : errors) {
+        switch (error) {
+        case QSslError::SelfSignedCertificate:
+        case QSslError::SelfSignedCertificateInChain:
+        case QSslError::UnableToGetLocalIssuerCertificate:
+        case QSslError::UnableToGetIssuerCertificate:
+        case QSslError::UnableToVerifyFirstCertificate:
+        case QSslError::CertificateUntrusted:
+        case QSslError::CertificateRejected:
+        case QSslError::InvalidCaCertificate:
+            return ImapFailure::Kind::TlsUntrusted;
+        default:
+            break;
+        }
+    }
+    return ImapFailure::Kind::TlsOther;
+}
+
 }  // namespace
 
 class ImapClient::Private {
@@ -105,6 +156,13 @@ public:
         bool progress = false;
         int lastPercent = -1;
         QStringList secrets;  // texts the log must never show
+        ImapFailure failure;  // why the call failed; the first cause found stands
+
+        void fail(ImapFailure::Kind kind)
+        {
+            if (failure.kind == ImapFailure::Kind::None)
+                failure.kind = kind;
+        }
 
         void note(const QString& line)
         {
@@ -136,6 +194,8 @@ public:
             if (call.unloggedReplies > 0)
                 call.note(QStringLiteral("(%1 more replies not shown)").arg(call.unloggedReplies));
             d.lastError = call.log.join(QLatin1Char('\n'));
+            d.lastFailure = call.failure;
+            d.lastFailure.host = d.host;
             d.busy = savedBusy;
             d.busyGeneration = savedBusyGeneration;
             if (--d.callDepth == 0)
@@ -200,6 +260,14 @@ public:
     QByteArray abandonedTag;  // sent, answer still to come, its caller gone
     int exists = 0;
     QStringList tlsErrors;
+    QList<QSslError::SslError> tlsErrorCodes;
+    QString host;              // of the last connect
+    bool tcpConnected = false;  // the last connect reached the server
+    bool saidBye = false;       // the server said BYE on this connection
+    bool preauthenticated = false;  // greeted with PREAUTH
+    QString byeText;            // and these words with it
+    QStringList alerts;         // [ALERT] texts not taken yet
+    ImapFailure lastFailure;
     QStringList capabilities;
     bool capabilitiesKnown = false;
     quint64 capabilitiesAnnounced = 0;  // counts announcements, so a call sees whether one came
@@ -222,6 +290,7 @@ public:
 
     void closeConnection();
     bool refuseIfBusy(Call& call);
+    bool alreadySignedIn(Call& call);
     bool stillOurs(Call& call);
     QByteArray nextTag();
     bool send(Call& call, const QByteArray& bytes);
@@ -231,6 +300,7 @@ public:
                             bool initialResponseWithCommand);
     Outcome askCapabilities(Call& call);
     bool announced(const QString& capability) const;
+    void noteRefusal(Call& call, const Outcome& outcome);
     void signedIn(quint64 announcementsBefore);
     Outcome completion(const ImapResponse& response);
     bool waitFor(Call& call, const std::function<bool(const ImapResponse&)>& handle, int deadlineMs = -1);
@@ -262,6 +332,9 @@ void ImapClient::Private::closeConnection()
     inFlightSent = false;
     abandonedTag.clear();
     exists = 0;
+    saidBye = false;
+    byeText.clear();
+    preauthenticated = false;
     capabilities.clear();
     capabilitiesKnown = false;
 }
@@ -270,19 +343,32 @@ bool ImapClient::Private::refuseIfBusy(Call& call)
 {
     if (busy && busyGeneration == generation && socket) {
         call.note(QStringLiteral("Refused: another call is still using the connection."));
+        call.fail(ImapFailure::Kind::Other);
         return true;
     }
     return false;
+}
+
+// A PREAUTH greeting leaves nothing to sign in to: sending LOGIN or AUTHENTICATE now would be
+// a protocol error, and would hand out the credentials for nothing.
+bool ImapClient::Private::alreadySignedIn(Call& call)
+{
+    if (!socket || !preauthenticated)
+        return false;
+    call.note(QStringLiteral("Already signed in (the server greeted with PREAUTH); nothing was sent."));
+    return true;
 }
 
 bool ImapClient::Private::stillOurs(Call& call)
 {
     if (destroyed) {
         call.note(QStringLiteral("The IMAP client was destroyed during the call."));
+        call.fail(ImapFailure::Kind::Other);
         return false;
     }
     if (generation != call.generation || !socket) {
         call.note(QStringLiteral("The connection was closed during the call (disconnect or new connect)."));
+        call.fail(ImapFailure::Kind::Other);
         return false;
     }
     return true;
@@ -297,6 +383,7 @@ bool ImapClient::Private::send(Call& call, const QByteArray& bytes)
 {
     if (socket->write(bytes) != bytes.size()) {
         call.note(QStringLiteral("Could not send to the server: %1").arg(socket->errorString()));
+        call.fail(ImapFailure::Kind::ConnectionLost);
         closeConnection();
         return false;
     }
@@ -332,6 +419,20 @@ void ImapClient::Private::noteDrop(Call& call)
         where = QStringLiteral(" in the middle of a response");
     }
     call.note(QStringLiteral("The connection was closed%1: %2").arg(where, socket->errorString()));
+    if (!tlsErrorCodes.isEmpty()) {
+        call.fail(tlsFailureKind(tlsErrorCodes));
+    } else if (!tcpConnected) {
+        call.fail(ImapFailure::Kind::Unreachable);
+    } else if (socket->error() == QAbstractSocket::SslHandshakeFailedError ||
+               socket->error() == QAbstractSocket::SslInternalError) {
+        call.fail(ImapFailure::Kind::TlsOther);
+    } else {
+        call.fail(ImapFailure::Kind::ConnectionLost);
+        if (saidBye) {
+            call.failure.status = "BYE";
+            call.failure.text = byeText;
+        }
+    }
 }
 
 // Untagged data that matters whatever command is running, and the log of every reply.
@@ -348,10 +449,23 @@ void ImapClient::Private::observe(Call& call, const ImapResponse& response)
         capabilitiesKnown = true;
         ++capabilitiesAnnounced;
     }
-    if (response.tag() != "*")
-        return;
     ImapResponseReader reader(response);
     const ResponseHead head = readHead(reader);
+    if (response.tag() != "+" && head.number < 0 &&
+        (head.word == "OK" || head.word == "NO" || head.word == "BAD" || head.word == "BYE" ||
+         head.word == "PREAUTH")) {
+        QByteArray code;
+        QString text;
+        statusParts(response.lines.first(), code, text);
+        if (code == "ALERT" && !text.isEmpty() && !alerts.contains(text))
+            alerts.append(text);
+        if (head.word == "BYE" && response.tag() == "*") {
+            saidBye = true;
+            byeText = text;
+        }
+    }
+    if (response.tag() != "*")
+        return;
     if (head.number >= 0 && head.word == "EXISTS")
         exists = int(qMin<qint64>(head.number, std::numeric_limits<int>::max()));
     else if (head.number >= 0 && head.word == "EXPUNGE" && exists > 0)
@@ -386,6 +500,7 @@ bool ImapClient::Private::reportProgress(Call& call)
 void ImapClient::Private::abandon(Call& call)
 {
     call.note(QStringLiteral("Abandoned at the application's request."));
+    call.fail(ImapFailure::Kind::Aborted);
     if (!inFlightTag.isEmpty() && inFlightSent) {
         // The command went out whole: the connection stays usable once its answer has passed.
         abandonedTag = inFlightTag;
@@ -422,6 +537,7 @@ bool ImapClient::Private::waitFor(Call& call, const std::function<bool(const Ima
                 call.note(QStringLiteral(
                               "The server sent more than %1 bytes for one call; the connection is closed.")
                               .arg(kMaxBytesPerCall));
+                call.fail(ImapFailure::Kind::Unreadable);
                 closeConnection();
                 return false;
             }
@@ -437,6 +553,7 @@ bool ImapClient::Private::waitFor(Call& call, const std::function<bool(const Ima
         if (parser.failed()) {
             call.note(QStringLiteral("The server's response could not be read: %1 The connection is closed.")
                           .arg(parser.errorText()));
+            call.fail(ImapFailure::Kind::Unreadable);
             closeConnection();
             return false;
         }
@@ -455,6 +572,7 @@ bool ImapClient::Private::waitFor(Call& call, const std::function<bool(const Ima
             call.note(
                 QStringLiteral("Timed out: nothing came from the server for %1 ms. The connection is closed.")
                     .arg(timeoutMs));
+            call.fail(ImapFailure::Kind::TimedOut);
             closeConnection();
             return false;
         }
@@ -488,6 +606,7 @@ bool ImapClient::Private::ensureUsable(Call& call)
 {
     if (!socket || state == ImapClient::State::NotConnected) {
         call.note(QStringLiteral("Not connected."));
+        call.fail(ImapFailure::Kind::NotConnected);
         return false;
     }
     if (socket->state() != QAbstractSocket::ConnectedState) {
@@ -496,6 +615,11 @@ bool ImapClient::Private::ensureUsable(Call& call)
         while (std::optional<ImapResponse> response = parser.take())
             observe(call, *response);
         call.note(QStringLiteral("The server has closed the connection."));
+        call.fail(ImapFailure::Kind::ConnectionLost);
+        if (saidBye) {
+            call.failure.status = "BYE";
+            call.failure.text = byeText;
+        }
         closeConnection();
         return false;
     }
@@ -524,6 +648,17 @@ ImapClient::Private::Outcome ImapClient::Private::completion(const ImapResponse&
     inFlightTag.clear();
     inFlightSent = false;
     return outcome;
+}
+
+// A NO or BAD answer: what the server said, for the caller to tell "busy" from "not there".
+void ImapClient::Private::noteRefusal(Call& call, const Outcome& outcome)
+{
+    if (!outcome.completed || outcome.status == "OK" || call.failure.kind != ImapFailure::Kind::None)
+        return;
+    call.failure.kind = ImapFailure::Kind::Refused;
+    call.failure.status = outcome.status;
+    statusParts(outcome.raw.left(outcome.raw.indexOf('\r') < 0 ? outcome.raw.size() : outcome.raw.indexOf('\r')),
+                call.failure.code, call.failure.text);
 }
 
 ImapClient::Private::Outcome ImapClient::Private::runCommand(Call& call, const Command& command)
@@ -568,6 +703,7 @@ ImapClient::Private::Outcome ImapClient::Private::runCommand(Call& call, const C
             return {};
         if (!proceed) {
             outcome.unreadableData = unreadable;
+            noteRefusal(call, outcome);
             return outcome;
         }
     }
@@ -594,6 +730,7 @@ ImapClient::Private::Outcome ImapClient::Private::runCommand(Call& call, const C
         return {};
     }
     outcome.unreadableData = unreadable;
+    noteRefusal(call, outcome);
     return outcome;
 }
 
@@ -638,8 +775,10 @@ ImapClient::Private::Outcome ImapClient::Private::runAuthenticate(Call& call, co
                 return false;
             }))
             return {};
-        if (outcome.completed)
+        if (outcome.completed) {
+            noteRefusal(call, outcome);
             return outcome;
+        }
         switch (next) {
         case Next::InitialResponse:
             call.note(QStringLiteral("Sent: <credentials withheld>"));
@@ -706,6 +845,7 @@ int ImapClient::Private::connect(const QString& host)
         call.note(QStringLiteral("Closing the previous connection."));
         closeConnection();
     }
+    this->host = host;
     const int usedPort = port > 0 ? port : (ssl ? 993 : 143);
     call.note(QStringLiteral("Connecting to %1, port %2, %3.")
                   .arg(host)
@@ -713,10 +853,12 @@ int ImapClient::Private::connect(const QString& host)
                   .arg(ssl ? QStringLiteral("TLS") : QStringLiteral("without TLS")));
     if (host.trimmed().isEmpty()) {
         call.note(QStringLiteral("No host name was given."));
+        call.fail(ImapFailure::Kind::Unreachable);
         return 0;
     }
     if (usedPort > 65535) {
         call.note(QStringLiteral("%1 is not a port number.").arg(usedPort));
+        call.fail(ImapFailure::Kind::Unreachable);
         return 0;
     }
 
@@ -730,6 +872,7 @@ int ImapClient::Private::connect(const QString& host)
             const QList<QSslCertificate> extra = QSslCertificate::fromPath(caFile, QSsl::Pem);
             if (extra.isEmpty()) {
                 call.note(QStringLiteral("No CA certificate could be read from %1.").arg(caFile));
+                call.fail(ImapFailure::Kind::TlsOther);
                 return 0;
             }
             authorities += extra;
@@ -739,10 +882,15 @@ int ImapClient::Private::connect(const QString& host)
         newSocket->setSslConfiguration(configuration);
     }
     tlsErrors.clear();
+    tlsErrorCodes.clear();
+    tcpConnected = false;
     QObject::connect(newSocket.get(), &QSslSocket::sslErrors, [this](const QList<QSslError>& errors) {
-        for (const QSslError& error : errors)
+        for (const QSslError& error : errors) {
             tlsErrors.append(error.errorString());
+            tlsErrorCodes.append(error.error());
+        }
     });
+    QObject::connect(newSocket.get(), &QAbstractSocket::connected, [this] { tcpConnected = true; });
     socket = std::move(newSocket);
     ++generation;
     tagCounter = 0;
@@ -765,8 +913,22 @@ int ImapClient::Private::connect(const QString& host)
                 call.note(QStringLiteral("The server refused the connection."));
             else
                 call.note(QStringLiteral("The server's greeting is not an IMAP greeting."));
+            if (greeted == ImapClient::State::NotConnected) {
+                call.fail(ImapFailure::Kind::NoGreeting);
+                if (head.word == "BYE") {
+                    call.failure.status = "BYE";
+                    QByteArray code;
+                    statusParts(r.lines.first(), code, call.failure.text);
+                }
+            }
             return true;
         })) {
+        // Reached the server, then nothing usable: it closed or stayed silent before greeting.
+        if (tcpConnected && (call.failure.kind == ImapFailure::Kind::ConnectionLost ||
+                             call.failure.kind == ImapFailure::Kind::TimedOut))
+            call.failure.kind = ImapFailure::Kind::NoGreeting;
+        else if (!tcpConnected && call.failure.kind == ImapFailure::Kind::TimedOut)
+            call.failure.kind = ImapFailure::Kind::Unreachable;
         if (generation == call.generation)
             closeConnection();
         return 0;
@@ -776,6 +938,7 @@ int ImapClient::Private::connect(const QString& host)
         return 0;
     }
     state = greeted;
+    preauthenticated = greeted == ImapClient::State::Authenticated;
     call.note(greeted == ImapClient::State::Authenticated
                   ? QStringLiteral("Connected, already authenticated.")
                   : QStringLiteral("Connected."));
@@ -816,6 +979,8 @@ int ImapClient::Private::login(const QString& user, const QString& password)
     Call& call = scope.call;
     if (refuseIfBusy(call))
         return 0;
+    if (alreadySignedIn(call))
+        return 1;
     const QByteArray userBytes = user.toUtf8();
     const QByteArray passwordBytes = password.toUtf8();
     call.secrets = {password, user, QString::fromUtf8(ImapQuoting::quoted(passwordBytes)),
@@ -866,6 +1031,8 @@ int ImapClient::Private::loginXOAuth2(const QString& user, const QString& access
     Call& call = scope.call;
     if (refuseIfBusy(call))
         return 0;
+    if (alreadySignedIn(call))
+        return 1;
     const QByteArray userBytes = user.toUtf8();
     const QByteArray tokenBytes = accessToken.toUtf8();
     if (userBytes.isEmpty() || tokenBytes.isEmpty()) {
@@ -1003,6 +1170,7 @@ std::optional<ImapClient::RawMessage> ImapClient::Private::fetchRaw(int number, 
     if (!body) {
         call.note(outcome.unreadableData ? QStringLiteral("The server's FETCH data could not be read.")
                                          : QStringLiteral("The server sent no message data."));
+        call.fail(outcome.unreadableData ? ImapFailure::Kind::Other : ImapFailure::Kind::NoData);
         return std::nullopt;
     }
     if (call.lastPercent < 100) {
@@ -1165,6 +1333,10 @@ std::optional<QStringList> ImapClient::listMailboxes(const QString& reference, c
 }
 
 QString ImapClient::lastErrorText() const { return d->lastError; }
+
+ImapFailure ImapClient::lastFailure() const { return d->lastFailure; }
+
+QStringList ImapClient::takeAlerts() { return std::exchange(d->alerts, {}); }
 
 int ImapClient::loginXOAuth2(const QString& user, const QString& accessToken)
 {
