@@ -26,15 +26,15 @@ struct ImapFailure {
     };
 
     Kind kind = Kind::None;
-    QString host;       // the host of the connection
-    QByteArray status;  // NO or BAD for Refused, BYE when the server said goodbye
-    QByteArray code;    // the response code without brackets, upper case: "UNAVAILABLE", "LIMIT"...
-    QString text;       // the server's own words after status and code
+    QString host;      // the host of the connection
+    QByteArray status; // NO or BAD for Refused, BYE when the server said goodbye
+    QByteArray code;   // the response code without brackets, upper case: "UNAVAILABLE", "LIMIT"...
+    QString text;      // the server's own words after status and code
 
     // The call failed because the connection broke: a new connection may succeed.
     bool connectionGone() const
     {
-        return kind == Kind::ConnectionLost || kind == Kind::TimedOut || kind == Kind::Unreadable
-            || kind == Kind::TlsOther;
+        return kind == Kind::ConnectionLost || kind == Kind::TimedOut || kind == Kind::Unreadable ||
+               kind == Kind::TlsOther;
     }
 };

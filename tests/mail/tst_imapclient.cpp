@@ -49,7 +49,7 @@ QByteArray fetchCommand(const char* tag, int number)
     return QByteArray(tag) + " FETCH " + QByteArray::number(number) + " (BODY.PEEK[] INTERNALDATE)";
 }
 
-}  // namespace
+} // namespace
 
 class TestImapClient : public QObject {
     Q_OBJECT
@@ -114,6 +114,13 @@ private Q_SLOTS:
     void disconnectWhenNotConnectedIsHarmless();
     void callsWhenNotConnectedFailAtOnce();
     void notificationsGoToTheLastBoundSink();
+
+    void failureOfAFetch_data();
+    void failureOfAFetch();
+    void failureOfAConnect_data();
+    void failureOfAConnect();
+    void noSignInAfterPreauth();
+    void alertsAreCollectedOnce();
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -219,7 +226,7 @@ void TestImapClient::rawCommandWithoutAnswerGivesNothing()
         ImapClient client;
         client.setTimeoutMs(300);
         QVERIFY(connectTo(client, server, "* OK ready"));
-        server.expect("A001 ID (\"GUID\" \"1\")").sendLine("* ID NIL");  // then silence
+        server.expect("A001 ID (\"GUID\" \"1\")").sendLine("* ID NIL"); // then silence
         QCOMPARE(client.sendRawCommand(QStringLiteral("ID (\"GUID\" \"1\")")), QString());
         QVERIFY(client.lastErrorText().contains(QStringLiteral("Timed out")));
     }
@@ -464,7 +471,7 @@ void TestImapClient::fetchByUid()
     ImapClient client;
     QVERIFY(connectTo(client, server));
     server.expect("A001 UID FETCH 4711 (BODY.PEEK[] INTERNALDATE)")
-        .sendLine("* 3 FETCH (UID 12 FLAGS ())")  // another message: not this one
+        .sendLine("* 3 FETCH (UID 12 FLAGS ())") // another message: not this one
         .send("* 9 FETCH (UID 4711 BODY[] {" + QByteArray::number(kMessage.size()) + "}\r\n" + kMessage +
               ")\r\n")
         .sendLine("A001 OK Fetch completed.");
@@ -489,7 +496,7 @@ void TestImapClient::fetchOfMissingNumbersGivesNothing()
     QVERIFY(!client.fetchSingle(173, false).has_value());
     QVERIFY(client.lastErrorText().contains(QStringLiteral("Invalid messageset")));
     QVERIFY(!client.fetchSingle(1, false).has_value());
-    QVERIFY(!client.fetchSingle(-1, false).has_value());  // refused locally
+    QVERIFY(!client.fetchSingle(-1, false).has_value()); // refused locally
     QCOMPARE(client.state(), ImapClient::State::Authenticated);
     QVERIFY(server.scriptDone());
     QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
@@ -506,7 +513,7 @@ void TestImapClient::fetchWithoutDataGivesNothing()
         .sendLine("* 6 FETCH (BODY[] NIL)")
         .sendLine("A002 OK Fetch completed.")
         .expect(fetchCommand("A003", 7))
-        .send(fetchReply(8, kMessage))  // the wrong message
+        .send(fetchReply(8, kMessage)) // the wrong message
         .sendLine("A003 OK Fetch completed.");
     QVERIFY(!client.fetchSingle(5, false).has_value());
     QVERIFY(client.lastErrorText().contains(QStringLiteral("no message data")));
@@ -585,7 +592,7 @@ void TestImapClient::silentServerTimesOut()
     ImapClient client;
     client.setTimeoutMs(300);
     QVERIFY(connectTo(client, server));
-    server.expect(fetchCommand("A001", 1)).send("* 1 FETCH (BODY[] {100}\r\nabc");  // and then nothing
+    server.expect(fetchCommand("A001", 1)).send("* 1 FETCH (BODY[] {100}\r\nabc"); // and then nothing
     QElapsedTimer timer;
     timer.start();
     QVERIFY(!client.fetchSingle(1, false).has_value());
@@ -596,7 +603,7 @@ void TestImapClient::silentServerTimesOut()
 
 void TestImapClient::greetingThatNeverComesTimesOut()
 {
-    FakeImapServer server;  // accepts and says nothing
+    FakeImapServer server; // accepts and says nothing
     ImapClient client;
     client.setTimeoutMs(300);
     client.setPort(server.port());
@@ -645,7 +652,7 @@ void TestImapClient::percentDoneRisesTo100()
     QCOMPARE(sink.percents.last(), 100);
     for (qsizetype i = 1; i < sink.percents.size(); ++i)
         QVERIFY(sink.percents[i] > sink.percents[i - 1]);
-    QVERIFY(sink.abortChecks > 0);  // the transfer took several check intervals
+    QVERIFY(sink.abortChecks > 0); // the transfer took several check intervals
 }
 
 void TestImapClient::abortDuringSlowLiteralThenNextCallWorks()
@@ -658,7 +665,7 @@ void TestImapClient::abortDuringSlowLiteralThenNextCallWorks()
     const QByteArray big = "Subject: big\r\n\r\n" + QByteArray(30000, 'x');
     server.expect(fetchCommand("A001", 1))
         .send("* 1 FETCH (BODY[] {" + QByteArray::number(big.size()) + "}\r\n")
-        .sendSlowly(big + ")\r\n", 1000, 50)  // about 1.5 s in all
+        .sendSlowly(big + ")\r\n", 1000, 50) // about 1.5 s in all
         .sendLine("A001 OK Fetch completed.")
         .expect(fetchCommand("A002", 2))
         .send(fetchReply(2, kMessage))
@@ -706,7 +713,7 @@ void TestImapClient::abortWhileALiteralIsAskedForClosesTheConnection()
     RecordingSink sink;
     client.bindEvents(&sink);
     QVERIFY(connectTo(client, server, "* OK ready"));
-    server.expect("A001 LOGIN \"ann\" {2}").expectClose();  // no continuation comes
+    server.expect("A001 LOGIN \"ann\" {2}").expectClose(); // no continuation comes
     sink.onAbortCheck = [](bool& abort) { abort = true; };
     QElapsedTimer timer;
     timer.start();
@@ -725,7 +732,7 @@ void TestImapClient::disconnectFromInsideAbortCheck()
     client.bindEvents(&sink);
     QVERIFY(connectTo(client, server));
     server.expect(fetchCommand("A001", 1))
-        .send("* 1 FETCH (BODY[] {5000}\r\n" + QByteArray(100, 'x'))  // and then nothing more
+        .send("* 1 FETCH (BODY[] {5000}\r\n" + QByteArray(100, 'x')) // and then nothing more
         .expectClose()
         .acceptNext()
         .sendLine("* PREAUTH again")
@@ -779,7 +786,7 @@ void TestImapClient::reconnectFromInsideAbortCheck()
     client.bindEvents(&sink);
     QVERIFY(connectTo(client, server));
     server.expect(fetchCommand("A001", 1))
-        .send("* 1 FETCH (BODY[] {5000}\r\n")  // and then nothing more
+        .send("* 1 FETCH (BODY[] {5000}\r\n") // and then nothing more
         .expectClose()
         .acceptNext()
         .sendLine("* PREAUTH again")
@@ -845,7 +852,7 @@ void TestImapClient::destroyingTheClientDuringACall()
     ImapClient* running = client;
     QVERIFY(!running->fetchSingle(1, false).has_value());
     QCOMPARE(client, nullptr);
-    QCOMPARE(sink.abortChecks, 1);  // no notification after the destruction
+    QCOMPARE(sink.abortChecks, 1); // no notification after the destruction
     QTRY_VERIFY(server.clientClosed());
 }
 
@@ -865,7 +872,7 @@ void TestImapClient::listDecodesNames()
         .sendLine("")
         .sendLine("* LIST () NIL \"&U,BTFw-/&ZeVnLIqe-\"")
         .sendLine("* LIST (\\HasNoChildren) \"/\" \"Say \\\"hi\\\" &- go\"")
-        .sendLine("* LIST (\\HasNoChildren) \"/\" \"Caf\xC3\xA9\"")  // raw UTF-8 from a careless server
+        .sendLine("* LIST (\\HasNoChildren) \"/\" \"Caf\xC3\xA9\"") // raw UTF-8 from a careless server
         .sendLine("A001 OK List completed (0.001 + 0.000 secs).");
     const std::optional<QStringList> names = client.listMailboxes(QString(), QStringLiteral("*"));
     QVERIFY2(names.has_value(), qPrintable(client.lastErrorText()));
@@ -955,7 +962,7 @@ void TestImapClient::notificationsGoToTheLastBoundSink()
     RecordingSink second;
     client.bindEvents(&first);
     client.bindEvents(&second);
-    client.unbindEvents(&first);  // not the bound one: no effect
+    client.unbindEvents(&first); // not the bound one: no effect
     QVERIFY(connectTo(client, server));
     server.expect(fetchCommand("A001", 1))
         .send("* 1 FETCH (BODY[] {" + QByteArray::number(kMessage.size()) + "}\r\n")
@@ -973,6 +980,145 @@ void TestImapClient::notificationsGoToTheLastBoundSink()
     QVERIFY(client.fetchSingle(1, false).has_value());
     QCOMPARE(second.abortChecks, before);
     QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Why a call failed
+
+void TestImapClient::failureOfAFetch_data()
+{
+    // What the server does after "A001 FETCH 1 ...", and the failure the caller is given.
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<bool>("drop");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QByteArray>("status");
+    QTest::addColumn<QByteArray>("code");
+    QTest::addColumn<QString>("text");
+    using K = ImapFailure::Kind;
+    QTest::newRow("drop mid-literal") << QByteArray("* 1 FETCH (BODY[] {1000}\r\nabc") << true
+                                      << int(K::ConnectionLost) << QByteArray() << QByteArray() << QString();
+    QTest::newRow("BYE") << QByteArray("* BYE Server shutting down.\r\n") << true << int(K::ConnectionLost)
+                         << QByteArray("BYE") << QByteArray() << QStringLiteral("Server shutting down.");
+    QTest::newRow("silence") << QByteArray("* 1 FETCH (BODY[] {100}\r\nabc") << false << int(K::TimedOut)
+                             << QByteArray() << QByteArray() << QString();
+    QTest::newRow("Exchange throttling")
+        << QByteArray("A001 NO Request is throttled. Suggested Backoff Time: 2000 milliseconds\r\n") << false
+        << int(K::Refused) << QByteArray("NO") << QByteArray()
+        << QStringLiteral("Request is throttled. Suggested Backoff Time: 2000 milliseconds");
+    QTest::newRow("response code") << QByteArray("A001 NO [UNAVAILABLE (busy)] Try later\r\n") << false
+                                   << int(K::Refused) << QByteArray("NO") << QByteArray("UNAVAILABLE")
+                                   << QStringLiteral("Try later");
+    QTest::newRow("BAD") << QByteArray("A001 BAD Error in IMAP command FETCH: Invalid messageset\r\n")
+                         << false << int(K::Refused) << QByteArray("BAD") << QByteArray()
+                         << QStringLiteral("Error in IMAP command FETCH: Invalid messageset");
+    QTest::newRow("BODY[] NIL") << QByteArray("* 1 FETCH (BODY[] NIL)\r\nA001 OK done\r\n") << false
+                                << int(K::NoData) << QByteArray() << QByteArray() << QString();
+    QTest::newRow("unreadable stream") << QByteArray("* 1 FETCH (BODY[] {4294967296}\r\nxxxx") << false
+                                       << int(K::Unreadable) << QByteArray() << QByteArray() << QString();
+    QTest::newRow("fetched") << fetchReply(1, kMessage) + "A001 OK done\r\n"
+                             << false << int(K::None) << QByteArray() << QByteArray() << QString();
+}
+
+void TestImapClient::failureOfAFetch()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, drop);
+    QFETCH(int, kind);
+    QFETCH(QByteArray, status);
+    QFETCH(QByteArray, code);
+    QFETCH(QString, text);
+    FakeImapServer server;
+    ImapClient client;
+    client.setTimeoutMs(300);
+    QVERIFY(connectTo(client, server));
+    server.expect(fetchCommand("A001", 1)).send(answer);
+    if (drop)
+        server.drop();
+    client.fetchSingle(1, false);
+    const ImapFailure failure = client.lastFailure();
+    QCOMPARE(int(failure.kind), kind);
+    QCOMPARE(failure.status, status);
+    QCOMPARE(failure.code, code);
+    QCOMPARE(failure.text, text);
+    QCOMPARE(failure.host, QStringLiteral("127.0.0.1"));
+    QCOMPARE(failure.connectionGone(), kind == int(ImapFailure::Kind::ConnectionLost) ||
+                                           kind == int(ImapFailure::Kind::TimedOut) ||
+                                           kind == int(ImapFailure::Kind::Unreadable));
+    // The next call on a connection that is gone says so.
+    if (failure.connectionGone()) {
+        client.fetchSingle(2, false);
+        QCOMPARE(client.lastFailure().kind, ImapFailure::Kind::NotConnected);
+    }
+}
+
+void TestImapClient::failureOfAConnect_data()
+{
+    QTest::addColumn<QByteArray>("greeting"); // empty: the server closes without a word
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("BYE greeting") << QByteArray("* BYE Too many connections")
+                                  << int(ImapFailure::Kind::NoGreeting)
+                                  << QStringLiteral("Too many connections");
+    QTest::newRow("no greeting") << QByteArray() << int(ImapFailure::Kind::NoGreeting) << QString();
+    QTest::newRow("not IMAP") << QByteArray("SSH-2.0-OpenSSH") << int(ImapFailure::Kind::NoGreeting)
+                              << QString();
+    QTest::newRow("OK") << QByteArray("* OK ready") << int(ImapFailure::Kind::None) << QString();
+}
+
+void TestImapClient::failureOfAConnect()
+{
+    QFETCH(QByteArray, greeting);
+    QFETCH(int, kind);
+    QFETCH(QString, text);
+    FakeImapServer server;
+    if (greeting.isEmpty())
+        server.drop();
+    else
+        server.sendLine(greeting);
+    ImapClient client;
+    client.setPort(server.port());
+    client.connect(QStringLiteral("127.0.0.1"));
+    QCOMPARE(int(client.lastFailure().kind), kind);
+    QCOMPARE(client.lastFailure().text, text);
+
+    // Nothing listening at all.
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    client.setPort(probe.serverPort());
+    probe.close();
+    QCOMPARE(client.connect(QStringLiteral("127.0.0.1")), 0);
+    QCOMPARE(client.lastFailure().kind, ImapFailure::Kind::Unreachable);
+}
+
+void TestImapClient::noSignInAfterPreauth()
+{
+    FakeImapServer server;
+    ImapClient client;
+    QVERIFY(connectTo(client, server, "* PREAUTH [CAPABILITY IMAP4rev1 AUTH=XOAUTH2] signed in already"));
+    // Neither command goes out: the script expects nothing, so any line would be an error.
+    QCOMPARE(client.login(QStringLiteral("ann"), QStringLiteral("secret")), 1);
+    QCOMPARE(client.loginXOAuth2(QStringLiteral("ann"), QStringLiteral("token")), 1);
+    QVERIFY(client.lastErrorText().contains(QStringLiteral("PREAUTH")));
+    QCOMPARE(client.state(), ImapClient::State::Authenticated);
+    server.expect("A001 EXAMINE \"Inbox\"").sendLine("* 2 EXISTS").sendLine("A001 OK done");
+    QCOMPARE(client.selectMailbox(QStringLiteral("Inbox")), 1);
+    QVERIFY(server.scriptDone());
+    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+}
+
+void TestImapClient::alertsAreCollectedOnce()
+{
+    FakeImapServer server;
+    ImapClient client;
+    QVERIFY(connectTo(client, server, "* OK [ALERT] Maintenance tonight at 22:00"));
+    server.expect("A001 LOGIN \"ann\" \"pw\"")
+        .sendLine("* OK [ALERT] Your mailbox is almost full")
+        .sendLine("* OK [ALERT] Maintenance tonight at 22:00")
+        .sendLine("A001 OK [ALERT] Your mailbox is almost full");
+    QCOMPARE(client.login(QStringLiteral("ann"), QStringLiteral("pw")), 1);
+    QCOMPARE(client.takeAlerts(), (QStringList{QStringLiteral("Maintenance tonight at 22:00"),
+                                               QStringLiteral("Your mailbox is almost full")}));
+    QCOMPARE(client.takeAlerts(), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestImapClient)
