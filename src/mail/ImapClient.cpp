@@ -4,8 +4,8 @@
 #include "mail/ImapInternalDate.h"
 #include "mail/ImapQuoting.h"
 #include "mail/ImapResponse.h"
-#include "mail/ImapResponseHead.h"
 #include "mail/ImapResponseParser.h"
+#include "mail/ImapResponseHead.h"
 #include "mail/ImapResponseReader.h"
 #include "mail/ModifiedUtf7.h"
 
@@ -35,10 +35,7 @@ constexpr int kMaxSaslErrorChars = 500;
 
 using ResponseHead = ImapResponseHead;
 
-ResponseHead readHead(ImapResponseReader& reader)
-{
-    return ImapResponseHead::read(reader);
-}
+ResponseHead readHead(ImapResponseReader& reader) { return ImapResponseHead::read(reader); }
 
 // The capabilities a response announces: a CAPABILITY reply, or a CAPABILITY response code in
 // an OK or PREAUTH (greeting or tagged answer).
@@ -144,7 +141,7 @@ ImapFailure::Kind tlsFailureKind(const QList<QSslError::SslError>& errors)
     return ImapFailure::Kind::TlsOther;
 }
 
-} // namespace
+}  // namespace
 
 class ImapClient::Private {
 public:
@@ -158,8 +155,8 @@ public:
         int unloggedReplies = 0;
         bool progress = false;
         int lastPercent = -1;
-        QStringList secrets; // texts the log must never show
-        ImapFailure failure; // why the call failed; the first cause found stands
+        QStringList secrets;  // texts the log must never show
+        ImapFailure failure;  // why the call failed; the first cause found stands
 
         void fail(ImapFailure::Kind kind)
         {
@@ -228,16 +225,16 @@ public:
     struct Command {
         QList<QByteArray> parts;
         QList<QByteArray> literals;
-        QString logText;              // what the log shows after the tag
-        bool reportsProgress = false; // raise percent-done while a literal of the answer arrives
+        QString logText;               // what the log shows after the tag
+        bool reportsProgress = false;  // raise percent-done while a literal of the answer arrives
         // Untagged responses while the command runs; false marks one it could not read.
         std::function<bool(const ImapResponse&)> onUntagged;
     };
 
     struct Outcome {
-        bool completed = false; // a tagged answer arrived
-        QByteArray status;      // OK, NO, BAD (upper case) or whatever the server wrote
-        QByteArray raw;         // the tagged line as received
+        bool completed = false;  // a tagged answer arrived
+        QByteArray status;       // OK, NO, BAD (upper case) or whatever the server wrote
+        QByteArray raw;          // the tagged line as received
         bool unreadableData = false;
     };
 
@@ -253,27 +250,27 @@ public:
 
     // Connection
     std::unique_ptr<QSslSocket> socket;
-    std::vector<std::unique_ptr<QSslSocket>> retired; // closed during a call, deleted after it
-    quint64 generation = 0;                           // changes whenever the connection is closed or replaced
+    std::vector<std::unique_ptr<QSslSocket>> retired;  // closed during a call, deleted after it
+    quint64 generation = 0;  // changes whenever the connection is closed or replaced
     ImapResponseParser parser;
     ImapClient::State state = ImapClient::State::NotConnected;
     int tagCounter = 0;
     QByteArray inFlightTag;
     bool inFlightSent = false;
-    QByteArray abandonedTag; // sent, answer still to come, its caller gone
+    QByteArray abandonedTag;  // sent, answer still to come, its caller gone
     int exists = 0;
     QStringList tlsErrors;
     QList<QSslError::SslError> tlsErrorCodes;
-    QString host;                  // of the last connect
-    bool tcpConnected = false;     // the last connect reached the server
-    bool saidBye = false;          // the server said BYE on this connection
-    bool preauthenticated = false; // greeted with PREAUTH
-    QString byeText;               // and these words with it
-    QStringList alerts;            // [ALERT] texts not taken yet
+    QString host;              // of the last connect
+    bool tcpConnected = false;  // the last connect reached the server
+    bool saidBye = false;       // the server said BYE on this connection
+    bool preauthenticated = false;  // greeted with PREAUTH
+    QString byeText;            // and these words with it
+    QStringList alerts;         // [ALERT] texts not taken yet
     ImapFailure lastFailure;
     QStringList capabilities;
     bool capabilitiesKnown = false;
-    quint64 capabilitiesAnnounced = 0; // counts announcements, so a call sees whether one came
+    quint64 capabilitiesAnnounced = 0;  // counts announcements, so a call sees whether one came
 
     // Calls
     int callDepth = 0;
@@ -594,7 +591,7 @@ bool ImapClient::Private::waitFor(Call& call, const std::function<bool(const Ima
                 abandon(call);
                 return false;
             }
-            continue; // data may have arrived while the sink ran
+            continue;  // data may have arrived while the sink ran
         }
         if (socket->bytesAvailable() > 0)
             continue;
@@ -660,9 +657,8 @@ void ImapClient::Private::noteRefusal(Call& call, const Outcome& outcome)
         return;
     call.failure.kind = ImapFailure::Kind::Refused;
     call.failure.status = outcome.status;
-    statusParts(
-        outcome.raw.left(outcome.raw.indexOf('\r') < 0 ? outcome.raw.size() : outcome.raw.indexOf('\r')),
-        call.failure.code, call.failure.text);
+    statusParts(outcome.raw.left(outcome.raw.indexOf('\r') < 0 ? outcome.raw.size() : outcome.raw.indexOf('\r')),
+                call.failure.code, call.failure.text);
 }
 
 ImapClient::Private::Outcome ImapClient::Private::runCommand(Call& call, const Command& command)
@@ -992,7 +988,7 @@ int ImapClient::Private::login(const QString& user, const QString& password)
     const ImapQuoting::Form userForm = ImapQuoting::formFor(userBytes);
     const ImapQuoting::Form passwordForm = ImapQuoting::formFor(passwordBytes);
     if (userForm == ImapQuoting::Form::Impossible || passwordForm == ImapQuoting::Form::Impossible) {
-        call.secrets.clear(); // nothing to hide in this one line, and nothing is sent
+        call.secrets.clear();  // nothing to hide in this one line, and nothing is sent
         call.note(QStringLiteral("Refused: the user name or password holds a line break or NUL "
                                  "character, which cannot be sent; nothing was sent."));
         return 0;
@@ -1100,7 +1096,7 @@ int ImapClient::Private::selectMailbox(const QString& mailbox)
     cmd.parts = {"EXAMINE " + name};
     cmd.logText = QStringLiteral("EXAMINE ") + QString::fromLatin1(name);
     if (state == ImapClient::State::Selected)
-        state = ImapClient::State::Authenticated; // a failed EXAMINE leaves nothing selected
+        state = ImapClient::State::Authenticated;  // a failed EXAMINE leaves nothing selected
     exists = 0;
     const Outcome outcome = runCommand(call, cmd);
     if (!outcome.completed)
@@ -1135,7 +1131,7 @@ std::optional<ImapClient::RawMessage> ImapClient::Private::fetchRaw(int number, 
         ImapResponseReader reader(r);
         const ResponseHead head = readHead(reader);
         if (head.word != "FETCH")
-            return true; // other untagged data is not ours to read
+            return true;  // other untagged data is not ours to read
         const std::optional<ImapValue> items = reader.readValue();
         if (head.number < 0 || !items || !items->isList() || items->items.size() % 2 != 0)
             return false;
@@ -1156,7 +1152,7 @@ std::optional<ImapClient::RawMessage> ImapClient::Private::fetchRaw(int number, 
                 uid = value.number();
         }
         if ((isUid ? uid : head.number) != number)
-            return true; // another message's data (flags changed, say)
+            return true;  // another message's data (flags changed, say)
         if (data)
             body = std::move(data);
         if (date.isValid())
@@ -1274,7 +1270,8 @@ int ImapClient::Private::disconnect()
 ImapClient::ImapClient(QObject* parent)
     : QObject(parent)
     , d(std::make_shared<Private>())
-{}
+{
+}
 
 ImapClient::~ImapClient()
 {
@@ -1283,22 +1280,10 @@ ImapClient::~ImapClient()
     d->closeConnection();
 }
 
-void ImapClient::setSsl(bool ssl)
-{
-    d->ssl = ssl;
-}
-void ImapClient::setPort(int port)
-{
-    d->port = port;
-}
-void ImapClient::setCaCertificatesFile(const QString& pemPath)
-{
-    d->caFile = pemPath;
-}
-void ImapClient::setTimeoutMs(int ms)
-{
-    d->timeoutMs = qMax(1, ms);
-}
+void ImapClient::setSsl(bool ssl) { d->ssl = ssl; }
+void ImapClient::setPort(int port) { d->port = port; }
+void ImapClient::setCaCertificatesFile(const QString& pemPath) { d->caFile = pemPath; }
+void ImapClient::setTimeoutMs(int ms) { d->timeoutMs = qMax(1, ms); }
 
 int ImapClient::connect(const QString& host)
 {
@@ -1324,10 +1309,7 @@ int ImapClient::selectMailbox(const QString& mailbox)
     return keep->selectMailbox(mailbox);
 }
 
-int ImapClient::numMessages() const
-{
-    return d->state == State::Selected ? d->exists : 0;
-}
+int ImapClient::numMessages() const { return d->state == State::Selected ? d->exists : 0; }
 
 std::optional<ImapClient::RawMessage> ImapClient::fetchRaw(int number, bool isUid)
 {
@@ -1350,20 +1332,11 @@ std::optional<QStringList> ImapClient::listMailboxes(const QString& reference, c
     return keep->listMailboxes(reference, pattern);
 }
 
-QString ImapClient::lastErrorText() const
-{
-    return d->lastError;
-}
+QString ImapClient::lastErrorText() const { return d->lastError; }
 
-ImapFailure ImapClient::lastFailure() const
-{
-    return d->lastFailure;
-}
+ImapFailure ImapClient::lastFailure() const { return d->lastFailure; }
 
-QStringList ImapClient::takeAlerts()
-{
-    return std::exchange(d->alerts, {});
-}
+QStringList ImapClient::takeAlerts() { return std::exchange(d->alerts, {}); }
 
 int ImapClient::loginXOAuth2(const QString& user, const QString& accessToken)
 {
@@ -1388,10 +1361,7 @@ int ImapClient::disconnect()
     return keep->disconnect();
 }
 
-void ImapClient::bindEvents(ImapEventSink* sink)
-{
-    d->sink = sink;
-}
+void ImapClient::bindEvents(ImapEventSink* sink) { d->sink = sink; }
 
 void ImapClient::unbindEvents(ImapEventSink* sink)
 {
@@ -1399,7 +1369,4 @@ void ImapClient::unbindEvents(ImapEventSink* sink)
         d->sink = nullptr;
 }
 
-ImapClient::State ImapClient::state() const
-{
-    return d->state;
-}
+ImapClient::State ImapClient::state() const { return d->state; }

@@ -80,7 +80,7 @@ public:
     // the server is asked with CAPABILITY, a call of its own that lastErrorText() describes.
     // Empty when not connected, while another call uses the connection, or when asking failed.
     QStringList capabilities();
-    bool hasCapability(const QString& name); // case-insensitive
+    bool hasCapability(const QString& name);  // case-insensitive
     int disconnect();
 
     void bindEvents(ImapEventSink* sink);
