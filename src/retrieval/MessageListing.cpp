@@ -34,6 +34,7 @@ void MessageListing::bindSession(clsChilkatIMAP& session)
                                             HTMLTextBody, uID);
             });
     connect(&session, &clsChilkatIMAP::ScrapProgress, &f, [this](int percent) { oChilkat_ScrapProgress(percent); });
+    connect(&session, &clsChilkatIMAP::ExtractionStatus, &f, [this](const QString& text) { f.setProgressText(text); });
 }
 
 bool MessageListing::passesFilter(const QString& filter, const QString& From, const QString& FromName,

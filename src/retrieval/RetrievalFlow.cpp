@@ -1,10 +1,12 @@
 #include "retrieval/RetrievalFlow.h"
 
+#include "frame/ErrorLog.h"
 #include "frame/ErrorTail.h"
 #include "frame/MessageBoxService.h"
 #include "mail/ClsChilkatImap.h"
 #include "retrieval/ConnectDisconnect.h"
 #include "retrieval/EmailCounts.h"
+#include "retrieval/ExtractionReport.h"
 #include "retrieval/MailStore.h"
 #include "retrieval/MessageListModel.h"
 #include "ui/Form1.h"
@@ -173,8 +175,12 @@ void RetrievalFlow::PushButton3_Click()
     tail.line(200, [&] { f.PushButton2->setText(kGetSome); });
     tail.line(202, [&] { Form1::setWidthTwips(f.PushButton3, 3840); });
     tail.line(204, [&] { f.PushButton2->setVisible(true); });
-    if (tail.condition(206, [&] { return !SkipDoneMessage; }))
+    if (tail.condition(206, [&] { return !SkipDoneMessage; })) {
         f.services.boxes->msgBox(QStringLiteral("Done."));
+        if (const QString report = session ? ExtractionReport::text(session->Gaps(), ErrorLog::path()) : QString();
+            !report.isEmpty())
+            f.services.boxes->msgBox(report, MessageBoxService::Icon::Exclamation);
+    }
 }
 
 void RetrievalFlow::PushButton2_Click()
@@ -251,6 +257,10 @@ void RetrievalFlow::PushButton2_Click()
     tail.line(206, [&] { f.PushButton3->setText(kGetAll); });
     tail.line(208, [&] { Form1::setWidthTwips(f.PushButton3, 3840); });
     tail.line(210, [&] { f.PushButton2->setVisible(true); });
-    if (tail.condition(212, [&] { return !SkipDoneMessage; }))
+    if (tail.condition(212, [&] { return !SkipDoneMessage; })) {
         f.services.boxes->msgBox(QStringLiteral("Done."));
+        if (const QString report = session ? ExtractionReport::text(session->Gaps(), ErrorLog::path()) : QString();
+            !report.isEmpty())
+            f.services.boxes->msgBox(report, MessageBoxService::Icon::Exclamation);
+    }
 }
