@@ -69,6 +69,9 @@ QString clsChilkatIMAP::failureCause()
     if (!m_ChilkatIMAPObject)
         return QString();
     const ImapFailure failure = m_ChilkatIMAPObject->lastFailure();
+    // A Stop, or a connection the program closed itself, is no cause to tell.
+    if (failure.kind == ImapFailure::Kind::Aborted || failure.kind == ImapFailure::Kind::Other)
+        return QString();
     if (failure.kind == ImapFailure::Kind::Refused) {
         // A refused sign-in is what the box's first words say; a refused selection is a folder
         // the account does not have.
@@ -204,9 +207,10 @@ void clsChilkatIMAP::StartMailExtraction(const QString& FolderName)
             }
             break;
         }
-        // A failed or abandoned fetch is skipped; after a Stop nothing more is asked for.
+        // A failed or abandoned fetch is skipped; after a Stop, or once the connection was
+        // closed by someone else, nothing more is asked for.
         if (!message) {
-            if (AbortProcess)
+            if (AbortProcess || component().lastFailure().kind == ImapFailure::Kind::NotConnected)
                 break;
             continue;
         }
@@ -245,6 +249,10 @@ std::optional<MailMessage> clsChilkatIMAP::fetchRecovering(const QString& folder
             noteUnread(number, failure);
             return std::nullopt;
         case Action::GiveUpRest:
+            // Without a connection that this session lost itself (a Disconnect meanwhile, say)
+            // the extraction ends as after a Stop.
+            if (failure.kind == ImapFailure::Kind::NotConnected)
+                return std::nullopt;
             noteUnread(number, failure);
             lost = true;
             return std::nullopt;
@@ -318,7 +326,7 @@ void clsChilkatIMAP::noteUnread(int number, const ImapFailure& failure)
 {
     // A message that is not there (expunged, or past the folder's end) is no gap.
     if (failure.kind == ImapFailure::Kind::NoData || failure.kind == ImapFailure::Kind::Aborted ||
-        number < 1 || number > m_folderCount)
+        failure.kind == ImapFailure::Kind::Other || number < 1 || number > m_folderCount)
         return;
     m_gaps.unread.append(number);
     m_gaps.lastReason = FailureCause::text(failure);

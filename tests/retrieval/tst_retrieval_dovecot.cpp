@@ -172,7 +172,7 @@ void TestRetrievalDovecot::getAllSurvivesCutConnections()
 {
     // Connection 1 is the connect's; the retrieval's own (2) and its first reconnect (3) are cut
     // after about a dozen messages each.
-    CuttingRelay relay(m_server.imapsPort(), {0, 12000, 12000});
+    CuttingRelay relay(m_server.imapsPort(), {0, 7000, 7000});
     auto& w = window();
     Form1& f = *w.form;
     w.settings.preset("Port", QString::number(relay.port()));
