@@ -11,14 +11,20 @@
 #include <memory>
 #include <optional>
 
+#include "mail/ExtractionGaps.h"
 #include "mail/ImapClient.h"
 #include "mail/OAuthSignIn.h"
+#include "mail/RetryWait.h"
 
 // The mail session: connection settings, the range of message numbers of the next extraction
 // and a stop flag around the window's IMAP component. It connects, identifies and logs in,
 // selects a folder and counts it, fetches a range of messages one by one and reports each
 // through MailExtractListing, and lists the mailboxes. Failed component calls end in one
-// fixed message box and a false or 0 result; nothing is retried.
+// fixed message box (with the cause when it was not a refused sign-in) and a false or 0 result.
+// The extraction recovers by itself: a fetch that lost the connection reconnects and asks again,
+// a busy server is asked again after the wait it suggests (FetchRetryPolicy); what still could not
+// be read is kept in Gaps() for the owner to report. [ALERT] texts of the server are shown once
+// each, in a box after the operation that received them.
 //
 // Lifetime: create it with std::make_shared. Every operation holds a reference to the session
 // while it runs, so the session survives its owner dropping it in the middle (a Stop click
@@ -77,6 +83,11 @@ public:
     // The names of all mailboxes, in the component's order; nothing when they cannot be listed.
     std::optional<QStringList> EnumMailFolders();
 
+    // What the last extraction could not read.
+    const ExtractionGaps& Gaps() const { return m_gaps; }
+    // The waits between attempts (tests let their time pass without waiting).
+    void setRetryWait(const RetryWait& wait) { m_wait = wait; }
+
     // Notifications of the component (ChilkatImap1_AbortCheck, ChilkatImap1_PercentDone).
     void abortCheck(bool& abort) override;
     void percentDone(int percent, bool& abort) override;
@@ -86,6 +97,8 @@ Q_SIGNALS:
                             const QString& Subject, const QString& ReceivedDate, const QString& PlainTextBody,
                             const QString& HTMLTextBody, int uID);
     void ScrapProgress(int percent);
+    // A status line while the extraction waits for a busy server or to reconnect.
+    void ExtractionStatus(const QString& text);
 
 private:
     // Binds this session as the receiver of the component's notifications (ChilkatImap1).
@@ -96,6 +109,17 @@ private:
     // Logs in with the password, or with XOAUTH2 when that is what the account uses.
     int logIn(ImapClient& imap);
     bool usesOAuth(ImapClient& imap);
+    // Connect, ID and sign-in without any box; true when signed in.
+    bool connectQuietly();
+    // The cause of the last failure for the login-failure box; empty for a refused sign-in.
+    QString failureCause();
+    void showAlerts();
+    // One message of the extraction, asked again as the retry policy says. Sets `lost` when the
+    // connection cannot be had back.
+    std::optional<MailMessage> fetchRecovering(const QString& folder, int number, int last, bool& lost);
+    bool reconnect(const QString& folder, int number, int last, int& reconnects, int waitMs);
+    bool waitWithStatus(int ms, const QString& what, int number, int last);
+    void noteUnread(int number, const ImapFailure& failure);
 
     MessageBoxService& m_boxes;
     int m_LastStatus = 0;
@@ -108,5 +132,10 @@ private:
     int m_CurrentLocation = 0;
     int m_MaxRecord = 0;
     QPointer<OAuthSignIn> m_SignIn;
-    QPointer<ImapClient> m_ChilkatImap1;  // the instance this session is bound to for notifications
+    QPointer<ImapClient> m_ChilkatImap1; // the instance this session is bound to for notifications
+    QString m_selecting;                 // the folder being selected, for the failure's cause
+    QStringList m_alertsShown;
+    ExtractionGaps m_gaps;
+    int m_folderCount = 0; // the selected folder's message count, as last seen
+    RetryWait m_wait;
 };

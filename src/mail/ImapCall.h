@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mail/ImapCallLog.h"
+#include "mail/ImapFailure.h"
 
 #include <QtGlobal>
 
@@ -18,4 +19,11 @@ struct ImapCall {
     qint64 bytesReceived = 0;
     bool progress = false; // report percent-done while a literal arrives
     int lastPercent = -1;
+    ImapFailure failure; // why the call failed; the first cause found stands
+
+    void fail(ImapFailure::Kind kind)
+    {
+        if (failure.kind == ImapFailure::Kind::None)
+            failure.kind = kind;
+    }
 };

@@ -17,6 +17,8 @@ ImapCallScope::ImapCallScope(ImapConnection& connection, const QString& name)
 ImapCallScope::~ImapCallScope()
 {
     d.lastError = call.log.text();
+    d.lastFailure = call.failure;
+    d.lastFailure.host = d.host;
     d.busy = savedBusy;
     d.busyGeneration = savedBusyGeneration;
     if (--d.callDepth == 0)

@@ -12,6 +12,8 @@
 #include "mail/ImapXOAuth2.h"
 #include "mail/SystemClock.h"
 
+#include <utility>
+
 // Every call holds the connection, so it outlives this object if need be.
 
 ImapClient::ImapClient(QObject* parent)
@@ -111,6 +113,16 @@ std::optional<QStringList> ImapClient::listMailboxes(const QString& reference, c
 QString ImapClient::lastErrorText() const
 {
     return d->lastError;
+}
+
+ImapFailure ImapClient::lastFailure() const
+{
+    return d->lastFailure;
+}
+
+QStringList ImapClient::takeAlerts()
+{
+    return std::exchange(d->alerts, {});
 }
 
 QStringList ImapClient::capabilities()

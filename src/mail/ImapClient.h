@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mail/ImapFailure.h"
 #include "mail/MailMessage.h"
 
 #include <QByteArray>
@@ -61,6 +62,8 @@ public:
     // Longest silence accepted while connecting or waiting for data (default 30 s).
     void setTimeoutMs(int ms);
 
+    // After a PREAUTH greeting the connection is already signed in (state Authenticated): login
+    // and loginXOAuth2 then send nothing and succeed.
     int connect(const QString& host);
     QString sendRawCommand(const QString& command);
     int login(const QString& user, const QString& password);
@@ -77,6 +80,10 @@ public:
     std::optional<RawMessage> fetchRaw(int number, bool isUid = false);
     std::optional<QStringList> listMailboxes(const QString& reference, const QString& pattern);
     QString lastErrorText() const;
+    // Why the last call failed (kind None after a success).
+    ImapFailure lastFailure() const;
+    // The texts of [ALERT] responses received since the last take, oldest first, each once.
+    QStringList takeAlerts();
 
     // The server's capabilities as it last announced them: in its greeting, in a CAPABILITY
     // response code (servers add one to the answer of a sign-in) or in a CAPABILITY reply. A

@@ -16,7 +16,73 @@ constexpr int kAbortCheckIntervalMs = 50;
 // Bytes one call accepts from the server before it gives up on a server that never finishes.
 constexpr qint64 kMaxBytesPerCall = qint64(512) * 1024 * 1024;
 
+ImapFailure::Kind tlsFailureKind(const QList<QSslError::SslError>& errors)
+{
+    for (QSslError::SslError error : errors) {
+        if (error == QSslError::CertificateExpired || error == QSslError::CertificateNotYetValid)
+            return ImapFailure::Kind::TlsExpired;
+    }
+    for (QSslError::SslError error : errors) {
+        if (error == QSslError::HostNameMismatch)
+            return ImapFailure::Kind::TlsWrongHost;
+    }
+    for (QSslError::SslError error : errors) {
+        switch (error) {
+        case QSslError::SelfSignedCertificate:
+        case QSslError::SelfSignedCertificateInChain:
+        case QSslError::UnableToGetLocalIssuerCertificate:
+        case QSslError::UnableToGetIssuerCertificate:
+        case QSslError::UnableToVerifyFirstCertificate:
+        case QSslError::CertificateUntrusted:
+        case QSslError::CertificateRejected:
+        case QSslError::InvalidCaCertificate:
+            return ImapFailure::Kind::TlsUntrusted;
+        default:
+            break;
+        }
+    }
+    return ImapFailure::Kind::TlsOther;
+}
+
 } // namespace
+
+void ImapConnection::statusParts(const QByteArray& line, QByteArray& code, QString& text)
+{
+    QByteArray rest = line;
+    for (int word = 0; word < 2; ++word) {
+        const qsizetype space = rest.indexOf(' ');
+        rest = space < 0 ? QByteArray() : rest.mid(space + 1);
+    }
+    code.clear();
+    if (rest.startsWith('[')) {
+        const qsizetype close = rest.indexOf(']');
+        if (close > 0) {
+            const QByteArray inner = rest.mid(1, close - 1);
+            const qsizetype space = inner.indexOf(' ');
+            code = inner.left(space < 0 ? inner.size() : space).toUpper();
+            rest = rest.mid(close + 1);
+        }
+    }
+    text = QString::fromUtf8(rest.trimmed());
+}
+
+void ImapConnection::noteRefusal(ImapCall& call, const ImapOutcome& outcome)
+{
+    if (!outcome.completed || outcome.status == "OK" || call.failure.kind != ImapFailure::Kind::None)
+        return;
+    call.failure.kind = ImapFailure::Kind::Refused;
+    call.failure.status = outcome.status;
+    const qsizetype end = outcome.raw.indexOf('\r');
+    statusParts(end < 0 ? outcome.raw : outcome.raw.left(end), call.failure.code, call.failure.text);
+}
+
+bool ImapConnection::alreadySignedIn(ImapCall& call)
+{
+    if (!transport || !preauthenticated)
+        return false;
+    call.note(QStringLiteral("Already signed in (the server greeted with PREAUTH); nothing was sent."));
+    return true;
+}
 
 ImapConnection::ImapConnection()
     : clock(std::make_shared<SystemClock>())
@@ -34,6 +100,7 @@ void ImapConnection::open(const QString& host, quint16 usedPort,
     ++generation;
     tagCounter = 0;
     parser.reset();
+    reachedServer = false;
     transport->open(host, usedPort, ssl, extraAuthorities);
 }
 
@@ -54,6 +121,9 @@ void ImapConnection::closeConnection()
     inFlightSent = false;
     abandonedTag.clear();
     exists = 0;
+    preauthenticated = false;
+    saidBye = false;
+    byeText.clear();
     capabilities.clear();
     capabilitiesKnown = false;
 }
@@ -67,6 +137,7 @@ bool ImapConnection::refuseIfBusy(ImapCall& call)
 {
     if (busyElsewhere()) {
         call.note(QStringLiteral("Refused: another call is still using the connection."));
+        call.fail(ImapFailure::Kind::Other);
         return true;
     }
     return false;
@@ -76,10 +147,12 @@ bool ImapConnection::stillOurs(ImapCall& call)
 {
     if (destroyed) {
         call.note(QStringLiteral("The IMAP client was destroyed during the call."));
+        call.fail(ImapFailure::Kind::Other);
         return false;
     }
     if (generation != call.generation || !transport) {
         call.note(QStringLiteral("The connection was closed during the call (disconnect or new connect)."));
+        call.fail(ImapFailure::Kind::Other);
         return false;
     }
     return true;
@@ -94,6 +167,7 @@ bool ImapConnection::send(ImapCall& call, const QByteArray& bytes)
 {
     if (transport->write(bytes) != bytes.size()) {
         call.note(QStringLiteral("Could not send to the server: %1").arg(transport->errorString()));
+        call.fail(ImapFailure::Kind::ConnectionLost);
         closeConnection();
         return false;
     }
@@ -116,6 +190,20 @@ void ImapConnection::noteDrop(ImapCall& call)
         where = QStringLiteral(" in the middle of a response");
     }
     call.note(QStringLiteral("The connection was closed%1: %2").arg(where, transport->errorString()));
+    const QList<QSslError::SslError> codes = transport->tlsErrorCodes();
+    if (!codes.isEmpty()) {
+        call.fail(tlsFailureKind(codes));
+    } else if (!tlsErrors.isEmpty()) {
+        call.fail(ImapFailure::Kind::TlsOther);
+    } else if (!reachedServer) {
+        call.fail(ImapFailure::Kind::Unreachable);
+    } else {
+        call.fail(ImapFailure::Kind::ConnectionLost);
+        if (saidBye) {
+            call.failure.status = "BYE";
+            call.failure.text = byeText;
+        }
+    }
 }
 
 // Untagged data that matters whatever command is running, and the log of every reply.
@@ -127,10 +215,24 @@ void ImapConnection::observe(ImapCall& call, const ImapResponse& response)
         capabilitiesKnown = true;
         ++capabilitiesAnnounced;
     }
-    if (response.tag() != "*")
-        return;
     ImapResponseReader reader(response);
     const ImapResponseHead head = ImapResponseHead::read(reader);
+    if (response.tag() != "+" && head.number < 0 &&
+        (head.word == "OK" || head.word == "NO" || head.word == "BAD" || head.word == "BYE" ||
+         head.word == "PREAUTH")) {
+        QByteArray code;
+        QString text;
+        statusParts(response.lines.first(), code, text);
+        // RFC 3501: the text of an ALERT must reach the user.
+        if (code == "ALERT" && !text.isEmpty() && !alerts.contains(text))
+            alerts.append(text);
+        if (head.word == "BYE" && response.tag() == "*") {
+            saidBye = true;
+            byeText = text;
+        }
+    }
+    if (response.tag() != "*")
+        return;
     if (head.number >= 0 && head.word == "EXISTS")
         exists = int(qMin<qint64>(head.number, std::numeric_limits<int>::max()));
     else if (head.number >= 0 && head.word == "EXPUNGE" && exists > 0)
@@ -165,6 +267,7 @@ bool ImapConnection::reportProgress(ImapCall& call)
 void ImapConnection::abandon(ImapCall& call)
 {
     call.note(QStringLiteral("Abandoned at the application's request."));
+    call.fail(ImapFailure::Kind::Aborted);
     if (!inFlightTag.isEmpty() && inFlightSent) {
         // The command went out whole: the connection stays usable once its answer has passed.
         abandonedTag = inFlightTag;
@@ -216,12 +319,14 @@ bool ImapConnection::waitFor(ImapCall& call, const std::function<bool(const Imap
     for (;;) {
         const QByteArray chunk = transport->readAll();
         if (!chunk.isEmpty()) {
+            reachedServer = true;
             silentSince = time->now();
             call.bytesReceived += chunk.size();
             if (call.bytesReceived > kMaxBytesPerCall) {
                 call.note(QStringLiteral(
                               "The server sent more than %1 bytes for one call; the connection is closed.")
                               .arg(kMaxBytesPerCall));
+                call.fail(ImapFailure::Kind::Unreadable);
                 closeConnection();
                 return false;
             }
@@ -237,11 +342,14 @@ bool ImapConnection::waitFor(ImapCall& call, const std::function<bool(const Imap
         if (parser.failed()) {
             call.note(QStringLiteral("The server's response could not be read: %1 The connection is closed.")
                           .arg(parser.errorText()));
+            call.fail(ImapFailure::Kind::Unreadable);
             closeConnection();
             return false;
         }
         if (!reportProgress(call))
             return false;
+        if (transport->state() == QAbstractSocket::ConnectedState || transport->reached())
+            reachedServer = true;
         if (transport->state() == QAbstractSocket::UnconnectedState) {
             noteDrop(call);
             closeConnection();
@@ -255,6 +363,7 @@ bool ImapConnection::waitFor(ImapCall& call, const std::function<bool(const Imap
             call.note(
                 QStringLiteral("Timed out: nothing came from the server for %1 ms. The connection is closed.")
                     .arg(timeoutMs));
+            call.fail(ImapFailure::Kind::TimedOut);
             closeConnection();
             return false;
         }
@@ -281,6 +390,7 @@ bool ImapConnection::ensureUsable(ImapCall& call)
 {
     if (!transport || state == ImapClient::State::NotConnected) {
         call.note(QStringLiteral("Not connected."));
+        call.fail(ImapFailure::Kind::NotConnected);
         return false;
     }
     if (transport->state() != QAbstractSocket::ConnectedState) {
@@ -289,6 +399,11 @@ bool ImapConnection::ensureUsable(ImapCall& call)
         while (std::optional<ImapResponse> response = parser.take())
             observe(call, *response);
         call.note(QStringLiteral("The server has closed the connection."));
+        call.fail(ImapFailure::Kind::ConnectionLost);
+        if (saidBye) {
+            call.failure.status = "BYE";
+            call.failure.text = byeText;
+        }
         closeConnection();
         return false;
     }
@@ -361,6 +476,7 @@ ImapOutcome ImapConnection::runCommand(ImapCall& call, const ImapCommand& comman
             return {};
         if (!proceed) {
             outcome.unreadableData = unreadable;
+            noteRefusal(call, outcome);
             return outcome;
         }
     }
@@ -387,6 +503,7 @@ ImapOutcome ImapConnection::runCommand(ImapCall& call, const ImapCommand& comman
         return {};
     }
     outcome.unreadableData = unreadable;
+    noteRefusal(call, outcome);
     return outcome;
 }
 

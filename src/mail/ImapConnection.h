@@ -3,6 +3,7 @@
 #include "mail/ImapCall.h"
 #include "mail/ImapClient.h"
 #include "mail/ImapCommand.h"
+#include "mail/ImapFailure.h"
 #include "mail/ImapOutcome.h"
 #include "mail/ImapResponseParser.h"
 #include "mail/ImapTransport.h"
@@ -50,6 +51,13 @@ public:
     QStringList capabilities;
     bool capabilitiesKnown = false;
     quint64 capabilitiesAnnounced = 0; // counts announcements, so a call sees whether one came
+    QString host;                      // of the last connect
+    bool reachedServer = false;        // the last connect got as far as a connection
+    bool preauthenticated = false;     // greeted with PREAUTH
+    bool saidBye = false;              // the server said BYE on this connection
+    QString byeText;                   // and these words with it
+    QStringList alerts;                // [ALERT] texts not taken yet
+    ImapFailure lastFailure;
 
     // Calls
     int callDepth = 0;
@@ -75,6 +83,12 @@ public:
     void abandon(ImapCall& call);
     void noteDrop(ImapCall& call);
     bool raisePercent(ImapCall& call, int percent);
+    // A NO or BAD answer: what the server said, for the caller to tell "busy" from "not there".
+    void noteRefusal(ImapCall& call, const ImapOutcome& outcome);
+    // After a PREAUTH greeting a sign-in sends nothing (it would be a protocol error).
+    bool alreadySignedIn(ImapCall& call);
+    // The code and the text of a status response's line ("A001 NO [UNAVAILABLE] Busy.").
+    static void statusParts(const QByteArray& line, QByteArray& code, QString& text);
 
 private:
     void observe(ImapCall& call, const ImapResponse& response);

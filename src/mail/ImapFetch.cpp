@@ -69,6 +69,7 @@ std::optional<ImapClient::RawMessage> ImapFetch::run(ImapConnection& d, int numb
     if (!data.body) {
         call.note(outcome.unreadableData ? QStringLiteral("The server's FETCH data could not be read.")
                                          : QStringLiteral("The server sent no message data."));
+        call.fail(outcome.unreadableData ? ImapFailure::Kind::Other : ImapFailure::Kind::NoData);
         return std::nullopt;
     }
     if (call.lastPercent < 100) {

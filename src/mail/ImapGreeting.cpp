@@ -15,6 +15,7 @@ int ImapGreeting::connect(ImapConnection& d, const QString& host)
         call.note(QStringLiteral("Closing the previous connection."));
         d.closeConnection();
     }
+    d.host = host;
     const int usedPort = d.port > 0 ? d.port : (d.ssl ? 993 : 143);
     call.note(QStringLiteral("Connecting to %1, port %2, %3.")
                   .arg(host)
@@ -22,10 +23,12 @@ int ImapGreeting::connect(ImapConnection& d, const QString& host)
                   .arg(d.ssl ? QStringLiteral("TLS") : QStringLiteral("without TLS")));
     if (host.trimmed().isEmpty()) {
         call.note(QStringLiteral("No host name was given."));
+        call.fail(ImapFailure::Kind::Unreachable);
         return 0;
     }
     if (usedPort > 65535) {
         call.note(QStringLiteral("%1 is not a port number.").arg(usedPort));
+        call.fail(ImapFailure::Kind::Unreachable);
         return 0;
     }
     QList<QSslCertificate> extraAuthorities;
@@ -33,6 +36,7 @@ int ImapGreeting::connect(ImapConnection& d, const QString& host)
         extraAuthorities = QSslCertificate::fromPath(d.caFile, QSsl::Pem);
         if (extraAuthorities.isEmpty()) {
             call.note(QStringLiteral("No CA certificate could be read from %1.").arg(d.caFile));
+            call.fail(ImapFailure::Kind::TlsOther);
             return 0;
         }
     }
@@ -51,8 +55,22 @@ int ImapGreeting::connect(ImapConnection& d, const QString& host)
                 call.note(QStringLiteral("The server refused the connection."));
             else
                 call.note(QStringLiteral("The server's greeting is not an IMAP greeting."));
+            if (greeted == ImapClient::State::NotConnected) {
+                call.fail(ImapFailure::Kind::NoGreeting);
+                if (head.word == "BYE") {
+                    call.failure.status = "BYE";
+                    QByteArray code;
+                    ImapConnection::statusParts(r.lines.first(), code, call.failure.text);
+                }
+            }
             return true;
         })) {
+        // Reached the server, then nothing usable: it closed or stayed silent before greeting.
+        if (d.reachedServer && (call.failure.kind == ImapFailure::Kind::ConnectionLost ||
+                                call.failure.kind == ImapFailure::Kind::TimedOut))
+            call.failure.kind = ImapFailure::Kind::NoGreeting;
+        else if (!d.reachedServer && call.failure.kind == ImapFailure::Kind::TimedOut)
+            call.failure.kind = ImapFailure::Kind::Unreachable;
         if (d.generation == call.generation)
             d.closeConnection();
         return 0;
@@ -62,6 +80,7 @@ int ImapGreeting::connect(ImapConnection& d, const QString& host)
         return 0;
     }
     d.state = greeted;
+    d.preauthenticated = greeted == ImapClient::State::Authenticated;
     call.note(greeted == ImapClient::State::Authenticated
                   ? QStringLiteral("Connected, already authenticated.")
                   : QStringLiteral("Connected."));

@@ -10,6 +10,8 @@ int ImapLogin::run(ImapConnection& d, const QString& user, const QString& passwo
     ImapCall& call = scope.call;
     if (d.refuseIfBusy(call))
         return 0;
+    if (d.alreadySignedIn(call))
+        return 1;
     const QByteArray userBytes = user.toUtf8();
     const QByteArray passwordBytes = password.toUtf8();
     const ImapQuoting::Form userForm = ImapQuoting::formFor(userBytes);

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 #include <QSslCertificate>
+#include <QSslError>
 #include <QString>
 #include <QStringList>
 
@@ -28,9 +29,20 @@ public:
     virtual QString errorString() const = 0;
     // Why the server's certificate was refused, if it was.
     virtual QStringList tlsErrors() const = 0;
+    // The same, as codes (which check failed); empty for transports without TLS.
+    virtual QList<QSslError::SslError> tlsErrorCodes() const { return {}; }
     // Closes at once, dropping whatever is unsent or unread.
     virtual void abort() = 0;
+    // Whether the last open got as far as a connection (before any TLS handshake).
+    bool reached() const { return m_reached; }
 
+protected:
+    void setReached(bool reached) { m_reached = reached; }
+
+private:
+    bool m_reached = false;
+
+public:
 Q_SIGNALS:
     void activity();
 };

@@ -43,6 +43,8 @@ int ImapXOAuth2::run(ImapConnection& d, const QString& user, const QString& acce
     ImapCall& call = scope.call;
     if (d.refuseIfBusy(call))
         return 0;
+    if (d.alreadySignedIn(call))
+        return 1;
     const QByteArray userBytes = user.toUtf8();
     const QByteArray tokenBytes = accessToken.toUtf8();
     if (userBytes.isEmpty() || tokenBytes.isEmpty()) {
@@ -121,8 +123,10 @@ ImapOutcome ImapXOAuth2::authenticate(ImapConnection& d, ImapCall& call, const Q
                 return false;
             }))
             return {};
-        if (outcome.completed)
+        if (outcome.completed) {
+            d.noteRefusal(call, outcome);
             return outcome;
+        }
         switch (next) {
         case Next::InitialResponse:
             call.note(QStringLiteral("Sent: <credentials withheld>"));

@@ -13,9 +13,12 @@ SslTransport::SslTransport(QObject* parent)
     QObject::connect(s, &QAbstractSocket::stateChanged, this, &ImapTransport::activity);
     QObject::connect(s, &QAbstractSocket::errorOccurred, this, &ImapTransport::activity);
     QObject::connect(s, &QSslSocket::encrypted, this, &ImapTransport::activity);
+    QObject::connect(s, &QAbstractSocket::connected, this, [this] { setReached(true); });
     QObject::connect(s, &QSslSocket::sslErrors, this, [this](const QList<QSslError>& errors) {
-        for (const QSslError& error : errors)
+        for (const QSslError& error : errors) {
             m_tlsErrors.append(error.errorString());
+            m_tlsErrorCodes.append(error.error());
+        }
     });
 }
 
@@ -29,6 +32,8 @@ void SslTransport::open(const QString& host, quint16 port, bool tls,
                         const QList<QSslCertificate>& extraAuthorities)
 {
     m_tlsErrors.clear();
+    m_tlsErrorCodes.clear();
+    setReached(false);
     if (!tls) {
         m_socket->connectToHost(host, port);
         return;

@@ -21,9 +21,11 @@ public:
     QAbstractSocket::SocketState state() const override;
     QString errorString() const override;
     QStringList tlsErrors() const override { return m_tlsErrors; }
+    QList<QSslError::SslError> tlsErrorCodes() const override { return m_tlsErrorCodes; }
     void abort() override;
 
 private:
     std::unique_ptr<QSslSocket> m_socket;
     QStringList m_tlsErrors;
+    QList<QSslError::SslError> m_tlsErrorCodes;
 };

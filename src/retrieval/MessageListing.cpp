@@ -37,6 +37,7 @@ void MessageListing::bindSession(clsChilkatIMAP& session)
                                             HTMLTextBody, uID);
             });
     connect(&session, &clsChilkatIMAP::ScrapProgress, this, [this](int percent) { oChilkat_ScrapProgress(percent); });
+    connect(&session, &clsChilkatIMAP::ExtractionStatus, this, [this](const QString& text) { m_status.setProgressText(text); });
 }
 
 bool MessageListing::passesFilter(const QString& filter, const QString& From, const QString& FromName,

@@ -1,5 +1,6 @@
 #include "retrieval/RetrievalFlow.h"
 
+#include "frame/ErrorLog.h"
 #include "frame/ErrorTail.h"
 #include "frame/FolderOptions.h"
 #include "frame/MessageBoxService.h"
@@ -9,6 +10,7 @@
 #include "mail/ClsChilkatImap.h"
 #include "retrieval/ConnectDisconnect.h"
 #include "retrieval/EmailCounts.h"
+#include "retrieval/ExtractionReport.h"
 #include "retrieval/MailStore.h"
 #include "retrieval/MessageListModel.h"
 #include "retrieval/RangeDialog.h"
@@ -31,6 +33,17 @@ struct Running {
     ~Running() { s = RetrievalFlow::State::Idle; }
     RetrievalFlow::State& s;
 };
+
+// "Done.", then, when some messages of the range could not be read, which ones and why.
+void showDone(MessageBoxService& boxes, const clsChilkatIMAP* session)
+{
+    boxes.msgBox(QStringLiteral("Done."));
+    if (!session)
+        return;
+    const QString report = ExtractionReport::text(session->Gaps(), ErrorLog::path());
+    if (!report.isEmpty())
+        boxes.msgBox(report, MessageBoxService::Icon::Exclamation);
+}
 } // namespace
 
 RetrievalFlow::RetrievalFlow(Services services, Views views, MainListModels models, ConnectDisconnect& connection,
@@ -165,7 +178,7 @@ void RetrievalFlow::PushButton3_Click()
     tail.line(202, [&] { m_views.buttons.setButtonWidthTwips(StepButton::PushButton3, 3840); });
     tail.line(204, [&] { m_views.buttons.setButtonVisible(StepButton::PushButton2, true); });
     if (tail.condition(206, [&] { return !m_globals.SkipDoneMessage; }))
-        m_services.boxes->msgBox(QStringLiteral("Done."));
+        showDone(*m_services.boxes, session.get());
 }
 
 void RetrievalFlow::PushButton2_Click()
@@ -244,5 +257,5 @@ void RetrievalFlow::PushButton2_Click()
     tail.line(208, [&] { m_views.buttons.setButtonWidthTwips(StepButton::PushButton3, 3840); });
     tail.line(210, [&] { m_views.buttons.setButtonVisible(StepButton::PushButton2, true); });
     if (tail.condition(212, [&] { return !m_globals.SkipDoneMessage; }))
-        m_services.boxes->msgBox(QStringLiteral("Done."));
+        showDone(*m_services.boxes, session.get());
 }

@@ -113,6 +113,13 @@ private Q_SLOTS:
     void disconnectWhenNotConnectedIsHarmless();
     void callsWhenNotConnectedFailAtOnce();
     void notificationsGoToTheLastBoundSink();
+
+    void failureOfAFetch_data();
+    void failureOfAFetch();
+    void failureOfAConnect_data();
+    void failureOfAConnect();
+    void noSignInAfterPreauth();
+    void alertsAreCollectedOnce();
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -952,6 +959,138 @@ void TestImapClient::notificationsGoToTheLastBoundSink()
     QVERIFY(client.fetchSingle(1, false).has_value());
     QCOMPARE(second.abortChecks, before);
     QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Why a call failed
+
+void TestImapClient::failureOfAFetch_data()
+{
+    // What the server does after "A001 FETCH 1 ...", and the failure the caller is given.
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<bool>("drop");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QByteArray>("status");
+    QTest::addColumn<QByteArray>("code");
+    QTest::addColumn<QString>("text");
+    using K = ImapFailure::Kind;
+    QTest::newRow("drop mid-literal") << QByteArray("* 1 FETCH (BODY[] {1000}\r\nabc") << true
+                                      << int(K::ConnectionLost) << QByteArray() << QByteArray() << QString();
+    QTest::newRow("BYE") << QByteArray("* BYE Server shutting down.\r\n") << true << int(K::ConnectionLost)
+                         << QByteArray("BYE") << QByteArray() << QStringLiteral("Server shutting down.");
+    QTest::newRow("silence") << QByteArray("* 1 FETCH (BODY[] {100}\r\nabc") << false << int(K::TimedOut)
+                             << QByteArray() << QByteArray() << QString();
+    QTest::newRow("Exchange throttling")
+        << QByteArray("A001 NO Request is throttled. Suggested Backoff Time: 2000 milliseconds\r\n") << false
+        << int(K::Refused) << QByteArray("NO") << QByteArray()
+        << QStringLiteral("Request is throttled. Suggested Backoff Time: 2000 milliseconds");
+    QTest::newRow("response code") << QByteArray("A001 NO [UNAVAILABLE (busy)] Try later\r\n") << false
+                                   << int(K::Refused) << QByteArray("NO") << QByteArray("UNAVAILABLE")
+                                   << QStringLiteral("Try later");
+    QTest::newRow("BAD") << QByteArray("A001 BAD Error in IMAP command FETCH: Invalid messageset\r\n")
+                         << false << int(K::Refused) << QByteArray("BAD") << QByteArray()
+                         << QStringLiteral("Error in IMAP command FETCH: Invalid messageset");
+    QTest::newRow("BODY[] NIL") << QByteArray("* 1 FETCH (BODY[] NIL)\r\nA001 OK done\r\n") << false
+                                << int(K::NoData) << QByteArray() << QByteArray() << QString();
+    QTest::newRow("unreadable stream") << QByteArray("* 1 FETCH (BODY[] {4294967296}\r\nxxxx") << false
+                                       << int(K::Unreadable) << QByteArray() << QByteArray() << QString();
+    QTest::newRow("fetched") << fetchReply(1, kMessage) + "A001 OK done\r\n"
+                             << false << int(K::None) << QByteArray() << QByteArray() << QString();
+}
+
+void TestImapClient::failureOfAFetch()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, drop);
+    QFETCH(int, kind);
+    QFETCH(QByteArray, status);
+    QFETCH(QByteArray, code);
+    QFETCH(QString, text);
+    MemoryImapServer server;
+    ImapClient client;
+    client.setTimeoutMs(300);
+    QVERIFY(connectTo(client, server));
+    server.expect(fetchCommand("A001", 1)).send(answer);
+    if (drop)
+        server.drop();
+    client.fetchSingle(1, false);
+    const ImapFailure failure = client.lastFailure();
+    QCOMPARE(int(failure.kind), kind);
+    QCOMPARE(failure.status, status);
+    QCOMPARE(failure.code, code);
+    QCOMPARE(failure.text, text);
+    QCOMPARE(failure.host, QStringLiteral("127.0.0.1"));
+    QCOMPARE(failure.connectionGone(), kind == int(ImapFailure::Kind::ConnectionLost) ||
+                                           kind == int(ImapFailure::Kind::TimedOut) ||
+                                           kind == int(ImapFailure::Kind::Unreadable));
+    // The next call on a connection that is gone says so.
+    if (failure.connectionGone()) {
+        client.fetchSingle(2, false);
+        QCOMPARE(client.lastFailure().kind, ImapFailure::Kind::NotConnected);
+    }
+}
+
+void TestImapClient::failureOfAConnect_data()
+{
+    QTest::addColumn<QByteArray>("greeting"); // empty: the server closes without a word
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("BYE greeting") << QByteArray("* BYE Too many connections")
+                                  << int(ImapFailure::Kind::NoGreeting)
+                                  << QStringLiteral("Too many connections");
+    QTest::newRow("no greeting") << QByteArray() << int(ImapFailure::Kind::NoGreeting) << QString();
+    QTest::newRow("not IMAP") << QByteArray("SSH-2.0-OpenSSH") << int(ImapFailure::Kind::NoGreeting)
+                              << QString();
+    QTest::newRow("OK") << QByteArray("* OK ready") << int(ImapFailure::Kind::None) << QString();
+}
+
+void TestImapClient::failureOfAConnect()
+{
+    QFETCH(QByteArray, greeting);
+    QFETCH(int, kind);
+    QFETCH(QString, text);
+    MemoryImapServer server;
+    ImapClient client;
+    server.attach(client);
+    if (greeting.isEmpty())
+        server.drop();
+    else
+        server.sendLine(greeting);
+    client.connect(QStringLiteral("127.0.0.1"));
+    QCOMPARE(int(client.lastFailure().kind), kind);
+    QCOMPARE(client.lastFailure().text, text);
+    QCOMPARE(client.lastFailure().host, QStringLiteral("127.0.0.1"));
+}
+
+void TestImapClient::noSignInAfterPreauth()
+{
+    MemoryImapServer server;
+    ImapClient client;
+    QVERIFY(connectTo(client, server, "* PREAUTH [CAPABILITY IMAP4rev1 AUTH=XOAUTH2] signed in already"));
+    // Neither command goes out: the script expects nothing, so any line would be an error.
+    QCOMPARE(client.login(QStringLiteral("ann"), QStringLiteral("secret")), 1);
+    QCOMPARE(client.loginXOAuth2(QStringLiteral("ann"), QStringLiteral("token")), 1);
+    QVERIFY(client.lastErrorText().contains(QStringLiteral("PREAUTH")));
+    QCOMPARE(client.state(), ImapClient::State::Authenticated);
+    server.expect("A001 EXAMINE \"Inbox\"").sendLine("* 2 EXISTS").sendLine("A001 OK done");
+    QCOMPARE(client.selectMailbox(QStringLiteral("Inbox")), 1);
+    QVERIFY(server.scriptDone());
+    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+}
+
+void TestImapClient::alertsAreCollectedOnce()
+{
+    MemoryImapServer server;
+    ImapClient client;
+    QVERIFY(connectTo(client, server, "* OK [ALERT] Maintenance tonight at 22:00"));
+    server.expect("A001 LOGIN \"ann\" \"pw\"")
+        .sendLine("* OK [ALERT] Your mailbox is almost full")
+        .sendLine("* OK [ALERT] Maintenance tonight at 22:00")
+        .sendLine("A001 OK [ALERT] Your mailbox is almost full");
+    QCOMPARE(client.login(QStringLiteral("ann"), QStringLiteral("pw")), 1);
+    QCOMPARE(client.takeAlerts(), (QStringList{QStringLiteral("Maintenance tonight at 22:00"),
+                                               QStringLiteral("Your mailbox is almost full")}));
+    QCOMPARE(client.takeAlerts(), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestImapClient)

@@ -2,6 +2,7 @@
 #include "retrieval/MailStore.h"
 #include "retrieval/MessageListModel.h"
 #include "retrieval/RetrievalFlow.h"
+#include "support/CuttingRelay.h"
 #include "support/DelayRelay.h"
 #include "support/DovecotHarness.h"
 #include "support/MainWindowFixture.h"
@@ -46,6 +47,7 @@ private Q_SLOTS:
     void init();
     void getAllReadsTheFolderInOrder();
     void secondRetrievalLogsInAgainAndRefills();
+    void getAllSurvivesCutConnections();
     void filterExamples();
     void recDateExamples();
     void emptyFolderEndsWithoutDone();
@@ -176,6 +178,27 @@ void TestRetrievalDovecot::secondRetrievalLogsInAgainAndRefills()
     QCOMPARE(f.list().count(), 5);
     QVERIFY(!f.list().isChecked(2));
     QCOMPARE(f.list().subItem(5, 3), QStringLiteral("Draft 5"));
+}
+
+// The network breaks twice during Get All, half way through a message each time: the session
+// reconnects by itself and the list ends up whole, in order, with one "Done.".
+void TestRetrievalDovecot::getAllSurvivesCutConnections()
+{
+    // Connection 1 is the connect's; the retrieval's own (2) and its first reconnect (3) are cut
+    // after about a dozen messages each.
+    CuttingRelay relay(m_server.imapsPort(), {0, 7000, 7000});
+    auto& w = window();
+    Form1& f = *w.form;
+    w.settings.preset("Port", QString::number(relay.port()));
+    QVERIFY(w.connectAs(DovecotHarness::defaultUser(), DovecotHarness::defaultPassword()));
+    f.PushButton3->click();
+    QCOMPARE(relay.connectionsCut(), 2);
+    QCOMPARE(relay.connectionsAccepted(), 4);
+    QCOMPARE(w.boxes.texts(), QStringList{"Done."});
+    QCOMPARE(f.list().count(), 50);
+    for (int k = 1; k <= 50; ++k)
+        QCOMPARE(f.list().subItem(k, 3), QStringLiteral("Message %1").arg(k));
+    QCOMPARE(f.progressText(), QStringLiteral("Progress Bar"));
 }
 
 void TestRetrievalDovecot::filterExamples()

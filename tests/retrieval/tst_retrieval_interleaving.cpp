@@ -1,7 +1,9 @@
 // Clicks that land while a retrieval is suspended in its waits, each at one exact point of the
 // conversation with a fake mailbox: the mailbox acts when the client's command arrives, that
 // is, while the client waits for the answer.
+#include "frame/ErrorLog.h"
 #include "retrieval/EmailCounts.h"
+#include "retrieval/ExtractionReport.h"
 #include "retrieval/MailStore.h"
 #include "retrieval/MessageListModel.h"
 #include "retrieval/RetrievalFlow.h"
@@ -21,6 +23,9 @@ class TestRetrievalInterleaving : public QObject {
 private Q_SLOTS:
     void initTestCase();
     void getSomeStoppedBeforeTheRangeDialogKeepsTheList();
+    void busyServerThenDoneAndWhatCouldNotBeRead();
+    void reportText_data();
+    void reportText();
 
 private:
     std::unique_ptr<TestCertificates> m_certificates;
@@ -81,6 +86,86 @@ void TestRetrievalInterleaving::getSomeStoppedBeforeTheRangeDialogKeepsTheList()
     QVERIFY(!f.PushButton2->isHidden());
     QCOMPARE(f.pointer.value(), 0);
     QVERIFY(!f.oChilkat());
+}
+
+// A server that stays busy for message 4: the window says so while it waits, the other rows
+// are all there, and after "Done." one more box tells what could not be read.
+void TestRetrievalInterleaving::busyServerThenDoneAndWhatCouldNotBeRead()
+{
+    MailboxWindowFixture rig(*m_certificates, 10);
+    Form1& f = *rig.w.form;
+    QVERIFY(rig.connect());
+    QStringList progressWhileAsked;
+    int asked = 0;
+    rig.mailbox.answerInstead = [&](int, const QString& line) -> std::optional<FakeImapServer::Reply> {
+        if (!line.contains(QLatin1String(" FETCH 4 ")))
+            return std::nullopt;
+        if (++asked > 1)
+            progressWhileAsked << f.progressText();
+        const QByteArray tag = line.section(QLatin1Char(' '), 0, 0).toLatin1();
+        return FakeImapServer::Reply{tag +
+                                     " NO Request is throttled. Suggested Backoff Time: 10 milliseconds\r\n"};
+    };
+    f.PushButton3->click();
+    QCOMPARE(asked, 5);
+    const QString busy = QStringLiteral("Server busy, waiting 1 s (reading mail 4 of 10)");
+    QCOMPARE(progressWhileAsked, (QStringList{busy, busy, busy, busy}));
+    QCOMPARE(f.list().count(), 9);
+    for (int row = 1; row <= 9; ++row)
+        QCOMPARE(f.list().subItem(row, 3), FakeMailbox::subject(row < 4 ? row : row + 1));
+    QCOMPARE(rig.w.boxes.texts(),
+             (QStringList{
+                 QStringLiteral("Done."),
+                 QStringLiteral("1 message could not be read: number 4.\r\n\r\n"
+                                "Last failure: The server localhost refused the request. It said: "
+                                "\"Request is throttled. Suggested Backoff Time: 10 milliseconds\"\r\n\r\n"
+                                "Details are in the error log: ") +
+                     ErrorLog::path()}));
+    QCOMPARE(f.progressText(), QStringLiteral("Progress Bar"));
+
+    // Everything read: "Done." alone.
+    rig.w.boxes.clear();
+    rig.mailbox.answerInstead = nullptr;
+    f.PushButton3->click();
+    QCOMPARE(f.list().count(), 10);
+    QCOMPARE(rig.w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+}
+
+void TestRetrievalInterleaving::reportText_data()
+{
+    QTest::addColumn<QList<int>>("unread");
+    QTest::addColumn<int>("countAfter");
+    QTest::addColumn<QString>("text");
+    const QString log = QStringLiteral("\r\n\r\nDetails are in the error log: /tmp/errorlog.txt");
+    const QString reason = QStringLiteral("\r\n\r\nLast failure: Gone.");
+    QTest::newRow("all read") << QList<int>{} << -1 << QString();
+    QTest::newRow("three") << QList<int>{4, 5, 6} << -1
+                           << QStringLiteral("3 messages could not be read: numbers 4, 5, 6.") + reason + log;
+    QTest::newRow("many") << QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12} << -1
+                          << QStringLiteral(
+                                 "12 messages could not be read: numbers 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 "
+                                 "and 2 more.") +
+                                 reason + log;
+    QTest::newRow("count changed") << QList<int>{} << 7
+                                   << QStringLiteral(
+                                          "The folder's message count changed from 6 to 7 while "
+                                          "reconnecting: the numbers may have moved, so messages may be "
+                                          "missing or listed twice.") +
+                                          log;
+    QTest::newRow("count unchanged") << QList<int>{} << 6 << QString();
+}
+
+void TestRetrievalInterleaving::reportText()
+{
+    QFETCH(QList<int>, unread);
+    QFETCH(int, countAfter);
+    QFETCH(QString, text);
+    ExtractionGaps gaps;
+    gaps.unread = unread;
+    gaps.lastReason = QStringLiteral("Gone.");
+    gaps.countBefore = 6;
+    gaps.countAfter = countAfter;
+    QCOMPARE(ExtractionReport::text(gaps, QStringLiteral("/tmp/errorlog.txt")), text);
 }
 
 QTEST_MAIN(TestRetrievalInterleaving)

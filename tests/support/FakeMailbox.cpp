@@ -119,6 +119,10 @@ FakeImapServer::Reply FakeMailbox::answer(int connection, const QByteArray& line
     m_commands.append(QString::fromUtf8(line));
     if (onCommand)
         onCommand(QString::fromUtf8(line));
+    if (answerInstead) {
+        if (std::optional<FakeImapServer::Reply> reply = answerInstead(connection, QString::fromUtf8(line)))
+            return *reply;
+    }
     Connection& state = m_connections[connection];
     const CommandLine c = split(line);
     const auto tagged = [&](const QByteArray& text) { return c.tag + ' ' + text + "\r\n"; };

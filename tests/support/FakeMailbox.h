@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 // An IMAP account served through FakeImapServer's responder mode, for tests whose client talks
 // for an unknown length: it greets every connection and answers ID, LOGIN, LIST, EXAMINE,
@@ -38,6 +39,9 @@ public:
     // Runs as each client line arrives, before it is answered: the moment to act while the client
     // waits for that answer.
     std::function<void(const QString& line)> onCommand;
+    // Runs after onCommand with the connection's number and the line: an answer it gives replaces
+    // the mailbox's own (a refusal, a BYE, a dropped connection).
+    std::function<std::optional<FakeImapServer::Reply>(int connection, const QString& line)> answerInstead;
 
     // What the clients sent, over all connections (the LOGIN arguments included).
     const QStringList& commands() const { return m_commands; }

@@ -20,6 +20,7 @@ void MemoryTransport::open(const QString& host, quint16, bool, const QList<QSslC
         return;
     }
     m_state = QAbstractSocket::ConnectedState;
+    setReached(true);
     m_server->opened(this);
 }
 

@@ -64,13 +64,20 @@ bool expectedPlainBox(const QString& text)
         QStringLiteral("There are no emails in the Folder you selected."),
         QStringLiteral("There are 0 emails in the Folder you selected."),
         QStringLiteral("Invalid login. Please double-check your username and password.\r\n\r\n"),
+        // The mailbox has no "Junk".
+        QStringLiteral("Invalid login. Please double-check your username and password.\r\n\r\n"
+                       "The folder \"Junk\" does not exist on this server."),
         QStringLiteral("Connection failed. Check username and password."),
         QStringLiteral("Please input a value greater than zero."),
     };
     return fixed.contains(text) ||
            text.startsWith(
                QStringLiteral("Please input max value greater than 0 and less than or equal to ")) ||
-           text.startsWith(QStringLiteral("Having problems connecting?"));
+           text.startsWith(QStringLiteral("Having problems connecting?")) ||
+           // After "Done.", when a connection that a click closed or replaced left messages unread.
+           QRegularExpression(QStringLiteral("^\\d+ messages? could not be read: number"))
+               .match(text)
+               .hasMatch();
 }
 
 // "Subscript out of range" boxes that follow from rows vanishing while a handler yields: the
