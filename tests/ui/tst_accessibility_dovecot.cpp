@@ -169,8 +169,8 @@ void TestAccessibilityDovecot::namesFollowTheCaptions()
 
     QStringList wrongWhileRetrieving;
     AccessibleView stop, hidden, status;
-    connect(&f.list(), &QAbstractItemModel::rowsInserted, this, [&] {
-        if (f.list().count() != 3)
+    connect(&f.list(), &MessageListModel::rowAdded, this, [&](int k) {
+        if (k != 3)
             return;
         wrongWhileRetrieving = AccessibleView::mismatches(&f);
         stop = AccessibleView::of(f.PushButton3);

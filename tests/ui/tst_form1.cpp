@@ -179,6 +179,7 @@ void TestForm1::keyboardFollowsTheSteps()
     // The list's check boxes toggle with Space on the current row.
     for (int k = 1; k <= 3; ++k)
         form.list().add(QStringLiteral("row %1").arg(k));
+    form.list().announce();
     form.counts().UpdateEmailCounts(false);
     form.ListView1->setFocus();
     QTest::keyClick(form.ListView1, Qt::Key_Home);
