@@ -6,8 +6,7 @@ Range::Range(Worksheet& sheet, int row, int column)
     : m_sheet(&sheet)
     , m_row(row)
     , m_column(column)
-{
-}
+{}
 
 Range& Range::operator=(const QString& value)
 {
@@ -15,6 +14,17 @@ Range& Range::operator=(const QString& value)
     return *this;
 }
 
-QString Range::Value() const { return m_sheet->value(m_row, m_column); }
+QString Range::Value() const
+{
+    return m_sheet->value(m_row, m_column);
+}
 
-void Range::setValue(const QString& value) { m_sheet->setValue(m_row, m_column, value); }
+void Range::setValue(const QString& value)
+{
+    m_sheet->setValue(m_row, m_column, value);
+}
+
+void Range::setDateValue(const QString& value)
+{
+    m_sheet->setDateValue(m_row, m_column, value);
+}

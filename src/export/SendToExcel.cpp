@@ -23,8 +23,7 @@ SendToExcel::SendToExcel(MessageListModel& list, MailStore& store, MessageBoxSer
     , m_boxes(boxes)
     , m_pointer(pointer)
     , m_automation(automation)
-{
-}
+{}
 
 const QString& SendToExcel::notInstalledMessage()
 {
@@ -40,7 +39,10 @@ const QString& SendToExcel::notInstalledFeatureMessage()
     return text;
 }
 
-QString SendToExcel::withoutEquals(QString text) { return text.remove(QLatin1Char('=')); }
+QString SendToExcel::withoutEquals(QString text)
+{
+    return text.remove(QLatin1Char('='));
+}
 
 QString SendToExcel::bodyPiece(const QString& piece)
 {
@@ -54,8 +56,8 @@ bool SendToExcel::SaveResultsAsExcelFileIsExcelInstalled()
     bool gotObject = false;
     try {
         // Created only to learn whether it can be; released again at once, unused.
-        const std::shared_ptr<ExcelApplication> probe
-            = m_automation.CreateObject(AutomationFactory::excelProgId());
+        const std::shared_ptr<ExcelApplication> probe =
+            m_automation.CreateObject(AutomationFactory::excelProgId());
         gotObject = probe != nullptr;
     } catch (const std::exception&) {
         failed = true;
@@ -94,16 +96,23 @@ void SendToExcel::PushButton4_Click()
         book = xl->Workbooks().add();
     });
 
-    // Header row: every column caption, the hidden "RecDate" included.
+    // Header row: every column caption, the hidden "RecDate" included. The dates under
+    // "Received Date" go in as dates, as a spreadsheet program turns such text into one.
     int columns = 0;
+    int dateColumn = 0;
     tail.line(108, [&] { columns = m_list.columns(); });
     for (int c = 1; c <= columns; ++c) {
         tail.line(110, [&] { yieldEvents(); });
-        tail.line(112, [&] { sheet().cells(1, c) = m_list.columnCaption(c); });
+        tail.line(112, [&] {
+            const QString caption = m_list.columnCaption(c);
+            if (caption == QLatin1String("Received Date"))
+                dateColumn = c;
+            sheet().cells(1, c) = caption;
+        });
     }
 
     // Sheet row i + 1 for list row i, whether the row is checked or not.
-    int r = 2;  // 116
+    int r = 2; // 116
     int rows = 0;
     tail.line(118, [&] { rows = m_list.count(); });
     for (int i = 1; i <= rows; ++i) {
@@ -113,11 +122,16 @@ void SendToExcel::PushButton4_Click()
             tail.line(124, [&] { n = m_list.columns(); });
             for (int j = 1; j <= n - 1; ++j) {
                 tail.line(126, [&] { yieldEvents(); });
-                if (j == 1) {  // 128
+                if (j == 1) { // 128
                     tail.line(130, [&] { sheet().cells(r, 1).setValue(m_list.text(i)); });
-                } else {  // 132
-                    tail.line(158,
-                              [&] { sheet().cells(r, j).setValue(withoutEquals(m_list.subItem(i, j - 1))); });
+                } else { // 132
+                    tail.line(158, [&] {
+                        const QString text = withoutEquals(m_list.subItem(i, j - 1));
+                        if (j == dateColumn)
+                            sheet().cells(r, j).setDateValue(text);
+                        else
+                            sheet().cells(r, j).setValue(text);
+                    });
                 }
             }
 
@@ -130,7 +144,7 @@ void SendToExcel::PushButton4_Click()
                     b = m_store.at(i).PlainTextBody;
             });
             int k = n;
-            qsizetype from = 0;  // b is consumed from the front without copying what remains
+            qsizetype from = 0; // b is consumed from the front without copying what remains
             // Once a piece would lie past the sheet's last column, every later piece would too:
             // the first such write reports it and the rest of this body is not written.
             bool pastLastColumn = false;
@@ -139,15 +153,15 @@ void SendToExcel::PushButton4_Click()
                     pastLastColumn = true;
                 tail.line(line, [&] { sheet().cells(r, k).setValue(bodyPiece(b.mid(from, length))); });
             };
-            while (!pastLastColumn && b.size() - from > kLastPieceLength) {  // 162
+            while (!pastLastColumn && b.size() - from > kLastPieceLength) { // 162
                 writePiece(164, kPieceLength);
-                from += kPieceLength;  // 166
-                ++k;                   // 168
+                from += kPieceLength; // 166
+                ++k;                  // 168
             }
             if (!pastLastColumn)
                 writePiece(170, b.size() - from);
         }
-        ++r;  // 172
+        ++r; // 172
     }
 
     tail.line(176, [&] { sheet().Columns().AutoFit(); });
