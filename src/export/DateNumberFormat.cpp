@@ -10,7 +10,7 @@ enum class Role { Literal, Hour, Minute, Second, MonthNumber, Other };
 
 struct Token {
     Role role;
-    QString text; // the field code, or the literal characters
+    QString text;  // the field code, or the literal characters
 };
 
 bool sameNames(const QLocale& locale, bool months, QLocale::FormatType type)
@@ -25,6 +25,9 @@ bool sameNames(const QLocale& locale, bool months, QLocale::FormatType type)
     }
     return true;
 }
+
+// "ddd"/"MMM" give short names, "dddd"/"MMMM" long ones.
+QLocale::FormatType nameLength(qsizetype run) { return run == 3 ? QLocale::ShortFormat : QLocale::LongFormat; }
 
 // Characters a number format shows as themselves without quoting.
 bool plainLiteral(QChar ch)
@@ -92,14 +95,12 @@ std::optional<std::vector<Token>> tokens(QStringView pattern, const QLocale& loc
         const QStringView field = pattern.mid(i, run);
         switch (ch.unicode()) {
         case u'd':
-            if (run > 4 || (run >= 3 &&
-                            !sameNames(locale, false, run == 3 ? QLocale::ShortFormat : QLocale::LongFormat)))
+            if (run > 4 || (run >= 3 && !sameNames(locale, false, nameLength(run))))
                 return std::nullopt;
             out.push_back({Role::Other, field.toString()});
             break;
         case u'M':
-            if (run > 4 ||
-                (run >= 3 && !sameNames(locale, true, run == 3 ? QLocale::ShortFormat : QLocale::LongFormat)))
+            if (run > 4 || (run >= 3 && !sameNames(locale, true, nameLength(run))))
                 return std::nullopt;
             out.push_back({run <= 2 ? Role::MonthNumber : Role::Other, QString(run, u'm')});
             break;
@@ -123,21 +124,21 @@ std::optional<std::vector<Token>> tokens(QStringView pattern, const QLocale& loc
             break;
         case u'A':
             // "AP" or "A": the locale's marker in capitals, which must be the English one.
-            if (run != 1 || locale.amText().toUpper() != QLatin1String("AM") ||
-                locale.pmText().toUpper() != QLatin1String("PM"))
+            if (run != 1 || locale.amText().toUpper() != QLatin1String("AM")
+                || locale.pmText().toUpper() != QLatin1String("PM"))
                 return std::nullopt;
             if (i + 1 < pattern.size() && pattern[i + 1] == u'P')
                 ++i;
             hasMarker = true;
             out.push_back({Role::Other, QStringLiteral("AM/PM")});
             break;
-        case u'a': // the marker in small letters: a number format always shows it in capitals
-        case u'z': // fractions of a second
-        case u't': // the time-zone name
+        case u'a':  // the marker in small letters: a number format always shows it in capitals
+        case u'z':  // fractions of a second
+        case u't':  // the time-zone name
             return std::nullopt;
         default:
             if (ch.isLetter() && ch.unicode() < 0x80)
-                return std::nullopt; // a field of Qt's we do not know
+                return std::nullopt;  // a field of Qt's we do not know
             literal(field);
             break;
         }
@@ -149,7 +150,7 @@ std::optional<std::vector<Token>> tokens(QStringView pattern, const QLocale& loc
     return out;
 }
 
-} // namespace
+}  // namespace
 
 std::optional<QString> DateNumberFormat::fromPattern(QStringView pattern, const QLocale& locale)
 {

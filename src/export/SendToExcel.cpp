@@ -23,7 +23,8 @@ SendToExcel::SendToExcel(MessageListModel& list, MailStore& store, MessageBoxSer
     , m_boxes(boxes)
     , m_pointer(pointer)
     , m_automation(automation)
-{}
+{
+}
 
 const QString& SendToExcel::notInstalledMessage()
 {
@@ -39,10 +40,7 @@ const QString& SendToExcel::notInstalledFeatureMessage()
     return text;
 }
 
-QString SendToExcel::withoutEquals(QString text)
-{
-    return text.remove(QLatin1Char('='));
-}
+QString SendToExcel::withoutEquals(QString text) { return text.remove(QLatin1Char('=')); }
 
 QString SendToExcel::bodyPiece(const QString& piece)
 {
@@ -56,8 +54,8 @@ bool SendToExcel::SaveResultsAsExcelFileIsExcelInstalled()
     bool gotObject = false;
     try {
         // Created only to learn whether it can be; released again at once, unused.
-        const std::shared_ptr<ExcelApplication> probe =
-            m_automation.CreateObject(AutomationFactory::excelProgId());
+        const std::shared_ptr<ExcelApplication> probe
+            = m_automation.CreateObject(AutomationFactory::excelProgId());
         gotObject = probe != nullptr;
     } catch (const std::exception&) {
         failed = true;
@@ -112,7 +110,7 @@ void SendToExcel::PushButton4_Click()
     }
 
     // Sheet row i + 1 for list row i, whether the row is checked or not.
-    int r = 2; // 116
+    int r = 2;  // 116
     int rows = 0;
     tail.line(118, [&] { rows = m_list.count(); });
     for (int i = 1; i <= rows; ++i) {
@@ -122,9 +120,9 @@ void SendToExcel::PushButton4_Click()
             tail.line(124, [&] { n = m_list.columns(); });
             for (int j = 1; j <= n - 1; ++j) {
                 tail.line(126, [&] { yieldEvents(); });
-                if (j == 1) { // 128
+                if (j == 1) {  // 128
                     tail.line(130, [&] { sheet().cells(r, 1).setValue(m_list.text(i)); });
-                } else { // 132
+                } else {  // 132
                     tail.line(158, [&] {
                         const QString text = withoutEquals(m_list.subItem(i, j - 1));
                         if (j == dateColumn)
@@ -144,7 +142,7 @@ void SendToExcel::PushButton4_Click()
                     b = m_store.at(i).PlainTextBody;
             });
             int k = n;
-            qsizetype from = 0; // b is consumed from the front without copying what remains
+            qsizetype from = 0;  // b is consumed from the front without copying what remains
             // Once a piece would lie past the sheet's last column, every later piece would too:
             // the first such write reports it and the rest of this body is not written.
             bool pastLastColumn = false;
@@ -153,15 +151,15 @@ void SendToExcel::PushButton4_Click()
                     pastLastColumn = true;
                 tail.line(line, [&] { sheet().cells(r, k).setValue(bodyPiece(b.mid(from, length))); });
             };
-            while (!pastLastColumn && b.size() - from > kLastPieceLength) { // 162
+            while (!pastLastColumn && b.size() - from > kLastPieceLength) {  // 162
                 writePiece(164, kPieceLength);
-                from += kPieceLength; // 166
-                ++k;                  // 168
+                from += kPieceLength;  // 166
+                ++k;                   // 168
             }
             if (!pastLastColumn)
                 writePiece(170, b.size() - from);
         }
-        ++r; // 172
+        ++r;  // 172
     }
 
     tail.line(176, [&] { sheet().Columns().AutoFit(); });

@@ -14,10 +14,7 @@ Range Worksheet::cells(int row, int column)
     return Range(*this, row, column);
 }
 
-Columns Worksheet::Columns()
-{
-    return ::Columns(*this);
-}
+Columns Worksheet::Columns() { return ::Columns(*this); }
 
 void Worksheet::checkAddress(int row, int column)
 {
@@ -52,13 +49,13 @@ void Worksheet::setDateValue(int row, int column, const QString& value, const QL
     // Only a text the general date form gives back unchanged, of a year a spreadsheet's dates
     // reach: anything else stays text.
     const std::optional<QDateTime> date = GeneralDate::parse(value, locale);
-    if (!date || GeneralDate::format(*date, locale) != value || date->date().year() < 1900 ||
-        date->date().year() > 9999) {
+    if (!date || GeneralDate::format(*date, locale) != value || date->date().year() < 1900
+        || date->date().year() > 9999) {
         setValue(row, column, value);
         return;
     }
-    const std::optional<QString> format =
-        DateNumberFormat::forGeneralDate(date->time() != QTime(0, 0), locale);
+    const std::optional<QString> format
+        = DateNumberFormat::forGeneralDate(date->time() != QTime(0, 0), locale);
     if (!format) {
         setValue(row, column, value);
         return;

@@ -19,17 +19,17 @@ class Worksheet {
 public:
     static constexpr int kRowCount = 1048576;
     static constexpr int kColumnCount = 16384;
-    static constexpr int kMaxTextLength = 32767; // UTF-16 code units per cell
+    static constexpr int kMaxTextLength = 32767;  // UTF-16 code units per cell
     static constexpr double kMaxColumnWidth = 255;
 
     struct Cell {
         int column;
         QString text;
-        bool textPrefix;      // the value was given with a leading apostrophe: always text
-        int numberFormat = 0; // 1-based into numberFormats(): a date cell; 0: a text cell
+        bool textPrefix;        // the value was given with a leading apostrophe: always text
+        int numberFormat = 0;   // 1-based into numberFormats(): a date cell; 0: a text cell
         QDateTime date;
     };
-    using Rows = std::map<int, std::vector<Cell>>; // row -> cells in column order
+    using Rows = std::map<int, std::vector<Cell>>;  // row -> cells in column order
 
     Range cells(int row, int column);
     ::Columns Columns();

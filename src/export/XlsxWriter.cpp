@@ -19,7 +19,7 @@ VbError writeError(const QString& path, const QString& reason)
                            .arg(QDir::toNativeSeparators(path), reason));
 }
 
-} // namespace
+}  // namespace
 
 void XlsxWriter::write(const Worksheet& sheet, const QString& path)
 {
@@ -67,9 +67,9 @@ void XlsxWriter::write(const Worksheet& sheet, const QString& path)
                                                text.constData(), cell.textPrefix ? textFormat : nullptr);
             }
             if (error != LXW_NO_ERROR && failure.isEmpty())
-                failure =
-                    QStringLiteral("cell %1: %2")
-                        .arg(Worksheet::address(row, cell.column), QString::fromUtf8(lxw_strerror(error)));
+                failure
+                    = QStringLiteral("cell %1: %2")
+                          .arg(Worksheet::address(row, cell.column), QString::fromUtf8(lxw_strerror(error)));
         }
     }
 

@@ -16,8 +16,8 @@ class XlsxContents {
 public:
     struct Cell {
         QString raw;   // as stored in the file
-        QString text;  // with the file format's _xHHHH_ escapes decoded
-        QString shown; // a date cell: the text its number format displays; otherwise `text`
+        QString text;   // with the file format's _xHHHH_ escapes decoded
+        QString shown;  // a date cell: the text its number format displays; otherwise `text`
         bool isNull = true;
         QString dataType;
         QString numberFormat;
@@ -29,8 +29,8 @@ public:
         QProcess reader;
         reader.start(QStringLiteral("/usr/bin/python3"),
                      {QStringLiteral(CORVANEL_SOURCE_DIR "/tests/export/read_xlsx.py"), path});
-        if (!reader.waitForFinished(120000) || reader.exitStatus() != QProcess::NormalExit ||
-            reader.exitCode() != 0) {
+        if (!reader.waitForFinished(120000) || reader.exitStatus() != QProcess::NormalExit
+            || reader.exitCode() != 0) {
             contents.error = QStringLiteral("reader failed on %1: %2")
                                  .arg(path, QString::fromUtf8(reader.readAllStandardError()));
             return contents;
@@ -56,8 +56,8 @@ public:
             cell.dataType = o.value(QStringLiteral("data_type")).toString();
             cell.numberFormat = o.value(QStringLiteral("number_format")).toString();
             contents
-                .cells[{o.value(QStringLiteral("row")).toInt(), o.value(QStringLiteral("column")).toInt()}] =
-                cell;
+                .cells[{o.value(QStringLiteral("row")).toInt(), o.value(QStringLiteral("column")).toInt()}]
+                = cell;
         }
         const QJsonObject widths = root.value(QStringLiteral("widths")).toObject();
         for (auto it = widths.begin(); it != widths.end(); ++it)
@@ -93,7 +93,7 @@ public:
     int maxRow = 0;
     int maxColumn = 0;
     std::map<std::pair<int, int>, Cell> cells;
-    std::map<QString, double> widths; // by column letter
+    std::map<QString, double> widths;  // by column letter
 
     // The reader's whole output: equal for two files whose sheets read back the same.
     QByteArray json;

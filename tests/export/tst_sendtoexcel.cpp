@@ -71,7 +71,7 @@ private:
     std::function<QString()> m_snapshot;
 };
 
-} // namespace
+}  // namespace
 
 class TestSendToExcel : public QObject {
     Q_OBJECT
@@ -163,9 +163,9 @@ private Q_SLOTS:
         QVERIFY2(file.ok, qPrintable(file.error));
         QCOMPARE(file.maxRow, 1);
         QCOMPARE(file.maxColumn, 6);
-        const QStringList captions = {QStringLiteral("From"),          QStringLiteral("From Name"),
-                                      QStringLiteral("From Address"),  QStringLiteral("Subject"),
-                                      QStringLiteral("Received Date"), QStringLiteral("RecDate")};
+        const QStringList captions
+            = {QStringLiteral("From"),    QStringLiteral("From Name"),     QStringLiteral("From Address"),
+               QStringLiteral("Subject"), QStringLiteral("Received Date"), QStringLiteral("RecDate")};
         for (int c = 1; c <= 6; ++c) {
             QCOMPARE(file.text(1, c), captions[c - 1]);
             QCOMPARE(file.cell(1, c)->dataType, QStringLiteral("s"));
@@ -225,7 +225,7 @@ private Q_SLOTS:
         QCOMPARE(file.cell(3, 6)->numberFormat, QStringLiteral("@"));
         for (const auto& [at, cell] : file.cells)
             QVERIFY(cell.isNull || cell.dataType == QLatin1String("s"));
-        QCOMPARE(m_store->at(2).PlainTextBody, QStringLiteral("=SUM(A1)")); // the store is left alone
+        QCOMPARE(m_store->at(2).PlainTextBody, QStringLiteral("=SUM(A1)"));  // the store is left alone
     }
 
     void receivedDatesGoInAsDatesAndNothingElseDoes()
@@ -248,9 +248,9 @@ private Q_SLOTS:
         QCOMPARE(file.cell(2, 5)->shown, evening);
         QCOMPARE(file.cell(3, 5)->dataType, QStringLiteral("d"));
         QCOMPARE(file.cell(3, 5)->raw, QStringLiteral("2021-03-02T00:00:00"));
-        QCOMPARE(file.cell(3, 5)->shown, midnight); // the date alone
+        QCOMPARE(file.cell(3, 5)->shown, midnight);  // the date alone
         QCOMPARE(file.text(4, 5), QStringLiteral("not  a date"));
-        QCOMPARE(file.cell(1, 5)->dataType, QStringLiteral("s")); // the caption
+        QCOMPARE(file.cell(1, 5)->dataType, QStringLiteral("s"));  // the caption
         // Every other cell is text, date-like or not.
         for (const auto& [at, cell] : file.cells)
             if (at.second != 5 || at.first == 1 || at.first == 4)
@@ -267,14 +267,14 @@ private Q_SLOTS:
     {
         struct Case {
             QString body;
-            QList<int> pieces;      // lengths from column 6 on
-            QList<bool> textFormat; // pieces written with the apostrophe
+            QList<int> pieces;       // lengths from column 6 on
+            QList<bool> textFormat;  // pieces written with the apostrophe
         };
         QString equalsAt1023 = body(1500);
         equalsAt1023[1022] = u'=';
         QString startsWithEquals = body(2046);
         startsWithEquals[0] = u'=';
-        startsWithEquals[1022] = u'='; // not at a piece start: the second piece starts at 1022
+        startsWithEquals[1022] = u'=';  // not at a piece start: the second piece starts at 1022
         const QList<Case> cases = {
             {QString(), {0}, {false}},
             {body(1), {1}, {false}},
@@ -317,8 +317,8 @@ private Q_SLOTS:
     void lengthsCountUtf16CodeUnits()
     {
         const QString smiley = QStringLiteral("\U0001F600");
-        const QString fits = QString(1022, u'a') + smiley;                         // 1,024 units: two pieces
-        const QString split = QString(1021, u'a') + smiley + QStringLiteral("bb"); // the pair is cut
+        const QString fits = QString(1022, u'a') + smiley;                          // 1,024 units: two pieces
+        const QString split = QString(1021, u'a') + smiley + QStringLiteral("bb");  // the pair is cut
         const QString text = QStringLiteral("Grüße aus 東京 \U0001D11E ") + smiley;
         addRow(QStringLiteral("Zoë"), {text, QString(), text, QString(), QString()}, fits, true);
         addRow(2, split, true);
@@ -344,8 +344,8 @@ private Q_SLOTS:
 
     void controlCharactersInABodyKeepTheFileReadable()
     {
-        const QString mail = QStringLiteral("page 1\fpage 2 \x1b[1mbold\x1b[0m nul:") + QChar(0) +
-                             QStringLiteral(" bell:\a\r\nend ") + QChar(0xFFFF);
+        const QString mail = QStringLiteral("page 1\fpage 2 \x1b[1mbold\x1b[0m nul:") + QChar(0)
+                             + QStringLiteral(" bell:\a\r\nend ") + QChar(0xFFFF);
         addRow(1, mail, true);
         m_export->PushButton4_Click();
         QCOMPARE(m_boxes->texts(), QStringList{kDone});
@@ -404,10 +404,10 @@ private Q_SLOTS:
         QVERIFY(m_export->SaveResultsAsExcelFileIsExcelInstalled());
         QVERIFY(m_export->SaveResultsAsExcelFileIsExcelInstalled());
         QVERIFY(m_boxes->shown().isEmpty());
-        QCOMPARE(m_factory->created.size(), size_t(2)); // one object per check
+        QCOMPARE(m_factory->created.size(), size_t(2));  // one object per check
         for (const auto& app : m_factory->created) {
             QVERIFY(!app->Visible());
-            QCOMPARE(app.use_count(), 1); // released by the check
+            QCOMPARE(app.use_count(), 1);  // released by the check
         }
         QVERIFY(m_desktop->opened.isEmpty());
         QCOMPARE(xlsxFilesInTemp(), filesBefore);
@@ -440,8 +440,8 @@ private Q_SLOTS:
 
         const QStringList errors = m_boxes->errorBoxes();
         QCOMPARE(errors.size(), 1);
-        QVERIFY2(errors[0].contains(QDir::toNativeSeparators(notAFolder.fileName()) +
-                                    QStringLiteral("/Corvanel-")),
+        QVERIFY2(errors[0].contains(QDir::toNativeSeparators(notAFolder.fileName())
+                                    + QStringLiteral("/Corvanel-")),
                  qPrintable(errors[0]));
         QVERIFY(errors[0].contains(QStringLiteral(
             "\r\nin Tessaline2021/08/31.Form1.PushButton4_Click at line 178\r\rPlease email")));
@@ -459,7 +459,7 @@ private Q_SLOTS:
         const QStringList errors = m_boxes->errorBoxes();
         QCOMPARE(errorLines(errors), QList<int>{178});
         QVERIFY(errors[0].contains(QDir::toNativeSeparators(lastFile())));
-        QVERIFY(QFile::exists(lastFile())); // written, only not opened
+        QVERIFY(QFile::exists(lastFile()));  // written, only not opened
         QCOMPARE(m_boxes->texts().last(), kDone);
     }
 
@@ -507,7 +507,7 @@ private Q_SLOTS:
         m_store->recreate(2);
         addRow(1, QStringLiteral("body 1"), true);
         addRow(2, QStringLiteral("body 2"), true);
-        addRow(3, QString(), true); // the store has no position 3
+        addRow(3, QString(), true);  // the store has no position 3
         addRow(4, QString(), false);
         m_export->PushButton4_Click();
 
@@ -545,7 +545,7 @@ private Q_SLOTS:
     void theExportYieldsBeforeEachHeaderCellRowAndColumn()
     {
         addRow(1, QStringLiteral("unchecked"), false);
-        addRow(2, body(3000), true); // three pieces, no yield between them
+        addRow(2, body(3000), true);  // three pieces, no yield between them
         YieldProbe probe([&] {
             const Worksheet* sheet = m_factory->lastSheet();
             return QStringLiteral("%1 cells, pointer %2")

@@ -40,12 +40,9 @@ private:
     QByteArray m_saved;
 };
 
-QString repeated(QChar ch, qsizetype n)
-{
-    return QString(n, ch);
-}
+QString repeated(QChar ch, qsizetype n) { return QString(n, ch); }
 
-} // namespace
+}  // namespace
 
 class TestSpreadsheet : public QObject {
     Q_OBJECT
@@ -59,8 +56,8 @@ private:
     template <class Fill> XlsxContents exportSheet(Fill&& fill)
     {
         AutomationFactory factory(m_desktop);
-        const std::shared_ptr<ExcelApplication> app =
-            factory.CreateObject(QStringLiteral("Excel.Application"));
+        const std::shared_ptr<ExcelApplication> app
+            = factory.CreateObject(QStringLiteral("Excel.Application"));
         const std::shared_ptr<Workbook> book = app->Workbooks().add();
         fill(book->ActiveSheet());
         app->setVisible(true);
@@ -100,7 +97,7 @@ private Q_SLOTS:
         sheet.cells(2, 3) = QStringLiteral("header");
         QCOMPARE(sheet.cells(2, 3).Value(), QStringLiteral("header"));
         sheet.cells(2, 3).setValue(QStringLiteral("replaced"));
-        sheet.cells(2, 1).setValue(QStringLiteral("first")); // before an existing cell of the row
+        sheet.cells(2, 1).setValue(QStringLiteral("first"));  // before an existing cell of the row
         sheet.cells(1, 5).setValue(QString());
         QCOMPARE(sheet.cells(2, 3).Value(), QStringLiteral("replaced"));
         QCOMPARE(sheet.cells(2, 1).Value(), QStringLiteral("first"));
@@ -165,10 +162,10 @@ private Q_SLOTS:
 
     void everyCellIsWrittenAsText()
     {
-        const QStringList values = {QStringLiteral("123"),      QStringLiteral("2026-12-07"),
-                                    QStringLiteral("=SUM(A1)"), QStringLiteral("TRUE"),
-                                    QStringLiteral("1E5"),      QStringLiteral("  12:30  "),
-                                    QStringLiteral("#N/A"),     QStringLiteral("-0.5%")};
+        const QStringList values
+            = {QStringLiteral("123"),  QStringLiteral("2026-12-07"), QStringLiteral("=SUM(A1)"),
+               QStringLiteral("TRUE"), QStringLiteral("1E5"),        QStringLiteral("  12:30  "),
+               QStringLiteral("#N/A"), QStringLiteral("-0.5%")};
         const XlsxContents file = exportSheet([&](Worksheet& sheet) {
             for (int c = 1; c <= values.size(); ++c)
                 sheet.cells(1, c).setValue(values[c - 1]);
@@ -191,7 +188,7 @@ private Q_SLOTS:
         QCOMPARE(file.cell(2, 1)->numberFormat, QStringLiteral("@"));
         QCOMPARE(file.cell(2, 2)->raw, QStringLiteral("0042"));
         QCOMPARE(file.cell(2, 2)->numberFormat, QStringLiteral("@"));
-        QVERIFY(file.cell(2, 3)->isNull); // an apostrophe alone: empty text cell
+        QVERIFY(file.cell(2, 3)->isNull);  // an apostrophe alone: empty text cell
         QCOMPARE(file.cell(2, 3)->numberFormat, QStringLiteral("@"));
         QCOMPARE(file.cell(2, 4)->raw, QStringLiteral("it's"));
         QCOMPARE(file.cell(2, 4)->numberFormat, QStringLiteral("General"));
@@ -200,7 +197,7 @@ private Q_SLOTS:
     void numberFormatsShowTheGeneralDateText_data()
     {
         QTest::addColumn<QLocale>("locale");
-        QTest::addColumn<QString>("dateTime"); // empty: no number format shows the same text
+        QTest::addColumn<QString>("dateTime");  // empty: no number format shows the same text
         QTest::addColumn<QString>("dateOnly");
         QTest::newRow("C") << QLocale::c() << "d mmm yyyy hh:mm:ss"
                            << "d mmm yyyy";
@@ -231,11 +228,11 @@ private Q_SLOTS:
     void patternsANumberFormatCannotCarry()
     {
         const QLocale c = QLocale::c();
-        QVERIFY(!DateNumberFormat::fromPattern(u"HH:mm:ss.zzz", c)); // fractions of a second
-        QVERIFY(!DateNumberFormat::fromPattern(u"h:mm ap", c));      // a small-letter marker
-        QVERIFY(!DateNumberFormat::fromPattern(u"HH:mm AP", c));     // 24 hours beside a marker
-        QVERIFY(!DateNumberFormat::fromPattern(u"mm/dd", c));        // minutes that read as a month
-        QVERIFY(!DateNumberFormat::fromPattern(u"HH:MM", c));        // a month that reads as minutes
+        QVERIFY(!DateNumberFormat::fromPattern(u"HH:mm:ss.zzz", c));  // fractions of a second
+        QVERIFY(!DateNumberFormat::fromPattern(u"h:mm ap", c));  // a small-letter marker
+        QVERIFY(!DateNumberFormat::fromPattern(u"HH:mm AP", c));  // 24 hours beside a marker
+        QVERIFY(!DateNumberFormat::fromPattern(u"mm/dd", c));  // minutes that read as a month
+        QVERIFY(!DateNumberFormat::fromPattern(u"HH:MM", c));  // a month that reads as minutes
         QVERIFY(!DateNumberFormat::fromPattern(u"h:mm AP", QLocale(QLocale::Japanese, QLocale::Japan)));
         // Month and day names of another language than the spreadsheet's English ones.
         const QLocale french(QLocale::French, QLocale::France);
@@ -288,7 +285,7 @@ private Q_SLOTS:
             QCOMPARE(QDateTime::fromString(cell->raw, Qt::ISODate), values[c - 1]);
             QCOMPARE(cell->shown, texts[c - 1]);
         }
-        QVERIFY(file.cell(1, 3)->numberFormat != file.cell(1, 1)->numberFormat); // the date alone
+        QVERIFY(file.cell(1, 3)->numberFormat != file.cell(1, 1)->numberFormat);  // the date alone
         QCOMPARE(file.cell(1, 1)->numberFormat, file.cell(1, 2)->numberFormat);
         for (int c = 1; c <= 6; ++c) {
             const XlsxContents::Cell* cell = file.cell(2, c);
@@ -304,13 +301,13 @@ private Q_SLOTS:
 
     void charactersXmlCannotCarryKeepTheFileValid()
     {
-        const QString controls = QStringLiteral("nul[") + QChar(0) + QStringLiteral("] soh[") + QChar(1) +
-                                 QStringLiteral("] ff[\f] esc[\x1b] tab[\t] lf[\n] cr[\r] us[") +
-                                 QChar(0x1F) + QStringLiteral("]");
-        const QString nonCharacters = QStringLiteral("fffe[") + QChar(0xFFFE) + QStringLiteral("] ffff[") +
-                                      QChar(0xFFFF) + QStringLiteral("]");
-        const QString loneSurrogates = QStringLiteral("high[") + QChar(0xD83D) + QStringLiteral("] low[") +
-                                       QChar(0xDE00) + QStringLiteral("] end") + QChar(0xD800);
+        const QString controls = QStringLiteral("nul[") + QChar(0) + QStringLiteral("] soh[") + QChar(1)
+                                 + QStringLiteral("] ff[\f] esc[\x1b] tab[\t] lf[\n] cr[\r] us[")
+                                 + QChar(0x1F) + QStringLiteral("]");
+        const QString nonCharacters = QStringLiteral("fffe[") + QChar(0xFFFE) + QStringLiteral("] ffff[")
+                                      + QChar(0xFFFF) + QStringLiteral("]");
+        const QString loneSurrogates = QStringLiteral("high[") + QChar(0xD83D) + QStringLiteral("] low[")
+                                       + QChar(0xDE00) + QStringLiteral("] end") + QChar(0xD800);
         const QString literal = QStringLiteral("literal _x0041_ and _x005F_ and _xZZ12_ and _x12");
 
         const XlsxContents file = exportSheet([&](Worksheet& sheet) {
@@ -355,8 +352,8 @@ private Q_SLOTS:
             sheet.cells(1, 1).setValue(QStringLiteral("short"));
             sheet.cells(2, 1).setValue(QStringLiteral("a longer text"));
             sheet.cells(1, 2).setValue(repeated(u'x', 300));
-            sheet.cells(1, 3).setValue(QStringLiteral("\U0001F600\U0001F600\U0001F600")); // three characters
-            sheet.cells(1, 4).setValue(QString());                                        // nothing to fit
+            sheet.cells(1, 3).setValue(QStringLiteral("\U0001F600\U0001F600\U0001F600"));  // three characters
+            sheet.cells(1, 4).setValue(QString());                                         // nothing to fit
             sheet.Columns().AutoFit();
         });
         QVERIFY2(file.ok, qPrintable(file.error));
