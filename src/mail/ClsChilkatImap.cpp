@@ -15,6 +15,9 @@ const QString kNeedsMicrosoftSignIn = QStringLiteral(
     "This mail service no longer accepts passwords: it needs the Microsoft sign-in.\r\n\r\n"
     "Leave the password empty and set OAuthClientId in the settings to the Application (client) ID of "
     "your own application registration (see the Outlook.com set-up in the README).");
+const QString kSignInWithMicrosoft =
+    QStringLiteral("This mail service no longer accepts passwords: it needs the Microsoft sign-in.\r\n\r\n"
+                   "Leave the password empty and connect again to sign in with Microsoft.");
 
 } // namespace
 
@@ -70,7 +73,7 @@ bool clsChilkatIMAP::Connect()
     }
     GetLastError();
     if (imap.lastErrorText().contains(kBasicAuthDisabled, Qt::CaseInsensitive))
-        m_boxes.msgBox(kNeedsMicrosoftSignIn);
+        m_boxes.msgBox(m_SignIn && m_SignIn->isConfigured() ? kSignInWithMicrosoft : kNeedsMicrosoftSignIn);
     return false;
 }
 

@@ -4,6 +4,7 @@
 #include "frame/SettingsStore.h"
 #include "mail/ClsChilkatImap.h"
 #include "mail/ImapClient.h"
+#include "mail/KnownProviders.h"
 #include "mail/OAuthSignIn.h"
 #include "retrieval/EmailCounts.h"
 #include "retrieval/MessageListModel.h"
@@ -13,10 +14,6 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
-
-namespace {
-const QString kDefaultServer = QStringLiteral("outlook.office365.com");
-}
 
 ConnectDisconnect::ConnectDisconnect(Form1& form)
     : f(form)
@@ -39,7 +36,7 @@ bool ConnectDisconnect::isConnected() const { return f.PushButton1->text() != co
 QString ConnectDisconnect::imapServer() const
 {
     const QString server = f.services.settings->get(QStringLiteral("Server")).trimmed();
-    return server.isEmpty() ? kDefaultServer : server;
+    return server.isEmpty() ? KnownProviders::imapHost(accountName()) : server;
 }
 
 int ConnectDisconnect::imapPort() const
