@@ -27,7 +27,10 @@ bool sameNames(const QLocale& locale, bool months, QLocale::FormatType type)
 }
 
 // "ddd"/"MMM" give short names, "dddd"/"MMMM" long ones.
-QLocale::FormatType nameLength(qsizetype run) { return run == 3 ? QLocale::ShortFormat : QLocale::LongFormat; }
+QLocale::FormatType nameLength(qsizetype run)
+{
+    return run == 3 ? QLocale::ShortFormat : QLocale::LongFormat;
+}
 
 // Characters a number format shows as themselves without quoting.
 bool plainLiteral(QChar ch)

@@ -51,9 +51,12 @@ QStringList MailboxResolver::wellKnownNames(const QString& folder)
 std::optional<QString> MailboxResolver::resolve(const std::vector<MailboxEntry>& mailboxes,
                                                 const QString& folder)
 {
+    if (folder.isEmpty())
+        return std::nullopt;
+    // The inbox's name holds in any case: the folder's own spelling opens it as well as INBOX.
     for (const MailboxEntry& entry : mailboxes)
         if (entry.isSelectable() && (entry.name == folder || (isInbox(folder) && isInbox(entry.name))))
-            return entry.name;
+            return isInbox(folder) ? folder : entry.name;
 
     const QString use = specialUse(folder);
     if (!use.isEmpty())
