@@ -8,15 +8,19 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
+class Clock;
+class ImapConnection;
 class ImapEventSink;
+class ImapTransport;
 
-// Our IMAP component: a read-only IMAP4rev1 client on QSslSocket. Calls block their caller
-// while the event loop keeps running underneath (socket and timer events; user input is
-// handed over only through the abort-check notification), so everything stays on the one
-// user-interface thread. Status results: 1 = success, anything else failure.
+// Our IMAP component: a read-only IMAP4rev1 client, on QSslSocket unless told otherwise. Calls block their
+// caller while the event loop keeps running underneath (socket and timer events; user input is handed over
+// only through the abort-check notification), so everything stays on the one user-interface thread. Status
+// results: 1 = success, anything else failure.
 //
 // Read-only: mailboxes are opened with EXAMINE and messages read with BODY.PEEK[], so nothing
 // on the server changes, not even the \Seen flag. Every wait is bounded by the time-out
@@ -42,6 +46,13 @@ public:
 
     explicit ImapClient(QObject* parent = nullptr);
     ~ImapClient() override;
+
+    // Makes the transport of every later connect; unset (the default) is a QSslSocket that
+    // verifies the server's certificate.
+    using TransportFactory = std::function<std::unique_ptr<ImapTransport>()>;
+    void setTransportFactory(TransportFactory factory);
+    // The clock for time-outs, abort checks and waiting; null restores the system's clock.
+    void setClock(std::shared_ptr<Clock> clock);
 
     void setSsl(bool ssl);
     void setPort(int port);
@@ -73,7 +84,7 @@ public:
     // the server is asked with CAPABILITY, a call of its own that lastErrorText() describes.
     // Empty when not connected, while another call uses the connection, or when asking failed.
     QStringList capabilities();
-    bool hasCapability(const QString& name);  // case-insensitive
+    bool hasCapability(const QString& name); // case-insensitive
     int disconnect();
 
     void bindEvents(ImapEventSink* sink);
@@ -83,7 +94,6 @@ public:
     State state() const;
 
 private:
-    class Private;
     // Shared with every running call, which keeps it alive until it has unwound.
-    std::shared_ptr<Private> d;
+    std::shared_ptr<ImapConnection> d;
 };

@@ -1,9 +1,11 @@
-// The IMAP client over TLS: the server's certificate must chain to a trusted CA and name the host.
+// The IMAP client on its socket transport: over TLS the server's certificate must chain to a
+// trusted CA and name the host; a refused connection is reported.
 #include "mail/ImapClient.h"
 #include "support/FakeImapServer.h"
 #include "support/TestCertificates.h"
 
 #include <QSslSocket>
+#include <QTcpServer>
 #include <QTest>
 
 class TestImapClientTls : public QObject {
@@ -16,6 +18,7 @@ private Q_SLOTS:
     void wrongHostNameIsRefused();
     void extraCaFileIsNeeded();
     void unreadableCaFileFailsTheConnect();
+    void connectFailsWhenNothingListens();
 
 private:
     std::unique_ptr<TestCertificates> m_certificates;
@@ -61,7 +64,7 @@ void TestImapClientTls::unknownAuthorityIsRefused()
     const QString text = client.lastErrorText();
     QVERIFY2(text.contains(QStringLiteral("certificate was not accepted")), qPrintable(text));
     QVERIFY2(text.contains(QStringLiteral("issuer"), Qt::CaseInsensitive), qPrintable(text));
-    QCOMPARE(server.connectionsAccepted(), 0);  // the handshake never completed
+    QCOMPARE(server.connectionsAccepted(), 0); // the handshake never completed
 }
 
 void TestImapClientTls::wrongHostNameIsRefused()
@@ -100,6 +103,20 @@ void TestImapClientTls::unreadableCaFileFailsTheConnect()
     QCOMPARE(client.connect(QStringLiteral("localhost")), 0);
     QVERIFY2(client.lastErrorText().contains(QStringLiteral("/nonexistent/ca.pem")),
              qPrintable(client.lastErrorText()));
+}
+
+void TestImapClientTls::connectFailsWhenNothingListens()
+{
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    const quint16 port = probe.serverPort();
+    probe.close();
+    ImapClient client;
+    client.setPort(port);
+    QCOMPARE(client.connect(QStringLiteral("127.0.0.1")), 0);
+    QVERIFY2(client.lastErrorText().contains(QStringLiteral("refused"), Qt::CaseInsensitive),
+             qPrintable(client.lastErrorText()));
+    QCOMPARE(client.state(), ImapClient::State::NotConnected);
 }
 
 QTEST_GUILESS_MAIN(TestImapClientTls)

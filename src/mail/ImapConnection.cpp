@@ -1,0 +1,406 @@
+#include "mail/ImapConnection.h"
+
+#include "mail/ImapEventSink.h"
+#include "mail/ImapGreeting.h"
+#include "mail/ImapResponseHead.h"
+#include "mail/ImapResponseReader.h"
+#include "mail/ImapTransport.h"
+#include "mail/SslTransport.h"
+#include "mail/SystemClock.h"
+
+#include <limits>
+
+namespace {
+
+constexpr int kAbortCheckIntervalMs = 50;
+// Bytes one call accepts from the server before it gives up on a server that never finishes.
+constexpr qint64 kMaxBytesPerCall = qint64(512) * 1024 * 1024;
+
+} // namespace
+
+ImapConnection::ImapConnection()
+    : clock(std::make_shared<SystemClock>())
+{}
+
+ImapConnection::~ImapConnection()
+{
+    closeConnection();
+}
+
+void ImapConnection::open(const QString& host, quint16 usedPort,
+                          const QList<QSslCertificate>& extraAuthorities)
+{
+    transport = transportFactory ? transportFactory() : std::make_unique<SslTransport>();
+    ++generation;
+    tagCounter = 0;
+    parser.reset();
+    transport->open(host, usedPort, ssl, extraAuthorities);
+}
+
+void ImapConnection::closeConnection()
+{
+    if (transport) {
+        transport->abort();
+        // A call further up the stack may still hold on to the transport: keep it until then.
+        if (callDepth > 0)
+            retired.push_back(std::move(transport));
+        else
+            transport.reset();
+    }
+    ++generation;
+    state = ImapClient::State::NotConnected;
+    parser.reset();
+    inFlightTag.clear();
+    inFlightSent = false;
+    abandonedTag.clear();
+    exists = 0;
+    capabilities.clear();
+    capabilitiesKnown = false;
+}
+
+bool ImapConnection::busyElsewhere() const
+{
+    return busy && busyGeneration == generation && transport;
+}
+
+bool ImapConnection::refuseIfBusy(ImapCall& call)
+{
+    if (busyElsewhere()) {
+        call.note(QStringLiteral("Refused: another call is still using the connection."));
+        return true;
+    }
+    return false;
+}
+
+bool ImapConnection::stillOurs(ImapCall& call)
+{
+    if (destroyed) {
+        call.note(QStringLiteral("The IMAP client was destroyed during the call."));
+        return false;
+    }
+    if (generation != call.generation || !transport) {
+        call.note(QStringLiteral("The connection was closed during the call (disconnect or new connect)."));
+        return false;
+    }
+    return true;
+}
+
+QByteArray ImapConnection::nextTag()
+{
+    return "A" + QByteArray::number(++tagCounter).rightJustified(3, '0');
+}
+
+bool ImapConnection::send(ImapCall& call, const QByteArray& bytes)
+{
+    if (transport->write(bytes) != bytes.size()) {
+        call.note(QStringLiteral("Could not send to the server: %1").arg(transport->errorString()));
+        closeConnection();
+        return false;
+    }
+    return true;
+}
+
+void ImapConnection::noteDrop(ImapCall& call)
+{
+    const QStringList tlsErrors = transport->tlsErrors();
+    if (!tlsErrors.isEmpty()) {
+        call.note(QStringLiteral("The server's certificate was not accepted: %1")
+                      .arg(tlsErrors.join(QStringLiteral("; "))));
+    }
+    QString where;
+    if (parser.inLiteral()) {
+        where = QStringLiteral(" in the middle of a literal (%1 of %2 bytes had arrived)")
+                    .arg(parser.literalReceived())
+                    .arg(parser.literalSize());
+    } else if (parser.midResponse()) {
+        where = QStringLiteral(" in the middle of a response");
+    }
+    call.note(QStringLiteral("The connection was closed%1: %2").arg(where, transport->errorString()));
+}
+
+// Untagged data that matters whatever command is running, and the log of every reply.
+void ImapConnection::observe(ImapCall& call, const ImapResponse& response)
+{
+    call.log.noteReply(response);
+    if (std::optional<QStringList> names = ImapGreeting::announcedCapabilities(response)) {
+        capabilities = std::move(*names);
+        capabilitiesKnown = true;
+        ++capabilitiesAnnounced;
+    }
+    if (response.tag() != "*")
+        return;
+    ImapResponseReader reader(response);
+    const ImapResponseHead head = ImapResponseHead::read(reader);
+    if (head.number >= 0 && head.word == "EXISTS")
+        exists = int(qMin<qint64>(head.number, std::numeric_limits<int>::max()));
+    else if (head.number >= 0 && head.word == "EXPUNGE" && exists > 0)
+        --exists;
+}
+
+bool ImapConnection::raisePercent(ImapCall& call, int percent)
+{
+    call.lastPercent = percent;
+    bool abort = false;
+    if (ImapEventSink* s = sink)
+        s->percentDone(percent, abort);
+    if (!stillOurs(call))
+        return false;
+    if (abort) {
+        abandon(call);
+        return false;
+    }
+    return true;
+}
+
+bool ImapConnection::reportProgress(ImapCall& call)
+{
+    if (!call.progress || !parser.inLiteral() || parser.literalSize() <= 0)
+        return true;
+    const int percent = int(parser.literalReceived() * 100 / parser.literalSize());
+    if (percent <= call.lastPercent)
+        return true;
+    return raisePercent(call, percent);
+}
+
+void ImapConnection::abandon(ImapCall& call)
+{
+    call.note(QStringLiteral("Abandoned at the application's request."));
+    if (!inFlightTag.isEmpty() && inFlightSent) {
+        // The command went out whole: the connection stays usable once its answer has passed.
+        abandonedTag = inFlightTag;
+        inFlightTag.clear();
+        call.note(QStringLiteral("The rest of the answer to %1 will be skipped before the next command.")
+                      .arg(QString::fromLatin1(abandonedTag)));
+    } else {
+        // Half a command or half a connect cannot be taken back: start afresh.
+        call.note(QStringLiteral("The connection is closed."));
+        closeConnection();
+    }
+}
+
+// Asks the bound sink whether to abort, when a check is due; `failed` tells the caller to
+// give up (the call was abandoned, or a handler closed the connection meanwhile).
+bool ImapConnection::abortRequested(ImapCall& call, bool& failed)
+{
+    failed = false;
+    if (clock->now() - call.lastAbortCheck < kAbortCheckIntervalMs)
+        return false;
+    call.lastAbortCheck = clock->now();
+    bool abort = false;
+    if (ImapEventSink* s = sink)
+        s->abortCheck(abort);
+    if (!stillOurs(call)) {
+        failed = true;
+        return true;
+    }
+    if (abort) {
+        abandon(call);
+        failed = true;
+    }
+    return true;
+}
+
+// Runs the event loop (socket and timer events only) until `handle` accepts a response. Every
+// ~50 ms of waiting the bound sink is asked whether to abort. Fails on silence longer than the
+// time-out, on a closed connection, on an unreadable stream, on abort, and when a handler that
+// ran meanwhile closed or replaced the connection.
+bool ImapConnection::waitFor(ImapCall& call, const std::function<bool(const ImapResponse&)>& handle,
+                             int deadlineMs)
+{
+    const std::shared_ptr<Clock> time = clock;
+    qint64 silentSince = time->now();
+    const qint64 start = silentSince;
+    if (!stillOurs(call))
+        return false;
+    QAbstractSocket::SocketState lastState = transport->state();
+    for (;;) {
+        const QByteArray chunk = transport->readAll();
+        if (!chunk.isEmpty()) {
+            silentSince = time->now();
+            call.bytesReceived += chunk.size();
+            if (call.bytesReceived > kMaxBytesPerCall) {
+                call.note(QStringLiteral(
+                              "The server sent more than %1 bytes for one call; the connection is closed.")
+                              .arg(kMaxBytesPerCall));
+                closeConnection();
+                return false;
+            }
+            parser.feed(chunk);
+        }
+        while (std::optional<ImapResponse> response = parser.take()) {
+            observe(call, *response);
+            if (handle(*response))
+                return true;
+            if (!stillOurs(call))
+                return false;
+        }
+        if (parser.failed()) {
+            call.note(QStringLiteral("The server's response could not be read: %1 The connection is closed.")
+                          .arg(parser.errorText()));
+            closeConnection();
+            return false;
+        }
+        if (!reportProgress(call))
+            return false;
+        if (transport->state() == QAbstractSocket::UnconnectedState) {
+            noteDrop(call);
+            closeConnection();
+            return false;
+        }
+        if (transport->state() != lastState) {
+            lastState = transport->state();
+            silentSince = time->now();
+        }
+        if (time->now() - silentSince >= timeoutMs) {
+            call.note(
+                QStringLiteral("Timed out: nothing came from the server for %1 ms. The connection is closed.")
+                    .arg(timeoutMs));
+            closeConnection();
+            return false;
+        }
+        if (deadlineMs >= 0 && time->now() - start >= deadlineMs) {
+            call.note(QStringLiteral("No answer within %1 ms.").arg(deadlineMs));
+            return false;
+        }
+        bool failed = false;
+        if (abortRequested(call, failed)) {
+            if (failed)
+                return false;
+            continue; // data may have arrived while the sink ran
+        }
+        if (transport->bytesAvailable() > 0)
+            continue;
+        time->sleep(int(kAbortCheckIntervalMs - (time->now() - call.lastAbortCheck)), *transport);
+        if (!stillOurs(call))
+            return false;
+    }
+}
+
+// The connection is there, and nothing of an abandoned command is still on its way.
+bool ImapConnection::ensureUsable(ImapCall& call)
+{
+    if (!transport || state == ImapClient::State::NotConnected) {
+        call.note(QStringLiteral("Not connected."));
+        return false;
+    }
+    if (transport->state() != QAbstractSocket::ConnectedState) {
+        // Whatever the server said before it went (a BYE, say) belongs in the log.
+        parser.feed(transport->readAll());
+        while (std::optional<ImapResponse> response = parser.take())
+            observe(call, *response);
+        call.note(QStringLiteral("The server has closed the connection."));
+        closeConnection();
+        return false;
+    }
+    if (!abandonedTag.isEmpty()) {
+        call.note(QStringLiteral("Skipping the rest of the answer to the abandoned command %1.")
+                      .arg(QString::fromLatin1(abandonedTag)));
+        inFlightTag = abandonedTag;
+        inFlightSent = true;
+        const QByteArray tag = abandonedTag;
+        if (!waitFor(call, [&tag](const ImapResponse& r) { return r.tag() == tag; }))
+            return false;
+        abandonedTag.clear();
+        inFlightTag.clear();
+    }
+    return true;
+}
+
+ImapOutcome ImapConnection::completion(const ImapResponse& response)
+{
+    ImapResponseReader reader(response);
+    const ImapResponseHead head = ImapResponseHead::read(reader);
+    ImapOutcome outcome;
+    outcome.completed = true;
+    outcome.status = head.word;
+    outcome.raw = response.raw();
+    inFlightTag.clear();
+    inFlightSent = false;
+    return outcome;
+}
+
+ImapOutcome ImapConnection::runCommand(ImapCall& call, const ImapCommand& command)
+{
+    if (!ensureUsable(call))
+        return {};
+    // Progress belongs to this command's answer, not to the rest of an abandoned one.
+    call.progress = command.reportsProgress;
+    const QByteArray tag = nextTag();
+    call.note(QStringLiteral("Sent: %1 %2").arg(QString::fromLatin1(tag), command.logText));
+    inFlightTag = tag;
+    inFlightSent = false;
+    ImapOutcome outcome;
+    bool unreadable = false;
+    auto untagged = [&](const ImapResponse& r) {
+        if (command.onUntagged && r.tag() == "*" && !command.onUntagged(r))
+            unreadable = true;
+    };
+
+    for (qsizetype i = 0; i < command.parts.size(); ++i) {
+        QByteArray out = i == 0 ? tag + ' ' : command.literals[i - 1];
+        out += command.parts[i];
+        out += "\r\n";
+        if (!send(call, out))
+            return {};
+        if (i >= command.literals.size())
+            break;
+        // The server has to ask for the literal first, or refuse the command outright.
+        bool proceed = false;
+        if (!waitFor(call, [&](const ImapResponse& r) {
+                if (r.tag() == "+") {
+                    proceed = true;
+                    return true;
+                }
+                if (r.tag() == tag) {
+                    outcome = completion(r);
+                    return true;
+                }
+                untagged(r);
+                return false;
+            }))
+            return {};
+        if (!proceed) {
+            outcome.unreadableData = unreadable;
+            return outcome;
+        }
+    }
+    inFlightSent = true;
+
+    bool strayContinuation = false;
+    if (!waitFor(call, [&](const ImapResponse& r) {
+            if (r.tag() == tag) {
+                outcome = completion(r);
+                return true;
+            }
+            if (r.tag() == "+") {
+                strayContinuation = true;
+                return true;
+            }
+            untagged(r);
+            return false;
+        }))
+        return {};
+    if (strayContinuation) {
+        // The server waits for command data that this command does not have.
+        call.note(QStringLiteral("The server asked for more command data; the connection is closed."));
+        closeConnection();
+        return {};
+    }
+    outcome.unreadableData = unreadable;
+    return outcome;
+}
+
+bool ImapConnection::announced(const QString& capability) const
+{
+    return capabilities.contains(capability, Qt::CaseInsensitive);
+}
+
+// Capabilities change with the sign-in: keep only what the server announced along with it.
+void ImapConnection::signedIn(quint64 announcementsBefore)
+{
+    state = ImapClient::State::Authenticated;
+    if (capabilitiesAnnounced == announcementsBefore) {
+        capabilities.clear();
+        capabilitiesKnown = false;
+    }
+}

@@ -1,0 +1,83 @@
+#include "mail/ImapFetch.h"
+
+#include "mail/ImapCallScope.h"
+#include "mail/ImapConnection.h"
+#include "mail/ImapEventSink.h"
+#include "mail/ImapInternalDate.h"
+#include "mail/ImapResponseHead.h"
+#include "mail/ImapResponseReader.h"
+
+bool ImapFetch::read(const ImapResponse& response, qint64 number, bool isUid, Data& data)
+{
+    ImapResponseReader reader(response);
+    const ImapResponseHead head = ImapResponseHead::read(reader);
+    if (head.word != "FETCH")
+        return true; // other untagged data is not ours to read
+    const std::optional<ImapValue> items = reader.readValue();
+    if (head.number < 0 || !items || !items->isList() || items->items.size() % 2 != 0)
+        return false;
+    std::optional<QByteArray> body;
+    QDateTime date;
+    qint64 uid = -1;
+    for (qsizetype i = 0; i + 1 < items->items.size(); i += 2) {
+        const ImapValue& name = items->items[i];
+        const ImapValue& value = items->items[i + 1];
+        if (!name.isAtom())
+            return false;
+        const QByteArray key = name.text.toUpper();
+        if (key == "BODY[]" && value.isString())
+            body = value.text;
+        else if (key == "INTERNALDATE" && value.isString())
+            date = parseImapInternalDate(value.text);
+        else if (key == "UID")
+            uid = value.number();
+    }
+    if ((isUid ? uid : head.number) != number)
+        return true; // another message's data (flags changed, say)
+    if (body)
+        data.body = std::move(body);
+    if (date.isValid())
+        data.internalDate = date;
+    return true;
+}
+
+std::optional<ImapClient::RawMessage> ImapFetch::run(ImapConnection& d, int number, bool isUid)
+{
+    ImapCallScope scope(d, QStringLiteral("FetchSingle"));
+    ImapCall& call = scope.call;
+    if (d.refuseIfBusy(call))
+        return std::nullopt;
+    if (number < 0) {
+        call.note(QStringLiteral("Refused: %1 is not a message number; nothing was sent.").arg(number));
+        return std::nullopt;
+    }
+    scope.claim();
+    Data data;
+    ImapCommand cmd;
+    cmd.parts = {(isUid ? "UID FETCH " : "FETCH ") + QByteArray::number(number) +
+                 " (BODY.PEEK[] INTERNALDATE)"};
+    cmd.logText = QString::fromLatin1(cmd.parts.first());
+    cmd.onUntagged = [&](const ImapResponse& r) { return read(r, number, isUid, data); };
+    cmd.reportsProgress = true;
+    const ImapOutcome outcome = d.runCommand(call, cmd);
+    if (!outcome.completed)
+        return std::nullopt;
+    if (outcome.status != "OK") {
+        call.note(QStringLiteral("The server refused the fetch."));
+        return std::nullopt;
+    }
+    if (!data.body) {
+        call.note(outcome.unreadableData ? QStringLiteral("The server's FETCH data could not be read.")
+                                         : QStringLiteral("The server sent no message data."));
+        return std::nullopt;
+    }
+    if (call.lastPercent < 100) {
+        // The message is whole: an abort asked for now has nothing left to abandon.
+        call.lastPercent = 100;
+        bool ignored = false;
+        if (ImapEventSink* s = d.sink)
+            s->percentDone(100, ignored);
+    }
+    call.note(QStringLiteral("Fetched %1 bytes.").arg(data.body->size()));
+    return ImapClient::RawMessage{std::move(*data.body), data.internalDate};
+}

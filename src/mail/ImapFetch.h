@@ -1,0 +1,25 @@
+#pragma once
+
+#include "mail/ImapClient.h"
+
+#include <QByteArray>
+#include <QDateTime>
+
+#include <optional>
+
+class ImapConnection;
+struct ImapResponse;
+
+// Reads one message whole, unmarked: FETCH n (BODY.PEEK[] INTERNALDATE), by sequence number or UID.
+class ImapFetch {
+public:
+    static std::optional<ImapClient::RawMessage> run(ImapConnection& d, int number, bool isUid);
+
+    // What one untagged response holds for message `number`: its body and internal date when
+    // it is that message's FETCH data. False when it is FETCH data that cannot be read.
+    struct Data {
+        std::optional<QByteArray> body;
+        QDateTime internalDate;
+    };
+    static bool read(const ImapResponse& response, qint64 number, bool isUid, Data& data);
+};

@@ -1,0 +1,117 @@
+#include "mail/ImapGreeting.h"
+
+#include "mail/ImapCallScope.h"
+#include "mail/ImapConnection.h"
+#include "mail/ImapResponseHead.h"
+#include "mail/ImapResponseReader.h"
+
+#include <QSslCertificate>
+
+int ImapGreeting::connect(ImapConnection& d, const QString& host)
+{
+    ImapCallScope scope(d, QStringLiteral("Connect"));
+    ImapCall& call = scope.call;
+    if (d.transport) {
+        call.note(QStringLiteral("Closing the previous connection."));
+        d.closeConnection();
+    }
+    const int usedPort = d.port > 0 ? d.port : (d.ssl ? 993 : 143);
+    call.note(QStringLiteral("Connecting to %1, port %2, %3.")
+                  .arg(host)
+                  .arg(usedPort)
+                  .arg(d.ssl ? QStringLiteral("TLS") : QStringLiteral("without TLS")));
+    if (host.trimmed().isEmpty()) {
+        call.note(QStringLiteral("No host name was given."));
+        return 0;
+    }
+    if (usedPort > 65535) {
+        call.note(QStringLiteral("%1 is not a port number.").arg(usedPort));
+        return 0;
+    }
+    QList<QSslCertificate> extraAuthorities;
+    if (d.ssl && !d.caFile.isEmpty()) {
+        extraAuthorities = QSslCertificate::fromPath(d.caFile, QSsl::Pem);
+        if (extraAuthorities.isEmpty()) {
+            call.note(QStringLiteral("No CA certificate could be read from %1.").arg(d.caFile));
+            return 0;
+        }
+    }
+    d.open(host, quint16(usedPort), extraAuthorities);
+    scope.claim();
+
+    ImapClient::State greeted = ImapClient::State::NotConnected;
+    if (!d.waitFor(call, [&](const ImapResponse& r) {
+            ImapResponseReader reader(r);
+            const ImapResponseHead head = ImapResponseHead::read(reader);
+            if (head.tag == "*" && head.number < 0 && head.word == "OK")
+                greeted = ImapClient::State::Connected;
+            else if (head.tag == "*" && head.number < 0 && head.word == "PREAUTH")
+                greeted = ImapClient::State::Authenticated;
+            else if (head.tag == "*" && head.word == "BYE")
+                call.note(QStringLiteral("The server refused the connection."));
+            else
+                call.note(QStringLiteral("The server's greeting is not an IMAP greeting."));
+            return true;
+        })) {
+        if (d.generation == call.generation)
+            d.closeConnection();
+        return 0;
+    }
+    if (greeted == ImapClient::State::NotConnected) {
+        d.closeConnection();
+        return 0;
+    }
+    d.state = greeted;
+    call.note(greeted == ImapClient::State::Authenticated
+                  ? QStringLiteral("Connected, already authenticated.")
+                  : QStringLiteral("Connected."));
+    return 1;
+}
+
+std::optional<QStringList> ImapGreeting::announcedCapabilities(const ImapResponse& response)
+{
+    ImapResponseReader reader(response);
+    const ImapResponseHead head = ImapResponseHead::read(reader);
+    QByteArray list;
+    if (head.tag == "*" && head.number < 0 && head.word == "CAPABILITY") {
+        list = reader.readRestOfLine();
+    } else if (head.tag != "+" && head.number < 0 && (head.word == "OK" || head.word == "PREAUTH")) {
+        const QByteArray code = reader.readAtom();
+        if (!code.startsWith('[') || !code.endsWith(']'))
+            return std::nullopt;
+        const QByteArray inner = code.mid(1, code.size() - 2);
+        const qsizetype space = inner.indexOf(' ');
+        if (inner.left(space < 0 ? inner.size() : space).toUpper() != "CAPABILITY")
+            return std::nullopt;
+        list = space < 0 ? QByteArray() : inner.mid(space + 1);
+    } else {
+        return std::nullopt;
+    }
+    QStringList names;
+    for (const QByteArray& name : list.split(' ')) {
+        if (!name.isEmpty())
+            names.append(QString::fromLatin1(name));
+    }
+    return names;
+}
+
+ImapOutcome ImapGreeting::ask(ImapConnection& d, ImapCall& call)
+{
+    ImapCommand cmd;
+    cmd.parts = {"CAPABILITY"};
+    cmd.logText = QStringLiteral("CAPABILITY");
+    return d.runCommand(call, cmd);
+}
+
+QStringList ImapGreeting::current(ImapConnection& d)
+{
+    if (d.capabilitiesKnown || !d.transport || d.state == ImapClient::State::NotConnected ||
+        (d.busy && d.busyGeneration == d.generation))
+        return d.capabilities;
+    ImapCallScope scope(d, QStringLiteral("Capability"));
+    scope.claim();
+    const ImapOutcome outcome = ask(d, scope.call);
+    if (outcome.completed && !d.capabilitiesKnown)
+        scope.call.note(QStringLiteral("The server announced no capabilities."));
+    return d.capabilities;
+}

@@ -1,0 +1,53 @@
+#include "mail/ImapList.h"
+
+#include "mail/ImapCallScope.h"
+#include "mail/ImapConnection.h"
+#include "mail/ImapQuoting.h"
+#include "mail/ImapResponseHead.h"
+#include "mail/ImapResponseReader.h"
+#include "mail/ModifiedUtf7.h"
+
+std::optional<QStringList> ImapList::run(ImapConnection& d, const QString& reference, const QString& pattern)
+{
+    ImapCallScope scope(d, QStringLiteral("ListMailboxes"));
+    ImapCall& call = scope.call;
+    if (d.refuseIfBusy(call))
+        return std::nullopt;
+    scope.claim();
+    QStringList names;
+    ImapCommand cmd;
+    cmd.parts = {"LIST " + ImapQuoting::quoted(ModifiedUtf7::encode(reference)) + ' ' +
+                 ImapQuoting::quoted(ModifiedUtf7::encode(pattern))};
+    cmd.logText = QString::fromLatin1(cmd.parts.first());
+    cmd.onUntagged = [&names](const ImapResponse& r) {
+        ImapResponseReader reader(r);
+        const ImapResponseHead head = ImapResponseHead::read(reader);
+        if (head.word != "LIST")
+            return true;
+        const std::optional<ImapValue> flags = reader.readValue();
+        reader.skipSpaces();
+        const std::optional<ImapValue> delimiter = reader.readValue();
+        reader.skipSpaces();
+        const std::optional<ImapValue> name = reader.readValue();
+        if (!flags || !flags->isList() || !delimiter || !(delimiter->isString() || delimiter->isNil()) ||
+            !name || !name->isAString())
+            return false;
+        // Names are modified UTF-7; a server that sends something else gets its bytes read as UTF-8.
+        const std::optional<QString> decoded = ModifiedUtf7::decode(name->text);
+        names.append(decoded ? *decoded : QString::fromUtf8(name->text));
+        return true;
+    };
+    const ImapOutcome outcome = d.runCommand(call, cmd);
+    if (!outcome.completed)
+        return std::nullopt;
+    if (outcome.status != "OK") {
+        call.note(QStringLiteral("The server refused the listing."));
+        return std::nullopt;
+    }
+    if (outcome.unreadableData) {
+        call.note(QStringLiteral("A LIST reply could not be read; the listing is not trusted."));
+        return std::nullopt;
+    }
+    call.note(QStringLiteral("%1 mailboxes.").arg(names.size()));
+    return names;
+}
