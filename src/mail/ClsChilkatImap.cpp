@@ -112,7 +112,7 @@ int clsChilkatIMAP::GetTotalMessage(const QString& FolderName)
 {
     const auto self = weak_from_this().lock();
     bindComponent();
-    m_LastStatus = component().selectMailbox(FolderName);
+    m_LastStatus = component().selectMailbox(m_Mailboxes.mailboxFor(component(), FolderName));
     if (m_LastStatus == 1)
         return component().numMessages();
     GetLastError();
@@ -127,7 +127,7 @@ void clsChilkatIMAP::StartMailExtraction(const QString& FolderName)
         return;
     }
     bindComponent();
-    m_LastStatus = component().selectMailbox(FolderName);
+    m_LastStatus = component().selectMailbox(m_Mailboxes.mailboxFor(component(), FolderName));
     if (m_LastStatus != 1) {
         GetLastError();
         return;
@@ -162,14 +162,15 @@ std::optional<QStringList> clsChilkatIMAP::EnumMailFolders()
 {
     const auto self = weak_from_this().lock();
     bindComponent();
-    const std::optional<QStringList> mailboxes = component().listMailboxes(QString(), QStringLiteral("*"));
+    const auto mailboxes = component().listMailboxEntries(QString(), QStringLiteral("*"));
     if (!mailboxes) {
         GetLastError();
         return std::nullopt;
     }
+    m_Mailboxes.remember(*mailboxes);
     QStringList names;
-    for (qsizetype k = 0; k < mailboxes->size(); ++k) {
-        names.append(mailboxes->at(k));
+    for (const MailboxEntry& mailbox : *mailboxes) {
+        names.append(mailbox.name);
         yieldEvents();
     }
     return names;

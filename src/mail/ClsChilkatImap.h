@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "mail/ImapClient.h"
+#include "mail/MailboxDirectory.h"
 #include "mail/OAuthSignIn.h"
 
 // The mail session: connection settings, the range of message numbers of the next extraction
@@ -108,5 +109,6 @@ private:
     int m_CurrentLocation = 0;
     int m_MaxRecord = 0;
     QPointer<OAuthSignIn> m_SignIn;
+    MailboxDirectory m_Mailboxes;  // the listing of the connect; the folders' mailboxes in it
     QPointer<ImapClient> m_ChilkatImap1;  // the instance this session is bound to for notifications
 };

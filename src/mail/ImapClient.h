@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mail/MailMessage.h"
+#include "mail/MailboxEntry.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -11,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class Clock;
 class ImapConnection;
@@ -76,6 +78,8 @@ public:
     // The same fetch, giving the message's bytes unread.
     std::optional<RawMessage> fetchRaw(int number, bool isUid = false);
     std::optional<QStringList> listMailboxes(const QString& reference, const QString& pattern);
+    // The same listing with each mailbox's hierarchy delimiter and attributes (\Noselect, \Sent...).
+    std::optional<std::vector<MailboxEntry>> listMailboxEntries(const QString& reference, const QString& pattern);
     QString lastErrorText() const;
 
     // The server's capabilities as it last announced them: in its greeting, in a CAPABILITY
