@@ -5,7 +5,8 @@
 
 QString MailboxDirectory::mailboxFor(ImapClient& imap, const QString& folder)
 {
-    if (folder.compare(QLatin1String("INBOX"), Qt::CaseInsensitive) == 0 || folder.isEmpty())
+    // Only the window's four other folders have other names; any other text is opened as it is.
+    if (MailboxResolver::specialUse(folder).isEmpty())
         return folder;
     if (!m_entries) {
         std::optional<std::vector<MailboxEntry>> listed =

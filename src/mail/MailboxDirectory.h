@@ -16,7 +16,8 @@ public:
     void remember(std::vector<MailboxEntry> entries) { m_entries = std::move(entries); }
     bool isKnown() const { return m_entries.has_value(); }
 
-    // The name to open for `folder`. The inbox is opened by its own name. Any other folder is
+    // The name to open for `folder`. The inbox (and any text that is not one of the window's
+    // folders) is opened by its own name. Drafts, Sent, Junk and Deleted are
     // looked up in the listing at hand, or in one asked of `imap` (LIST "" "*") when none is;
     // without a listing, or when it names no mailbox for the folder, the folder's own name
     // (which the server then refuses or opens, as it sees fit).
