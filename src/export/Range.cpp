@@ -18,3 +18,5 @@ Range& Range::operator=(const QString& value)
 QString Range::Value() const { return m_sheet->value(m_row, m_column); }
 
 void Range::setValue(const QString& value) { m_sheet->setValue(m_row, m_column, value); }
+
+void Range::setDateValue(const QString& value) { m_sheet->setDateValue(m_row, m_column, value); }

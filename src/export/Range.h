@@ -13,6 +13,8 @@ public:
     Range& operator=(const QString& value);
     QString Value() const;
     void setValue(const QString& value);
+    // Worksheet::setDateValue: a text in the general date form becomes a date cell.
+    void setDateValue(const QString& value);
 
     int Row() const { return m_row; }
     int Column() const { return m_column; }

@@ -94,12 +94,19 @@ void SendToExcel::PushButton4_Click()
         book = xl->Workbooks().add();
     });
 
-    // Header row: every column caption, the hidden "RecDate" included.
+    // Header row: every column caption, the hidden "RecDate" included. The dates under
+    // "Received Date" go in as dates, as a spreadsheet program turns such text into one.
     int columns = 0;
+    int dateColumn = 0;
     tail.line(108, [&] { columns = m_list.columns(); });
     for (int c = 1; c <= columns; ++c) {
         tail.line(110, [&] { yieldEvents(); });
-        tail.line(112, [&] { sheet().cells(1, c) = m_list.columnCaption(c); });
+        tail.line(112, [&] {
+            const QString caption = m_list.columnCaption(c);
+            if (caption == QLatin1String("Received Date"))
+                dateColumn = c;
+            sheet().cells(1, c) = caption;
+        });
     }
 
     // Sheet row i + 1 for list row i, whether the row is checked or not.
@@ -116,8 +123,13 @@ void SendToExcel::PushButton4_Click()
                 if (j == 1) {  // 128
                     tail.line(130, [&] { sheet().cells(r, 1).setValue(m_list.text(i)); });
                 } else {  // 132
-                    tail.line(158,
-                              [&] { sheet().cells(r, j).setValue(withoutEquals(m_list.subItem(i, j - 1))); });
+                    tail.line(158, [&] {
+                        const QString text = withoutEquals(m_list.subItem(i, j - 1));
+                        if (j == dateColumn)
+                            sheet().cells(r, j).setDateValue(text);
+                        else
+                            sheet().cells(r, j).setValue(text);
+                    });
                 }
             }
 

@@ -1,8 +1,10 @@
 #include "export/Worksheet.h"
 
 #include "export/Columns.h"
+#include "export/DateNumberFormat.h"
 #include "export/Range.h"
 #include "frame/VbError.h"
+#include "frame/GeneralDate.h"
 
 #include <algorithm>
 
@@ -38,7 +40,43 @@ void Worksheet::setValue(int row, int column, const QString& value)
 {
     checkAddress(row, column);
     const bool textPrefix = value.startsWith(QLatin1Char('\''));
-    QString text = textPrefix ? value.mid(1) : value;
+    store(row, column, textPrefix ? value.mid(1) : value, textPrefix);
+}
+
+void Worksheet::setDateValue(int row, int column, const QString& value, const QLocale& locale)
+{
+    checkAddress(row, column);
+    // Only a text the general date form gives back unchanged, of a year a spreadsheet's dates
+    // reach: anything else stays text.
+    const std::optional<QDateTime> date = GeneralDate::parse(value, locale);
+    if (!date || GeneralDate::format(*date, locale) != value || date->date().year() < 1900
+        || date->date().year() > 9999) {
+        setValue(row, column, value);
+        return;
+    }
+    const std::optional<QString> format
+        = DateNumberFormat::forGeneralDate(date->time() != QTime(0, 0), locale);
+    if (!format) {
+        setValue(row, column, value);
+        return;
+    }
+    const int index = numberFormatIndex(*format);
+    Cell& cell = store(row, column, value, false);
+    cell.numberFormat = index;
+    cell.date = *date;
+}
+
+int Worksheet::numberFormatIndex(const QString& format)
+{
+    const auto at = std::find(m_numberFormats.begin(), m_numberFormats.end(), format);
+    if (at != m_numberFormats.end())
+        return int(at - m_numberFormats.begin()) + 1;
+    m_numberFormats.push_back(format);
+    return int(m_numberFormats.size());
+}
+
+Worksheet::Cell& Worksheet::store(int row, int column, QString text, bool textPrefix)
+{
     if (text.size() > kMaxTextLength)
         throw VbError(1004,
                       QStringLiteral("Cell %1 cannot hold a text of %2 characters: a cell holds at most %3")
@@ -49,19 +87,18 @@ void Worksheet::setValue(int row, int column, const QString& value)
     std::vector<Cell>& cells = m_rows[row];
     // Cells arrive in column order almost always: append without searching.
     if (cells.empty() || cells.back().column < column) {
-        cells.push_back({column, std::move(text), textPrefix});
+        cells.push_back({column, std::move(text), textPrefix, 0, QDateTime()});
         ++m_cellCount;
-        return;
+        return cells.back();
     }
     auto at = std::lower_bound(cells.begin(), cells.end(), column,
                                [](const Cell& cell, int c) { return cell.column < c; });
     if (at != cells.end() && at->column == column) {
-        at->text = std::move(text);
-        at->textPrefix = textPrefix;
-    } else {
-        cells.insert(at, {column, std::move(text), textPrefix});
-        ++m_cellCount;
+        *at = {column, std::move(text), textPrefix, 0, QDateTime()};
+        return *at;
     }
+    ++m_cellCount;
+    return *cells.insert(at, {column, std::move(text), textPrefix, 0, QDateTime()});
 }
 
 const Worksheet::Cell* Worksheet::find(int row, int column) const

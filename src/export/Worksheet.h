@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QDateTime>
+#include <QLocale>
 #include <QString>
 
 #include <map>
@@ -11,7 +13,8 @@ class Range;
 // A worksheet of the export's spreadsheet. Cells are held in memory as text until the
 // workbook is shown; rows and columns are 1-based and limited to the sheet size of a
 // .xlsx file. Addressing a cell outside the sheet, or giving a cell more text than it can
-// hold, raises error 1004 naming the cell.
+// hold, raises error 1004 naming the cell. A cell given as a date holds, beside its text, the
+// date-time value that text stands for and the number format that shows it that way.
 class Worksheet {
 public:
     static constexpr int kRowCount = 1048576;
@@ -22,7 +25,9 @@ public:
     struct Cell {
         int column;
         QString text;
-        bool textPrefix;  // the value was given with a leading apostrophe: always text
+        bool textPrefix;        // the value was given with a leading apostrophe: always text
+        int numberFormat = 0;   // 1-based into numberFormats(): a date cell; 0: a text cell
+        QDateTime date;
     };
     using Rows = std::map<int, std::vector<Cell>>;  // row -> cells in column order
 
@@ -32,6 +37,10 @@ public:
     // The value as assigned through a Range: a leading apostrophe is not stored but marks
     // the cell as text.
     void setValue(int row, int column, const QString& value);
+    // As setValue, except that a text that reads back as the general date form of `locale`
+    // (the form the message list shows dates in) makes the cell a date cell, displayed with
+    // that same text.
+    void setDateValue(int row, int column, const QString& value, const QLocale& locale = QLocale::system());
     QString value(int row, int column) const;
     bool hasTextPrefix(int row, int column) const;
 
@@ -42,6 +51,7 @@ public:
     const Rows& rows() const { return m_rows; }
     const std::map<int, double>& columnWidths() const { return m_widths; }
     qsizetype cellCount() const { return m_cellCount; }
+    const std::vector<QString>& numberFormats() const { return m_numberFormats; }
 
     // "F2", "XFD1048576"
     static QString address(int row, int column);
@@ -49,8 +59,11 @@ public:
 
 private:
     const Cell* find(int row, int column) const;
+    Cell& store(int row, int column, QString text, bool textPrefix);
+    int numberFormatIndex(const QString& format);
 
     Rows m_rows;
     std::map<int, double> m_widths;
     qsizetype m_cellCount = 0;
+    std::vector<QString> m_numberFormats;
 };

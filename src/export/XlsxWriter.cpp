@@ -9,6 +9,8 @@
 
 #include <xlsxwriter.h>
 
+#include <vector>
+
 namespace {
 
 VbError writeError(const QString& path, const QString& reason)
@@ -39,6 +41,11 @@ void XlsxWriter::write(const Worksheet& sheet, const QString& path)
     }
     lxw_format* textFormat = workbook_add_format(book);
     format_set_num_format(textFormat, "@");
+    std::vector<lxw_format*> dateFormats;
+    for (const QString& numberFormat : sheet.numberFormats()) {
+        dateFormats.push_back(workbook_add_format(book));
+        format_set_num_format(dateFormats.back(), numberFormat.toUtf8().constData());
+    }
 
     for (const auto& [column, width] : sheet.columnWidths())
         worksheet_set_column(out, lxw_col_t(column - 1), lxw_col_t(column - 1), width, nullptr);
@@ -46,10 +53,19 @@ void XlsxWriter::write(const Worksheet& sheet, const QString& path)
     QString failure;
     for (const auto& [row, cells] : sheet.rows()) {
         for (const Worksheet::Cell& cell : cells) {
-            const QByteArray text = XlsxText::forCell(cell.text);
-            const lxw_error error
-                = worksheet_write_string(out, lxw_row_t(row - 1), lxw_col_t(cell.column - 1),
-                                         text.constData(), cell.textPrefix ? textFormat : nullptr);
+            lxw_error error;
+            if (cell.numberFormat > 0) {
+                const QDate day = cell.date.date();
+                const QTime time = cell.date.time();
+                lxw_datetime when{day.year(),  day.month(),   day.day(),
+                                  time.hour(), time.minute(), time.second() + time.msec() / 1000.0};
+                error = worksheet_write_datetime(out, lxw_row_t(row - 1), lxw_col_t(cell.column - 1), &when,
+                                                 dateFormats[size_t(cell.numberFormat - 1)]);
+            } else {
+                const QByteArray text = XlsxText::forCell(cell.text);
+                error = worksheet_write_string(out, lxw_row_t(row - 1), lxw_col_t(cell.column - 1),
+                                               text.constData(), cell.textPrefix ? textFormat : nullptr);
+            }
             if (error != LXW_NO_ERROR && failure.isEmpty())
                 failure
                     = QStringLiteral("cell %1: %2")

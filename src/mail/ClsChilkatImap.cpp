@@ -18,6 +18,9 @@ const QString kNeedsMicrosoftSignIn = QStringLiteral(
     "This mail service no longer accepts passwords: it needs the Microsoft sign-in.\r\n\r\n"
     "Leave the password empty and set OAuthClientId in the settings to the Application (client) ID of "
     "your own application registration (see the Outlook.com set-up in the README).");
+const QString kSignInWithMicrosoft =
+    QStringLiteral("This mail service no longer accepts passwords: it needs the Microsoft sign-in.\r\n\r\n"
+                   "Leave the password empty and connect again to sign in with Microsoft.");
 
 } // namespace
 
@@ -123,7 +126,7 @@ bool clsChilkatIMAP::Connect()
     if (!connected) {
         GetLastError();
         if (component().lastErrorText().contains(kBasicAuthDisabled, Qt::CaseInsensitive))
-            m_boxes.msgBox(kNeedsMicrosoftSignIn);
+            m_boxes.msgBox(m_SignIn && m_SignIn->isConfigured() ? kSignInWithMicrosoft : kNeedsMicrosoftSignIn);
     }
     showAlerts();
     return connected;
@@ -165,7 +168,7 @@ int clsChilkatIMAP::GetTotalMessage(const QString& FolderName)
     const auto self = weak_from_this().lock();
     bindComponent();
     m_selecting = FolderName;
-    m_LastStatus = component().selectMailbox(FolderName);
+    m_LastStatus = component().selectMailbox(m_Mailboxes.mailboxFor(component(), FolderName));
     const int count = m_LastStatus == 1 ? component().numMessages() : 0;
     if (m_LastStatus != 1)
         GetLastError();
@@ -183,7 +186,9 @@ void clsChilkatIMAP::StartMailExtraction(const QString& FolderName)
     }
     bindComponent();
     m_selecting = FolderName;
-    m_LastStatus = component().selectMailbox(FolderName);
+    // The window's folder as this server names it; a reconnect opens the same mailbox.
+    const QString mailbox = m_Mailboxes.mailboxFor(component(), FolderName);
+    m_LastStatus = component().selectMailbox(mailbox);
     if (m_LastStatus != 1) {
         GetLastError();
         showAlerts();
@@ -198,7 +203,7 @@ void clsChilkatIMAP::StartMailExtraction(const QString& FolderName)
         yieldEvents();
         m_CurrentLocation = int(i);
         bool lost = false;
-        const std::optional<MailMessage> message = fetchRecovering(FolderName, int(i), int(last), lost);
+        const std::optional<MailMessage> message = fetchRecovering(mailbox, int(i), int(last), lost);
         if (lost) {
             // No connection to be had: the rest of the range is unread, without asking for each.
             for (qint64 n = i + 1; n <= last && n <= m_folderCount; ++n) {
@@ -336,17 +341,18 @@ std::optional<QStringList> clsChilkatIMAP::EnumMailFolders()
 {
     const auto self = weak_from_this().lock();
     bindComponent();
-    const std::optional<QStringList> mailboxes = component().listMailboxes(QString(), QStringLiteral("*"));
+    const auto mailboxes = component().listMailboxEntries(QString(), QStringLiteral("*"));
     if (!mailboxes) {
         m_selecting = QString();
         GetLastError();
         showAlerts();
         return std::nullopt;
     }
+    m_Mailboxes.remember(*mailboxes);
     showAlerts();
     QStringList names;
-    for (qsizetype k = 0; k < mailboxes->size(); ++k) {
-        names.append(mailboxes->at(k));
+    for (const MailboxEntry& mailbox : *mailboxes) {
+        names.append(mailbox.name);
         yieldEvents();
     }
     return names;

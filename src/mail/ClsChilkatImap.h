@@ -13,6 +13,7 @@
 
 #include "mail/ExtractionGaps.h"
 #include "mail/ImapClient.h"
+#include "mail/MailboxDirectory.h"
 #include "mail/OAuthSignIn.h"
 #include "mail/RetryWait.h"
 
@@ -138,4 +139,5 @@ private:
     ExtractionGaps m_gaps;
     int m_folderCount = 0; // the selected folder's message count, as last seen
     RetryWait m_wait;
+    MailboxDirectory m_Mailboxes; // the listing of the connect; the folders' mailboxes in it
 };

@@ -94,6 +94,7 @@ bool DeviceCodeGrant::begin(Phase phase)
     m_phase = phase;
     m_error = OAuthError::None;
     m_errorDetail.clear();
+    m_errorAdvice.clear();
     m_tokens = OAuthTokens();
     m_prompt = Prompt();
     m_deviceCode.clear();
@@ -371,6 +372,7 @@ void DeviceCodeGrant::fail(OAuthError error, const QString& detail)
     m_tokens = OAuthTokens();
     m_error = error;
     m_errorDetail = detail;
+    m_errorAdvice = oauthServiceAdvice(detail);
     Q_EMIT failed(m_error, m_errorDetail);
     Q_EMIT finished();
 }

@@ -66,7 +66,9 @@ public:
     OAuthTokens tokens() const { return m_tokens; }
     OAuthError error() const { return m_error; }
     QString errorDetail() const { return m_errorDetail; }
-    QString errorText() const { return oauthErrorText(m_error); }
+    // The reason in words for the user: the advice for a known refusal of the service, or
+    // the text of error().
+    QString errorText() const { return m_errorAdvice.isEmpty() ? oauthErrorText(m_error) : m_errorAdvice; }
     Prompt prompt() const { return m_prompt; }
     int pollIntervalSeconds() const { return m_intervalSeconds; }
 
@@ -110,4 +112,5 @@ private:
     OAuthTokens m_tokens;
     OAuthError m_error = OAuthError::None;
     QString m_errorDetail;
+    QString m_errorAdvice;
 };

@@ -106,6 +106,18 @@ std::optional<MailMessage> ImapClient::fetchSingle(int number, bool isUid)
 
 std::optional<QStringList> ImapClient::listMailboxes(const QString& reference, const QString& pattern)
 {
+    const std::optional<std::vector<MailboxEntry>> entries = listMailboxEntries(reference, pattern);
+    if (!entries)
+        return std::nullopt;
+    QStringList names;
+    for (const MailboxEntry& entry : *entries)
+        names.append(entry.name);
+    return names;
+}
+
+std::optional<std::vector<MailboxEntry>> ImapClient::listMailboxEntries(const QString& reference,
+                                                                        const QString& pattern)
+{
     const std::shared_ptr<ImapConnection> keep = d;
     return ImapList::run(*keep, reference, pattern);
 }

@@ -2,6 +2,7 @@
 
 #include "mail/ImapFailure.h"
 #include "mail/MailMessage.h"
+#include "mail/MailboxEntry.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -12,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class Clock;
 class ImapConnection;
@@ -79,6 +81,8 @@ public:
     // The same fetch, giving the message's bytes unread.
     std::optional<RawMessage> fetchRaw(int number, bool isUid = false);
     std::optional<QStringList> listMailboxes(const QString& reference, const QString& pattern);
+    // The same listing with each mailbox's hierarchy delimiter and attributes (\Noselect, \Sent...).
+    std::optional<std::vector<MailboxEntry>> listMailboxEntries(const QString& reference, const QString& pattern);
     QString lastErrorText() const;
     // Why the last call failed (kind None after a success).
     ImapFailure lastFailure() const;

@@ -7,14 +7,15 @@
 #include "mail/ImapResponseReader.h"
 #include "mail/ModifiedUtf7.h"
 
-std::optional<QStringList> ImapList::run(ImapConnection& d, const QString& reference, const QString& pattern)
+std::optional<std::vector<MailboxEntry>> ImapList::run(ImapConnection& d, const QString& reference,
+                                                       const QString& pattern)
 {
     ImapCallScope scope(d, QStringLiteral("ListMailboxes"));
     ImapCall& call = scope.call;
     if (d.refuseIfBusy(call))
         return std::nullopt;
     scope.claim();
-    QStringList names;
+    std::vector<MailboxEntry> names;
     ImapCommand cmd;
     cmd.parts = {"LIST " + ImapQuoting::quoted(ModifiedUtf7::encode(reference)) + ' ' +
                  ImapQuoting::quoted(ModifiedUtf7::encode(pattern))};
@@ -32,9 +33,15 @@ std::optional<QStringList> ImapList::run(ImapConnection& d, const QString& refer
         if (!flags || !flags->isList() || !delimiter || !(delimiter->isString() || delimiter->isNil()) ||
             !name || !name->isAString())
             return false;
+        MailboxEntry entry;
         // Names are modified UTF-7; a server that sends something else gets its bytes read as UTF-8.
         const std::optional<QString> decoded = ModifiedUtf7::decode(name->text);
-        names.append(decoded ? *decoded : QString::fromUtf8(name->text));
+        entry.name = decoded ? *decoded : QString::fromUtf8(name->text);
+        entry.delimiter = delimiter->isNil() ? QString() : QString::fromUtf8(delimiter->text);
+        for (const ImapValue& flag : flags->items)
+            if (flag.isAtom())
+                entry.attributes.append(QString::fromLatin1(flag.text));
+        names.push_back(std::move(entry));
         return true;
     };
     const ImapOutcome outcome = d.runCommand(call, cmd);

@@ -1,15 +1,17 @@
 #pragma once
 
+#include "mail/MailboxEntry.h"
+
 #include <QString>
-#include <QStringList>
 
 #include <optional>
+#include <vector>
 
 class ImapConnection;
 
-// The mailboxes LIST names, decoded from modified UTF-7.
+// The mailboxes LIST names, decoded from modified UTF-7, with their delimiters and attributes.
 class ImapList {
 public:
-    static std::optional<QStringList> run(ImapConnection& d, const QString& reference,
-                                          const QString& pattern);
+    static std::optional<std::vector<MailboxEntry>> run(ImapConnection& d, const QString& reference,
+                                                        const QString& pattern);
 };

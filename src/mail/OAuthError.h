@@ -17,3 +17,8 @@ enum class OAuthError {
 
 // The text the user is shown for each reason.
 QString oauthErrorText(OAuthError error);
+
+// One plain sentence that says what to do about a refusal of Microsoft's identity service,
+// found from the AADSTS code in its error description ("AADSTS7000218: The request body must
+// contain..."); empty for any other text.
+QString oauthServiceAdvice(const QString& errorDescription);

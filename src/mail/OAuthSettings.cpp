@@ -1,14 +1,32 @@
 #include "mail/OAuthSettings.h"
 
 #include "frame/SettingsStore.h"
+#include "mail/KnownProviders.h"
 
-OAuthSettings OAuthSettings::read(const SettingsStore& store)
+#ifndef CORVANEL_OAUTH_CLIENT_ID
+#define CORVANEL_OAUTH_CLIENT_ID ""
+#endif
+
+QString OAuthSettings::builtInClientId()
+{
+    return QString::fromUtf8(CORVANEL_OAUTH_CLIENT_ID).trimmed();
+}
+
+QString OAuthSettings::authorityFor(const QString& user)
+{
+    const QString domain = KnownProviders::domainOf(user);
+    return domain.isEmpty() || KnownProviders::isMicrosoftConsumerDomain(domain) ? defaultAuthority()
+                                                                                 : organizationsAuthority();
+}
+
+OAuthSettings OAuthSettings::read(const SettingsStore& store, const QString& user)
 {
     OAuthSettings settings;
     settings.clientId = store.get(clientIdKey()).trimmed();
+    if (settings.clientId.isEmpty())
+        settings.clientId = builtInClientId();
     const QString authority = store.get(authorityKey()).trimmed();
-    if (!authority.isEmpty())
-        settings.authority = authority;
+    settings.authority = authority.isEmpty() ? authorityFor(user) : authority;
     const QString scopes = store.get(scopesKey()).simplified();
     if (!scopes.isEmpty())
         settings.scopes = scopes;

@@ -9,9 +9,11 @@
 class SettingsStore;
 
 // Where and as whom the program asks for OAuth tokens, from the settings keys OAuthClientId
-// (the application's registration; no default), OAuthAuthority (the sign-in service's base
-// address; Microsoft's consumer accounts unless set) and OAuthScopes (IMAP access and a refresh
-// token unless set). The device code and token endpoints are the authority followed by
+// (the application's registration; the one built into the program unless set), OAuthAuthority
+// (the sign-in service's base address; unless set, Microsoft's for personal accounts when the
+// account's address is one of Microsoft's consumer domains, Microsoft's for work and school
+// accounts otherwise) and OAuthScopes (IMAP access and a refresh token unless set). The device code and token
+// endpoints are the authority followed by
 // "/oauth2/v2.0/devicecode" and "/oauth2/v2.0/token", as on the Microsoft identity platform and
 // any service laid out the same way.
 class OAuthSettings {
@@ -21,9 +23,19 @@ public:
     static QString scopesKey() { return SettingsKeys::OAuthScopes.key(); }
     static QString defaultAuthority() { return SettingsKeys::OAuthAuthority.defaultValue(); }
     static QString defaultScopes() { return SettingsKeys::OAuthScopes.defaultValue(); }
+    static QString organizationsAuthority()
+    {
+        return QStringLiteral("https://login.microsoftonline.com/organizations");
+    }
+    // Personal accounts (hotmail.com, outlook.com, live.com... and an address without a
+    // domain) sign in at the consumer authority, any other domain as a work or school account.
+    static QString authorityFor(const QString& user);
+    // The application (client) ID given to the build (CORVANEL_OAUTH_CLIENT_ID); often empty.
+    static QString builtInClientId();
 
-    // Reads the three keys; an empty or missing authority or scope list gives the default.
-    static OAuthSettings read(const SettingsStore& store);
+    // Reads the three keys; an empty or missing client ID gives the built-in one, an empty or
+    // missing authority the one for `user`, an empty or missing scope list the default.
+    static OAuthSettings read(const SettingsStore& store, const QString& user = QString());
 
     QString clientId;
     QString authority = defaultAuthority();

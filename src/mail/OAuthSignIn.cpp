@@ -23,6 +23,7 @@ bool OAuthSignIn::isConfigured() const
 std::optional<QString> OAuthSignIn::accessToken(const QString& user)
 {
     m_error = OAuthError::None;
+    m_errorText.clear();
     if (m_running) {
         // A sign-in already waits for the user; a second one would only compete with it.
         m_error = OAuthError::Cancelled;
@@ -31,7 +32,7 @@ std::optional<QString> OAuthSignIn::accessToken(const QString& user)
     m_running = true;
     const std::unique_ptr<bool, void (*)(bool*)> done(&m_running, [](bool* running) { *running = false; });
 
-    const OAuthSettings settings = OAuthSettings::read(m_settings);
+    const OAuthSettings settings = OAuthSettings::read(m_settings, user);
     m_error = settings.problem();
     if (m_error != OAuthError::None)
         return std::nullopt;
@@ -45,7 +46,8 @@ std::optional<QString> OAuthSignIn::accessToken(const QString& user)
 
     if (!m_tokens.accessToken.isEmpty() || !m_tokens.refreshToken.isEmpty()) {
         const OAuthTokens current = m_tokens;
-        if (runGrant([&](DeviceCodeGrant& grant) { grant.ensureFresh(current); }, false))
+        if (runGrant(
+                settings, [&](DeviceCodeGrant& grant) { grant.ensureFresh(current); }, false))
             return m_tokens.accessToken;
         // Only a refresh token the service no longer takes sends the user to sign in again; an
         // unreachable service stays a failure.
@@ -53,14 +55,16 @@ std::optional<QString> OAuthSignIn::accessToken(const QString& user)
             return std::nullopt;
         m_tokens = OAuthTokens();
     }
-    if (runGrant([](DeviceCodeGrant& grant) { grant.start(); }, true))
+    if (runGrant(
+            settings, [](DeviceCodeGrant& grant) { grant.start(); }, true))
         return m_tokens.accessToken;
     return std::nullopt;
 }
 
-bool OAuthSignIn::runGrant(const std::function<void(DeviceCodeGrant&)>& begin, bool withPrompt)
+bool OAuthSignIn::runGrant(const OAuthSettings& settings, const std::function<void(DeviceCodeGrant&)>& begin,
+                           bool withPrompt)
 {
-    DeviceCodeGrant grant(OAuthSettings::read(m_settings));
+    DeviceCodeGrant grant(settings);
     grant.setMillisecondsPerSecond(m_msPerSecond);
 
     std::optional<DeviceCodeGrant::Prompt> prompt;
@@ -82,6 +86,7 @@ bool OAuthSignIn::runGrant(const std::function<void(DeviceCodeGrant&)>& begin, b
     }
     const bool ok = grant.waitForFinished();
     m_error = ok ? OAuthError::None : grant.error();
+    m_errorText = ok ? QString() : grant.errorText();
     if (ok)
         keep(grant.tokens());
     return ok;

@@ -39,7 +39,8 @@ public:
     // failure, whose reason error() then gives. Tokens held for another user are let go.
     std::optional<QString> accessToken(const QString& user);
     OAuthError error() const { return m_error; }
-    QString errorText() const { return oauthErrorText(m_error); }
+    // What the user is told: the service's reason in plain words when it gave a known one.
+    QString errorText() const { return m_errorText.isEmpty() ? oauthErrorText(m_error) : m_errorText; }
     // Forgets the access token (the server refused it), so the next sign-in renews it.
     void dropAccessToken();
 
@@ -49,7 +50,8 @@ public:
     void forget();
 
 private:
-    bool runGrant(const std::function<void(class DeviceCodeGrant&)>& begin, bool withPrompt);
+    bool runGrant(const class OAuthSettings& settings,
+                  const std::function<void(class DeviceCodeGrant&)>& begin, bool withPrompt);
     void keep(const OAuthTokens& tokens);
 
     SettingsStore& m_settings;
@@ -59,5 +61,6 @@ private:
     OAuthTokens m_tokens;
     QString m_user; // whom m_tokens are for
     OAuthError m_error = OAuthError::None;
+    QString m_errorText;
     bool m_running = false;
 };

@@ -9,14 +9,11 @@
 #include "frame/StepButtons.h"
 #include "mail/ClsChilkatImap.h"
 #include "mail/ImapClient.h"
+#include "mail/KnownProviders.h"
 #include "mail/OAuthSignIn.h"
 #include "retrieval/EmailCounts.h"
 #include "retrieval/MessageListModel.h"
 #include "retrieval/MessageListing.h"
-
-namespace {
-const QString kDefaultServer = QStringLiteral("outlook.office365.com");
-}
 
 ConnectDisconnect::ConnectDisconnect(Services services, Views views, MainListModels models,
                                      std::function<ImapClient&()> component, OAuthSignIn& signIn,
@@ -61,7 +58,7 @@ void ConnectDisconnect::setSession(std::shared_ptr<clsChilkatIMAP> session)
 QString ConnectDisconnect::imapServer() const
 {
     const QString server = m_services.settings->get(SettingsKeys::Server).trimmed();
-    return server.isEmpty() ? kDefaultServer : server;
+    return server.isEmpty() ? KnownProviders::imapHost(accountName()) : server;
 }
 
 int ConnectDisconnect::imapPort() const

@@ -16,7 +16,8 @@ class XlsxContents {
 public:
     struct Cell {
         QString raw;   // as stored in the file
-        QString text;  // with the file format's _xHHHH_ escapes decoded
+        QString text;   // with the file format's _xHHHH_ escapes decoded
+        QString shown;  // a date cell: the text its number format displays; otherwise `text`
         bool isNull = true;
         QString dataType;
         QString numberFormat;
@@ -51,6 +52,7 @@ public:
             cell.isNull = o.value(QStringLiteral("raw")).isNull();
             cell.raw = o.value(QStringLiteral("raw")).toString();
             cell.text = o.value(QStringLiteral("text")).toString();
+            cell.shown = o.value(QStringLiteral("shown")).toString();
             cell.dataType = o.value(QStringLiteral("data_type")).toString();
             cell.numberFormat = o.value(QStringLiteral("number_format")).toString();
             contents

@@ -9,6 +9,7 @@
 #include "export/Worksheet.h"
 #include "frame/AppTitle.h"
 #include "frame/MousePointer.h"
+#include "frame/GeneralDate.h"
 #include "retrieval/MailStore.h"
 #include "retrieval/MessageListModel.h"
 #include "support/ScriptedMessageBoxes.h"
@@ -225,6 +226,41 @@ private Q_SLOTS:
         for (const auto& [at, cell] : file.cells)
             QVERIFY(cell.isNull || cell.dataType == QLatin1String("s"));
         QCOMPARE(m_store->at(2).PlainTextBody, QStringLiteral("=SUM(A1)"));  // the store is left alone
+    }
+
+    void receivedDatesGoInAsDatesAndNothingElseDoes()
+    {
+        // The list's text of a date, in the general form of the locale the tests run in.
+        const QString evening = GeneralDate::format(QDateTime(QDate(2021, 3, 1), QTime(22, 13, 50)));
+        const QString midnight = GeneralDate::format(QDateTime(QDate(2021, 3, 2), QTime(0, 0)));
+        addRow(evening, {QStringLiteral("1/2"), evening, evening, evening, evening}, evening, true);
+        addRow(QStringLiteral("b"), {QString(), QString(), QStringLiteral("1/2"), midnight, midnight},
+               QStringLiteral("1/2"), true);
+        addRow(QStringLiteral("c"),
+               {QString(), QString(), QString(), QStringLiteral("not = a date"), QString()}, QString(), true);
+        m_export->PushButton4_Click();
+
+        QCOMPARE(m_boxes->texts(), QStringList{kDone});
+        const XlsxContents file = XlsxContents::read(lastFile());
+        QVERIFY2(file.ok, qPrintable(file.error));
+        QCOMPARE(file.cell(2, 5)->dataType, QStringLiteral("d"));
+        QCOMPARE(file.cell(2, 5)->raw, QStringLiteral("2021-03-01T22:13:50"));
+        QCOMPARE(file.cell(2, 5)->shown, evening);
+        QCOMPARE(file.cell(3, 5)->dataType, QStringLiteral("d"));
+        QCOMPARE(file.cell(3, 5)->raw, QStringLiteral("2021-03-02T00:00:00"));
+        QCOMPARE(file.cell(3, 5)->shown, midnight);  // the date alone
+        QCOMPARE(file.text(4, 5), QStringLiteral("not  a date"));
+        QCOMPARE(file.cell(1, 5)->dataType, QStringLiteral("s"));  // the caption
+        // Every other cell is text, date-like or not.
+        for (const auto& [at, cell] : file.cells)
+            if (at.second != 5 || at.first == 1 || at.first == 4)
+                QVERIFY2(cell.isNull || cell.dataType == QLatin1String("s"),
+                         qPrintable(Worksheet::address(at.first, at.second)));
+        QCOMPARE(file.text(2, 1), evening);
+        QCOMPARE(file.text(2, 2), QStringLiteral("1/2"));
+        QCOMPARE(file.text(2, 4), evening);
+        QCOMPARE(file.text(2, 6), evening);
+        QCOMPARE(file.text(3, 4), QStringLiteral("1/2"));
     }
 
     void bodiesAreCutIntoPieces()

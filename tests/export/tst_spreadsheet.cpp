@@ -4,6 +4,7 @@
 #include "XlsxContents.h"
 #include "export/AutomationFactory.h"
 #include "export/Columns.h"
+#include "export/DateNumberFormat.h"
 #include "export/ExcelApplication.h"
 #include "export/Range.h"
 #include "export/SystemSpreadsheetDesktop.h"
@@ -11,6 +12,7 @@
 #include "export/WorkbookFile.h"
 #include "export/Worksheet.h"
 #include "frame/VbError.h"
+#include "frame/GeneralDate.h"
 
 #include <QDir>
 #include <QFile>
@@ -190,6 +192,111 @@ private Q_SLOTS:
         QCOMPARE(file.cell(2, 3)->numberFormat, QStringLiteral("@"));
         QCOMPARE(file.cell(2, 4)->raw, QStringLiteral("it's"));
         QCOMPARE(file.cell(2, 4)->numberFormat, QStringLiteral("General"));
+    }
+
+    void numberFormatsShowTheGeneralDateText_data()
+    {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QString>("dateTime");  // empty: no number format shows the same text
+        QTest::addColumn<QString>("dateOnly");
+        QTest::newRow("C") << QLocale::c() << "d mmm yyyy hh:mm:ss"
+                           << "d mmm yyyy";
+        QTest::newRow("en_US") << QLocale(QLocale::English, QLocale::UnitedStates) << "m/d/yyyy h:mm:ss AM/PM"
+                               << "m/d/yyyy";
+        QTest::newRow("en_GB") << QLocale(QLocale::English, QLocale::UnitedKingdom) << "dd/mm/yyyy hh:mm:ss"
+                               << "dd/mm/yyyy";
+        QTest::newRow("de_DE") << QLocale(QLocale::German, QLocale::Germany) << "dd.mm.yyyy hh:mm:ss"
+                               << "dd.mm.yyyy";
+        // Literal words between the fields; minutes still follow the hour.
+        QTest::newRow("fr_CA") << QLocale(QLocale::French, QLocale::Canada)
+                               << "yyyy-mm-dd hh\" h \"mm\" min \"ss\" s\""
+                               << "yyyy-mm-dd";
+        QTest::newRow("ja_JP") << QLocale(QLocale::Japanese, QLocale::Japan)
+                               << "yyyy/mm/dd h\"時\"mm\"分\"ss\"秒\""
+                               << "yyyy/mm/dd";
+    }
+
+    void numberFormatsShowTheGeneralDateText()
+    {
+        QFETCH(QLocale, locale);
+        QFETCH(QString, dateTime);
+        QFETCH(QString, dateOnly);
+        QCOMPARE(DateNumberFormat::forGeneralDate(true, locale).value_or(QString()), dateTime);
+        QCOMPARE(DateNumberFormat::forGeneralDate(false, locale).value_or(QString()), dateOnly);
+    }
+
+    void patternsANumberFormatCannotCarry()
+    {
+        const QLocale c = QLocale::c();
+        QVERIFY(!DateNumberFormat::fromPattern(u"HH:mm:ss.zzz", c));  // fractions of a second
+        QVERIFY(!DateNumberFormat::fromPattern(u"h:mm ap", c));  // a small-letter marker
+        QVERIFY(!DateNumberFormat::fromPattern(u"HH:mm AP", c));  // 24 hours beside a marker
+        QVERIFY(!DateNumberFormat::fromPattern(u"mm/dd", c));  // minutes that read as a month
+        QVERIFY(!DateNumberFormat::fromPattern(u"HH:MM", c));  // a month that reads as minutes
+        QVERIFY(!DateNumberFormat::fromPattern(u"h:mm AP", QLocale(QLocale::Japanese, QLocale::Japan)));
+        // Month and day names of another language than the spreadsheet's English ones.
+        const QLocale french(QLocale::French, QLocale::France);
+        QVERIFY(!DateNumberFormat::fromPattern(u"d MMM yyyy", french));
+        QVERIFY(!DateNumberFormat::fromPattern(u"dddd d", french));
+        QCOMPARE(DateNumberFormat::fromPattern(u"dd/MM/yyyy", french), QStringLiteral("dd/mm/yyyy"));
+        QCOMPARE(DateNumberFormat::fromPattern(u"d 'de' MMMM 'o''clock'", c),
+                 QStringLiteral("d\" de \"mmmm\" o'clock\""));
+        QCOMPARE(DateNumberFormat::fromPattern(u"d '\"' M", c), QStringLiteral("d\\ \\\"\\ m"));
+    }
+
+    void datesInTheGeneralFormBecomeDateCells_data()
+    {
+        QTest::addColumn<QLocale>("locale");
+        QTest::newRow("C") << QLocale::c();
+        QTest::newRow("en_US") << QLocale(QLocale::English, QLocale::UnitedStates);
+        QTest::newRow("de_DE") << QLocale(QLocale::German, QLocale::Germany);
+        QTest::newRow("fr_CA") << QLocale(QLocale::French, QLocale::Canada);
+        QTest::newRow("ja_JP") << QLocale(QLocale::Japanese, QLocale::Japan);
+    }
+
+    void datesInTheGeneralFormBecomeDateCells()
+    {
+        QFETCH(QLocale, locale);
+        const QDateTime evening(QDate(2021, 3, 1), QTime(22, 13, 50));
+        const QDateTime morning(QDate(2026, 12, 7), QTime(9, 5, 7));
+        const QDateTime midnight(QDate(1999, 1, 31), QTime(0, 0));
+        const QStringList texts = {GeneralDate::format(evening, locale), GeneralDate::format(morning, locale),
+                                   GeneralDate::format(midnight, locale)};
+        const XlsxContents file = exportSheet([&](Worksheet& sheet) {
+            for (int c = 1; c <= texts.size(); ++c)
+                sheet.setDateValue(1, c, texts[c - 1], locale);
+            // Not the general form, or not as the form writes it: text as given.
+            sheet.setDateValue(2, 1, QStringLiteral("1/2"), locale);
+            sheet.setDateValue(2, 2, QStringLiteral("yesterday"), locale);
+            sheet.setDateValue(2, 3, texts[0] + QLatin1Char(' '), locale);
+            sheet.setDateValue(2, 4, QString(), locale);
+            sheet.setDateValue(2, 5, GeneralDate::format(QDateTime(QDate(1850, 5, 1), QTime(10, 0)), locale),
+                               locale);
+            sheet.setDateValue(2, 6, QStringLiteral("'") + texts[0], locale);
+            QCOMPARE(sheet.cells(1, 1).Value(), texts[0]);
+            sheet.Columns().AutoFit();
+        });
+        QVERIFY2(file.ok, qPrintable(file.error));
+        const QDateTime values[] = {evening, morning, midnight};
+        for (int c = 1; c <= 3; ++c) {
+            const XlsxContents::Cell* cell = file.cell(1, c);
+            QVERIFY(cell);
+            QCOMPARE(cell->dataType, QStringLiteral("d"));
+            QCOMPARE(QDateTime::fromString(cell->raw, Qt::ISODate), values[c - 1]);
+            QCOMPARE(cell->shown, texts[c - 1]);
+        }
+        QVERIFY(file.cell(1, 3)->numberFormat != file.cell(1, 1)->numberFormat);  // the date alone
+        QCOMPARE(file.cell(1, 1)->numberFormat, file.cell(1, 2)->numberFormat);
+        for (int c = 1; c <= 6; ++c) {
+            const XlsxContents::Cell* cell = file.cell(2, c);
+            QVERIFY(!cell || cell->isNull || cell->dataType == QLatin1String("s"));
+        }
+        QCOMPARE(file.text(2, 1), QStringLiteral("1/2"));
+        QCOMPARE(file.text(2, 3), texts[0] + QLatin1Char(' '));
+        QCOMPARE(file.text(2, 6), texts[0]);
+        QCOMPARE(file.cell(2, 6)->numberFormat, QStringLiteral("@"));
+        // The column is fitted to the text the date shows.
+        QVERIFY(file.widths.count(QStringLiteral("A")));
     }
 
     void charactersXmlCannotCarryKeepTheFileValid()

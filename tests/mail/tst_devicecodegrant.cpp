@@ -1,6 +1,7 @@
 // Getting and renewing OAuth tokens with the device authorization grant against a scripted
 // sign-in service on 127.0.0.1. One second of the service's intervals lasts a few milliseconds here.
 #include "mail/DeviceCodeGrant.h"
+#include "mail/KnownProviders.h"
 #include "mail/OAuthSettings.h"
 #include "support/FakeIdentityServer.h"
 #include "support/MemorySettingsStore.h"
@@ -13,6 +14,8 @@
 namespace {
 
 const QString kClientId = QStringLiteral("9e5f94bc-e8a4-4e73-b8be-63364c29d753");
+// This test program builds the settings reader with this client ID built in (tests/CMakeLists.txt).
+const QString kBuiltInClientId = QStringLiteral("packaged-client-id");
 const QString kDeviceCode = QStringLiteral("GAQABAAEAAAD--DLA3VO7QrddgJg7WevrAgAAAAAAAP8-dc");
 const QByteArray kTokenPath = FakeIdentityServer::tokenPath();
 const QByteArray kCodePath = FakeIdentityServer::deviceCodePath();
@@ -93,6 +96,11 @@ private Q_SLOTS:
     void authorityMustBeHttpsOrLocal_data();
     void authorityMustBeHttpsOrLocal();
     void unusableSettingsSendNothing();
+    void builtInClientIdReachesTheSignIn();
+    void authorityAndHostFollowTheAddress_data();
+    void authorityAndHostFollowTheAddress();
+    void identityServiceErrorsInPlainWords_data();
+    void identityServiceErrorsInPlainWords();
 
     void pendingThenSignedIn();
     void slowDownLengthensTheInterval();
@@ -120,8 +128,8 @@ void TestDeviceCodeGrant::settingsAndTheirDefaults()
 {
     MemorySettingsStore store;
     OAuthSettings settings = OAuthSettings::read(store);
-    QVERIFY(settings.clientId.isEmpty());
-    QCOMPARE(settings.problem(), OAuthError::NotConfigured);
+    QCOMPARE(settings.clientId, kBuiltInClientId);
+    QCOMPARE(OAuthSettings::builtInClientId(), kBuiltInClientId);
     QCOMPARE(settings.deviceCodeUrl(),
              QUrl(QStringLiteral("https://login.microsoftonline.com/consumers/oauth2/v2.0/devicecode")));
     QCOMPARE(settings.tokenUrl(),
@@ -206,6 +214,202 @@ void TestDeviceCodeGrant::unusableSettingsSendNothing()
         QCOMPARE(run.failures, QList<OAuthError>{OAuthError::NotConfigured});
     }
     QVERIFY(server.requests().isEmpty());
+}
+
+void TestDeviceCodeGrant::builtInClientIdReachesTheSignIn()
+{
+    FakeIdentityServer server;
+    server.answer(kCodePath, 200, deviceCodeAnswer(1))
+        .answer(kTokenPath, 200, tokenAnswer("access-1"))
+        .answer(kCodePath, 200, deviceCodeAnswer(1))
+        .answer(kTokenPath, 200, tokenAnswer("access-2"));
+    MemorySettingsStore store;
+    store.preset(QStringLiteral("OAuthAuthority"), server.authority());
+    for (const QString& configured : {QString(), kClientId}) {
+        store.preset(QStringLiteral("OAuthClientId"), configured);
+        Run run(OAuthSettings::read(store, QStringLiteral("ann@outlook.com")), 5);
+        run.grant.start();
+        QVERIFY(run.waitDone());
+        QCOMPARE(run.successes, 1);
+    }
+    const QList<FakeIdentityServer::Request> codes = server.requestsTo(kCodePath);
+    const QList<FakeIdentityServer::Request> tokens = server.requestsTo(kTokenPath);
+    QCOMPARE(codes.size(), 2);
+    QCOMPARE(tokens.size(), 2);
+    // Built in unless the settings name one.
+    QCOMPARE(codes[0].field("client_id"), kBuiltInClientId);
+    QCOMPARE(tokens[0].field("client_id"), kBuiltInClientId);
+    QCOMPARE(codes[1].field("client_id"), kClientId);
+    QCOMPARE(tokens[1].field("client_id"), kClientId);
+}
+
+void TestDeviceCodeGrant::authorityAndHostFollowTheAddress_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("tenant"); // of login.microsoftonline.com
+    QTest::addColumn<QString>("host");
+    const QString outlook = QStringLiteral("outlook.office365.com");
+    QTest::newRow("outlook.com") << "ann@outlook.com"
+                                 << "consumers" << outlook;
+    QTest::newRow("hotmail.co.uk") << "ann@Hotmail.CO.UK"
+                                   << "consumers" << outlook;
+    QTest::newRow("live.fr") << "ann@live.fr"
+                             << "consumers" << outlook;
+    QTest::newRow("outlook.com.br") << "ann@outlook.com.br"
+                                    << "consumers" << outlook;
+    QTest::newRow("msn.com") << "ann@msn.com"
+                             << "consumers" << outlook;
+    QTest::newRow("passport.com") << "ann@passport.com"
+                                  << "consumers" << outlook;
+    QTest::newRow("no domain") << "ann"
+                               << "consumers" << outlook;
+    QTest::newRow("a company") << "ann@contoso.com"
+                               << "organizations" << outlook;
+    QTest::newRow("look-alike") << "ann@hotmail.example.org"
+                                << "organizations" << outlook;
+    QTest::newRow("subdomain") << "ann@mail.outlook.com"
+                               << "organizations" << outlook;
+    QTest::newRow("gmail") << "ann@gmail.com"
+                           << "organizations"
+                           << "imap.gmail.com";
+    QTest::newRow("googlemail") << "ann@googlemail.com."
+                                << "organizations"
+                                << "imap.gmail.com";
+    QTest::newRow("yahoo.co.jp") << "ann@yahoo.co.jp"
+                                 << "organizations"
+                                 << "imap.mail.yahoo.com";
+    QTest::newRow("yahoo.com") << "ann@yahoo.com"
+                               << "organizations"
+                               << "imap.mail.yahoo.com";
+    QTest::newRow("aol") << "ann@aol.com"
+                         << "organizations"
+                         << "imap.aol.com";
+    QTest::newRow("icloud") << "ann@icloud.com"
+                            << "organizations"
+                            << "imap.mail.me.com";
+    QTest::newRow("me.com") << "ann@me.com"
+                            << "organizations"
+                            << "imap.mail.me.com";
+    QTest::newRow("mac.com") << "ann@mac.com"
+                             << "organizations"
+                             << "imap.mail.me.com";
+    QTest::newRow("gmx.de") << "ann@gmx.de"
+                            << "organizations"
+                            << "imap.gmx.net";
+    QTest::newRow("gmx.com") << "ann@gmx.com"
+                             << "organizations"
+                             << "imap.gmx.com";
+    QTest::newRow("gmx.co.uk") << "ann@gmx.co.uk"
+                               << "organizations"
+                               << "imap.gmx.com";
+    QTest::newRow("web.de") << "ann@web.de"
+                            << "organizations"
+                            << "imap.web.de";
+    QTest::newRow("mail.ru") << "ann@mail.ru"
+                             << "organizations"
+                             << "imap.mail.ru";
+    QTest::newRow("yandex.ru") << "ann@yandex.ru"
+                               << "organizations"
+                               << "imap.yandex.com";
+    QTest::newRow("zoho") << "ann@zoho.com"
+                          << "organizations"
+                          << "imap.zoho.com";
+    QTest::newRow("fastmail") << "ann@fastmail.com"
+                              << "organizations"
+                              << "imap.fastmail.com";
+    // The last at sign counts, as the server reads the name.
+    QTest::newRow("quoted at sign") << "\"a@gmail.com\"@contoso.com"
+                                    << "organizations" << outlook;
+}
+
+void TestDeviceCodeGrant::authorityAndHostFollowTheAddress()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, tenant);
+    QFETCH(QString, host);
+    const QString authority = QStringLiteral("https://login.microsoftonline.com/") + tenant;
+    QCOMPARE(OAuthSettings::authorityFor(address), authority);
+    MemorySettingsStore store;
+    QCOMPARE(OAuthSettings::read(store, address).authority, authority);
+    QCOMPARE(OAuthSettings::read(store, address).tokenUrl(),
+             QUrl(authority + QStringLiteral("/oauth2/v2.0/token")));
+    store.preset(QStringLiteral("OAuthAuthority"), QStringLiteral("https://login.example.test/common"));
+    QCOMPARE(OAuthSettings::read(store, address).authority,
+             QStringLiteral("https://login.example.test/common"));
+    QCOMPARE(KnownProviders::imapHost(address), host);
+}
+
+void TestDeviceCodeGrant::identityServiceErrorsInPlainWords_data()
+{
+    QTest::addColumn<QByteArray>("error");
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("sentence"); // empty: the text of the error kind
+    const QString publicClient = QStringLiteral(
+        "The application registration does not allow this sign-in: in its Authentication page, set \"Allow "
+        "public client flows\" to Yes, then sign in again.");
+    const QString unknownApp = QStringLiteral(
+        "Microsoft does not know the application (client) ID for this account: check OAuthClientId in the "
+        "settings, or register an application that accepts this kind of account.");
+    const QString consent = QStringLiteral(
+        "The permission to read your mail was not granted: sign in again and accept it, or ask your "
+        "organization's administrator to approve the application.");
+    const QString accountType = QStringLiteral(
+        "The application registration does not accept this kind of account: register it for personal and "
+        "work or school accounts, or set OAuthAuthority to https://login.microsoftonline.com/consumers for a "
+        "personal account or https://login.microsoftonline.com/organizations for a work or school account.");
+    QTest::newRow("public client flows off")
+        << QByteArray("invalid_client")
+        << "AADSTS7000218: The request body must contain the following parameter: 'client_assertion' or "
+           "'client_secret'.\r\nTrace ID: 0f6a\r\nCorrelation ID: 9c1e\r\nTimestamp: 2024-09-16 12:00:00Z"
+        << publicClient;
+    QTest::newRow("not a mobile client")
+        << QByteArray("invalid_client")
+        << "AADSTS70002: The provided client is not supported for this feature." << publicClient;
+    QTest::newRow("application not found")
+        << QByteArray("unauthorized_client")
+        << "AADSTS700016: Application with identifier '9e5f94bc' was not found in the directory 'Microsoft "
+           "Accounts'."
+        << unknownApp;
+    QTest::newRow("consent declined")
+        << QByteArray("access_denied") << "AADSTS65004: User declined to consent to access the app."
+        << consent;
+    QTest::newRow("admin consent needed")
+        << QByteArray("invalid_grant") << "AADSTS65001: The user or administrator has not consented."
+        << consent;
+    QTest::newRow("personal account refused")
+        << QByteArray("invalid_request")
+        << "AADSTS500200: User account 'ann@outlook.com' is a personal Microsoft account." << accountType;
+    QTest::newRow("work account at consumers")
+        << QByteArray("invalid_request")
+        << "AADSTS9002346: Application is configured for use by Azure Active Directory users only."
+        << accountType;
+    QTest::newRow("unknown code") << QByteArray("invalid_client") << "AADSTS12345: Something else."
+                                  << QString();
+    QTest::newRow("no code") << QByteArray("invalid_client") << "The client is not known." << QString();
+}
+
+void TestDeviceCodeGrant::identityServiceErrorsInPlainWords()
+{
+    QFETCH(QByteArray, error);
+    QFETCH(QString, description);
+    QFETCH(QString, sentence);
+    QCOMPARE(oauthServiceAdvice(description), sentence);
+
+    // Refused while asking for a code and while polling: the user reads the sentence either way.
+    const QByteArray body = json({{"error", QString::fromLatin1(error)}, {"error_description", description}});
+    FakeIdentityServer server;
+    server.answer(kCodePath, 400, body)
+        .answer(kCodePath, 200, deviceCodeAnswer(1))
+        .answer(kTokenPath, 400, body);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        Run run(settingsFor(server), 5);
+        run.grant.start();
+        QVERIFY(run.waitDone());
+        QCOMPARE(run.failures.size(), 1);
+        QCOMPARE(run.grant.errorText(), sentence.isEmpty() ? oauthErrorText(run.failures[0]) : sentence);
+        QVERIFY(run.grant.errorDetail().contains(description.left(20)));
+    }
+    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -865,6 +865,27 @@ void TestImapClient::listDecodesNames()
     const std::optional<QStringList> none = client.listMailboxes(QString(), QStringLiteral("*"));
     QVERIFY(none.has_value());
     QVERIFY(none->isEmpty());
+
+    // With delimiters and attributes, as the folders are found by their special use.
+    server.expect("A003 LIST \"\" \"*\"")
+        .sendLine("* LIST (\\HasNoChildren \\Sent) \"/\" \"Sent Items\"")
+        .sendLine("* LIST (\\Noselect \\HasChildren) \".\" \"[Gmail]\"")
+        .sendLine("* LIST () NIL \"Gel&APY-scht\"")
+        .sendLine("A003 OK List completed.");
+    const std::optional<std::vector<MailboxEntry>> entries =
+        client.listMailboxEntries(QString(), QStringLiteral("*"));
+    QVERIFY2(entries.has_value(), qPrintable(client.lastErrorText()));
+    QCOMPARE(entries->size(), size_t(3));
+    QCOMPARE(entries->at(0).name, QStringLiteral("Sent Items"));
+    QCOMPARE(entries->at(0).delimiter, QStringLiteral("/"));
+    QCOMPARE(entries->at(0).attributes, QStringList({"\\HasNoChildren", "\\Sent"}));
+    QVERIFY(entries->at(0).hasAttribute(QStringLiteral("\\sent")));
+    QVERIFY(entries->at(0).isSelectable());
+    QCOMPARE(entries->at(1).delimiter, QStringLiteral("."));
+    QVERIFY(!entries->at(1).isSelectable());
+    QCOMPARE(entries->at(2).name, QStringLiteral("Gelöscht"));
+    QVERIFY(entries->at(2).delimiter.isEmpty());
+    QVERIFY(entries->at(2).attributes.isEmpty());
     QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
 }
 

@@ -55,6 +55,22 @@ void TestConnectDovecot::accountNameRule()
     f.Text1->clear();
     QCOMPARE(f.connection().accountName(), QStringLiteral("@outlook.com"));
     QCOMPARE(w.settings.get("Combo1"), QStringLiteral("2"));
+
+    // Without a Server setting the host follows the address's domain.
+    MainWindowFixture plain;
+    Form1& g = plain.load();
+    g.Combo1->setCurrentIndex(0);
+    g.Text1->setText("ann@gmail.com");
+    QCOMPARE(g.connection().imapServer(), QStringLiteral("imap.gmail.com"));
+    g.Text1->setText("ann@contoso.com");
+    QCOMPARE(g.connection().imapServer(), QStringLiteral("outlook.office365.com"));
+    g.Text1->setText("ann");
+    g.Combo1->setCurrentIndex(2);
+    QCOMPARE(g.connection().imapServer(), QStringLiteral("outlook.office365.com"));
+    plain.settings.preset("Server", "imap.example.test");
+    g.Text1->setText("ann@gmail.com");
+    g.Combo1->setCurrentIndex(0);
+    QCOMPARE(g.connection().imapServer(), QStringLiteral("imap.example.test"));
 }
 
 void TestConnectDovecot::connectThenDisconnectForgetting()

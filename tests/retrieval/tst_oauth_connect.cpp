@@ -2,6 +2,7 @@
 #include "mail/DeviceCodePrompt.h"
 #include "mail/ImapClient.h"
 #include "mail/OAuthError.h"
+#include "mail/OAuthSettings.h"
 #include "mail/OAuthSignIn.h"
 #include "retrieval/MessageListModel.h"
 #include "support/DovecotHarness.h"
@@ -191,10 +192,16 @@ void TestOAuthConnect::failuresEndAsARefusedLogin_data()
     QTest::addColumn<QString>("how");
     QTest::addColumn<int>("error");
     QTest::addColumn<int>("prompts");
-    QTest::newRow("cancel") << "cancel" << int(OAuthError::Cancelled) << 1;
-    QTest::newRow("denied") << "authorization_declined" << int(OAuthError::Denied) << 1;
-    QTest::newRow("expired") << "expired_token" << int(OAuthError::Expired) << 1;
-    QTest::newRow("unreachable") << "unreachable" << int(OAuthError::Unreachable) << 0;
+    QTest::addColumn<QString>("sentence"); // what the user reads; empty: the error's own text
+    QTest::newRow("cancel") << "cancel" << int(OAuthError::Cancelled) << 1 << QString();
+    QTest::newRow("denied") << "authorization_declined" << int(OAuthError::Denied) << 1 << QString();
+    QTest::newRow("expired") << "expired_token" << int(OAuthError::Expired) << 1 << QString();
+    QTest::newRow("unreachable") << "unreachable" << int(OAuthError::Unreachable) << 0 << QString();
+    // The registration lacks "Allow public client flows": the service's code becomes advice.
+    QTest::newRow("public client flows off")
+        << "AADSTS7000218" << int(OAuthError::Refused) << 1
+        << QStringLiteral("The application registration does not allow this sign-in: in its Authentication "
+                          "page, set \"Allow public client flows\" to Yes, then sign in again.");
 }
 
 void TestOAuthConnect::failuresEndAsARefusedLogin()
@@ -202,9 +209,17 @@ void TestOAuthConnect::failuresEndAsARefusedLogin()
     QFETCH(QString, how);
     QFETCH(int, error);
     QFETCH(int, prompts);
+    QFETCH(QString, sentence);
     FakeIdentityServer identity;
     if (how == "unreachable") {
         identity.drop(kCodePath).drop(kCodePath); // the network layer retries a dropped request once
+    } else if (how.startsWith("AADSTS")) {
+        identity.answer(kCodePath, 200, deviceCodeAnswer())
+            .answer(
+                kTokenPath, 401,
+                json({{"error", "invalid_client"},
+                      {"error_description", how + ": The request body must contain the following parameter: "
+                                                  "'client_assertion' or 'client_secret'."}}));
     } else {
         identity.answer(kCodePath, 200, deviceCodeAnswer());
         if (how != "cancel")
@@ -218,7 +233,8 @@ void TestOAuthConnect::failuresEndAsARefusedLogin()
 
     QVERIFY(!w.connectAs(DovecotHarness::defaultUser(), QString()));
     QCOMPARE(prompt.shown, prompts);
-    QCOMPARE(w.boxes.texts(), (QStringList{oauthErrorText(OAuthError(error)), kLoginFailed}));
+    QCOMPARE(w.boxes.texts(),
+             (QStringList{sentence.isEmpty() ? oauthErrorText(OAuthError(error)) : sentence, kLoginFailed}));
     QCOMPARE(f.PushButton1->text(), QStringLiteral("1. Connect"));
     QCOMPARE(f.progressText(), QStringLiteral("Disconnected from Windows Live Hotmail."));
     QVERIFY(!f.oChilkat());
@@ -325,9 +341,34 @@ void TestOAuthConnect::passwordRefusedForBasicAuthentication()
     QCOMPARE(texts.size(), 2);
     QCOMPARE(texts.at(0), kLoginFailed);
     QVERIFY(texts.at(1).contains("Microsoft sign-in"));
-    QVERIFY(texts.at(1).contains("Leave the password empty and set OAuthClientId"));
-    QVERIFY(texts.at(1).contains("README"));
+    // A packaged build has a client ID of its own, and the next case applies to it.
+    if (OAuthSettings::builtInClientId().isEmpty()) {
+        QVERIFY(texts.at(1).contains("Leave the password empty and set OAuthClientId"));
+        QVERIFY(texts.at(1).contains("README"));
+    }
     QCOMPARE(f.PushButton1->text(), QStringLiteral("1. Connect"));
+
+    // With a client ID (built in or set) the user has nothing to set up: only the password goes.
+    FakeImapServer again(certificates.serverConfiguration(TestCertificates::Server::Trusted));
+    again.sendLine("* OK [CAPABILITY IMAP4rev1 AUTH=XOAUTH2] ready")
+        .expect("A001 ID (\"GUID\" \"1\")")
+        .sendLine("* ID NIL")
+        .sendLine("A001 OK ID completed.")
+        .expect("A002 LOGIN \"ann@outlook.com\" \"secret\"")
+        .sendLine("A002 NO Basic authentication is disabled.");
+    MainWindowFixture configured;
+    configured.settings.preset("Server", "127.0.0.1");
+    configured.settings.preset("Port", QString::number(again.port()));
+    configured.settings.preset("CACertificates", certificates.caFile());
+    configured.settings.preset("OAuthClientId", "test-client");
+    configured.load();
+    QVERIFY(!configured.connectAs("ann@outlook.com", "secret"));
+    QVERIFY2(again.errors().isEmpty(), qPrintable(again.errors().join('\n')));
+    QCOMPARE(
+        configured.boxes.texts(),
+        (QStringList{kLoginFailed, "This mail service no longer accepts passwords: it needs the Microsoft "
+                                   "sign-in.\r\n\r\nLeave the password empty and connect again to sign "
+                                   "in with Microsoft."}));
 }
 
 void TestOAuthConnect::serverGaveUpWhileTheUserSignedIn()

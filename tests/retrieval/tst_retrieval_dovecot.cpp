@@ -59,10 +59,15 @@ private Q_SLOTS:
     void getSomeFirstAfterLast();
     void getSomeClosedDialogCancelsSilently();
     void getSomeEmptyFolderKeepsTheList();
+    void foldersByTheirRole_data();
+    void foldersByTheirRole();
 
 private:
     MainWindowFixture& window();
     DovecotHarness m_server;
+    // Folders as Microsoft 365 names them, and folders that only partly match the window's.
+    std::unique_ptr<DovecotHarness> m_microsoft365;
+    std::unique_ptr<DovecotHarness> m_mixed;
     std::unique_ptr<MainWindowFixture> m_window;
     QString m_filterUser = QStringLiteral("filter.user@corvanel.test");
     QString m_dateUser = QStringLiteral("date.user@corvanel.test");
@@ -403,6 +408,76 @@ void TestRetrievalDovecot::getSomeEmptyFolderKeepsTheList()
     f.PushButton2->click();
     QCOMPARE(w.boxes.texts(), QStringList{"There are 0 emails in the Folder you selected."});
     QCOMPARE(f.list().count(), 1);
+}
+
+void TestRetrievalDovecot::foldersByTheirRole_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("folder"); // the option's caption
+    QTest::addColumn<int>("rows");       // -1: the folder cannot be found
+    QTest::newRow("Microsoft 365 Sent") << "365" << "Sent" << 3;
+    QTest::newRow("Microsoft 365 Junk") << "365" << "Junk" << 2;
+    QTest::newRow("Microsoft 365 Deleted") << "365" << "Deleted" << 1;
+    QTest::newRow("Microsoft 365 Inbox") << "365" << "Inbox" << 1;
+    QTest::newRow("exact name beside special use") << "mixed" << "Drafts" << 2;
+    QTest::newRow("special use of a UTF-7 name") << "mixed" << "Deleted" << 4;
+    QTest::newRow("well-known name") << "mixed" << "Junk" << 1;
+    QTest::newRow("no match") << "mixed" << "Sent" << -1;
+}
+
+void TestRetrievalDovecot::foldersByTheirRole()
+{
+    QFETCH(QString, server);
+    QFETCH(QString, folder);
+    QFETCH(int, rows);
+    const auto started = [](std::unique_ptr<DovecotHarness>& harness,
+                            std::vector<std::pair<QString, QString>> folders,
+                            const std::vector<std::pair<QString, int>>& contents) {
+        if (harness)
+            return true;
+        DovecotHarness::Options options;
+        options.folders = std::move(folders);
+        harness = std::make_unique<DovecotHarness>(options);
+        if (!harness->start())
+            return false;
+        for (const auto& [name, count] : contents)
+            for (int n = 1; n <= count; ++n)
+                if (harness->writeMessage(name, message(n, name + QString::number(n), "body")).isEmpty())
+                    return false;
+        return true;
+    };
+    const bool ready
+        = server == "365"
+              ? started(m_microsoft365,
+                        {{"Drafts", "\\Drafts"}, {"Sent Items", "\\Sent"}, {"Junk Email", "\\Junk"},
+                         {"Deleted Items", "\\Trash"}},
+                        {{"Inbox", 1}, {"Sent Items", 3}, {"Junk Email", 2}, {"Deleted Items", 1}})
+              : started(m_mixed,
+                        {{"Drafts", QString()}, {"Entwürfe", "\\Drafts"}, {"Gelöschte Elemente", "\\Trash"},
+                         {"Spam", QString()}},
+                        {{"Drafts", 2}, {"Entwürfe", 3}, {"Gelöschte Elemente", 4}, {"Spam", 1}});
+    DovecotHarness& harness = server == "365" ? *m_microsoft365 : *m_mixed;
+    QVERIFY2(ready, qPrintable(harness.errorText()));
+
+    MainWindowFixture w;
+    w.pointTo(harness);
+    Form1& f = w.load();
+    QVERIFY(w.connectAs(DovecotHarness::defaultUser(), DovecotHarness::defaultPassword()));
+    QVERIFY(w.boxes.shown().isEmpty());
+    for (QRadioButton* option : {f.Option3, f.Option5, f.Option6, f.Option7, f.Option9})
+        if (option->text() == folder)
+            option->setChecked(true);
+    f.PushButton3->click();
+    if (rows < 0) {
+        // As for any folder the account lacks.
+        QCOMPARE(w.boxes.texts(),
+                 (QStringList{"Invalid login. Please double-check your username and password.\r\n\r\n",
+                              "There are no emails in the Folder you selected."}));
+        QCOMPARE(f.list().count(), 0);
+        return;
+    }
+    QCOMPARE(w.boxes.texts(), QStringList{"Done."});
+    QCOMPARE(f.list().count(), rows);
 }
 
 QTEST_MAIN(TestRetrievalDovecot)

@@ -1,6 +1,6 @@
-// Clicks that land while a retrieval is suspended in its waits, each at one exact point of the
-// conversation with a fake mailbox: the mailbox acts when the client's command arrives, that
-// is, while the client waits for the answer.
+// Retrievals from a fake mailbox: clicks that land while a retrieval is suspended in its waits,
+// each at one exact point of the conversation (the mailbox acts when the client's command
+// arrives, that is, while the client waits for the answer), and the folders it opens.
 #include "frame/ErrorLog.h"
 #include "retrieval/EmailCounts.h"
 #include "retrieval/ExtractionReport.h"
@@ -15,6 +15,7 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTimer>
 #include <QtTest>
 
@@ -26,6 +27,7 @@ private Q_SLOTS:
     void busyServerThenDoneAndWhatCouldNotBeRead();
     void reportText_data();
     void reportText();
+    void gmailFoldersByTheirRole();
 
 private:
     std::unique_ptr<TestCertificates> m_certificates;
@@ -166,6 +168,58 @@ void TestRetrievalInterleaving::reportText()
     gaps.countBefore = 6;
     gaps.countAfter = countAfter;
     QCOMPARE(ExtractionReport::text(gaps, QStringLiteral("/tmp/errorlog.txt")), text);
+}
+
+// Folders as Gmail names them, below "[Gmail]/", found by their special use: the count and
+// the fetch connection both open the service's name. The first retrieval uses the connect's
+// listing; a later one, on a new session, lists the mailboxes again.
+void TestRetrievalInterleaving::gmailFoldersByTheirRole()
+{
+    FakeImapServer server(m_certificates->serverConfiguration(TestCertificates::Server::Trusted));
+    FakeMailbox mailbox;
+    mailbox.addFolder(QStringLiteral("Inbox"), 1);
+    mailbox.addFolder(QStringLiteral("[Gmail]/Sent Mail"), 2, QStringLiteral("\\Sent"));
+    mailbox.addFolder(QStringLiteral("[Gmail]/Spam"), 1, QStringLiteral("\\Junk"));
+    mailbox.addFolder(QStringLiteral("[Gmail]/Gelöschte Objekte"), 3, QStringLiteral("\\Trash"));
+    mailbox.serve(server);
+    MainWindowFixture w;
+    w.settings.preset("Server", QStringLiteral("localhost"));
+    w.settings.preset("Port", QString::number(server.port()));
+    w.settings.preset("CACertificates", m_certificates->caFile());
+    Form1& f = w.load();
+    QVERIFY(w.connectAs(QStringLiteral("ann@gmail.com"), QStringLiteral("app-password")));
+
+    const struct {
+        QRadioButton* option;
+        int rows;
+        QString examined; // as sent
+    } cases[] = {
+        {f.Option6, 2, QStringLiteral("\"[Gmail]/Sent Mail\"")},
+        {f.Option7, 1, QStringLiteral("\"[Gmail]/Spam\"")},
+        {f.Option9, 3, QStringLiteral("\"[Gmail]/Gel&APY-schte Objekte\"")},
+        {f.Option5, -1, QStringLiteral("\"Drafts\"")}, // no drafts folder: as today
+    };
+    for (const auto& c : cases) {
+        const int examinedBefore = int(mailbox.commands().filter(QStringLiteral(" EXAMINE ") + c.examined).size());
+        w.boxes.clear();
+        c.option->setChecked(true);
+        f.PushButton3->click();
+        const int examined = int(mailbox.commands().filter(QStringLiteral(" EXAMINE ") + c.examined).size());
+        if (c.rows < 0) {
+            QCOMPARE(w.boxes.texts(),
+                     (QStringList{"Invalid login. Please double-check your username and password.\r\n\r\n",
+                                  "There are no emails in the Folder you selected."}));
+            QCOMPARE(examined - examinedBefore, 1);
+            continue;
+        }
+        QCOMPARE(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+        QCOMPARE(f.list().count(), c.rows);
+        QCOMPARE(examined - examinedBefore, 2); // the count, then the fetch connection
+        if (c.option == f.Option6)
+            QCOMPARE(mailbox.count(QStringLiteral("LIST")), 1);
+    }
+    QCOMPARE(mailbox.count(QStringLiteral("LIST")), 4);
+    QVERIFY2(mailbox.protocolErrors().isEmpty(), qPrintable(mailbox.protocolErrors().join('\n')));
 }
 
 QTEST_MAIN(TestRetrievalInterleaving)

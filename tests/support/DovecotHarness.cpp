@@ -61,6 +61,18 @@ const QStringList& DovecotHarness::folderNames()
     return names;
 }
 
+std::vector<std::pair<QString, QString>> DovecotHarness::folders() const
+{
+    if (!m_options.folders.empty())
+        return m_options.folders;
+    const QStringList specialUse{QString(), QStringLiteral("\\Drafts"), QStringLiteral("\\Sent"),
+                                 QStringLiteral("\\Junk"), QStringLiteral("\\Trash")};
+    std::vector<std::pair<QString, QString>> list;
+    for (int i = 1; i < folderNames().size(); ++i)
+        list.emplace_back(folderNames()[i], specialUse[i]);
+    return list;
+}
+
 DovecotHarness::DovecotHarness() : DovecotHarness(Options()) {}
 
 DovecotHarness::DovecotHarness(const Options& options) : m_options(options)
@@ -179,11 +191,12 @@ bool DovecotHarness::writeConfig()
     const QString root = m_dir.path();
     const bool asRoot = ::geteuid() == 0;
     QString mailboxes;
-    const QStringList specialUse{QString(), QStringLiteral("\\Drafts"), QStringLiteral("\\Sent"),
-                                 QStringLiteral("\\Junk"), QStringLiteral("\\Trash")};
-    for (int i = 1; i < folderNames().size(); ++i)
-        mailboxes += QStringLiteral("  mailbox %1 {\n    special_use = %2\n    auto = subscribe\n  }\n")
-                         .arg(folderNames()[i], specialUse[i]);
+    for (const auto& [name, specialUse] : folders()) {
+        mailboxes += QStringLiteral("  mailbox \"%1\" {\n").arg(name);
+        if (!specialUse.isEmpty())
+            mailboxes += QStringLiteral("    special_use = %1\n").arg(specialUse);
+        mailboxes += QStringLiteral("    auto = subscribe\n  }\n");
+    }
 
     QString config;
     config += QStringLiteral("base_dir = %1/run\n").arg(root);
@@ -303,7 +316,9 @@ bool DovecotHarness::addUser(const QString& user, const QString& password)
     auto& writer = m_maildirs[user];
     if (!writer)
         writer = std::make_unique<MaildirWriter>(home + QLatin1String("/Maildir"), m_mailUid, m_mailGid);
-    for (const QString& folder : folderNames())
+    if (!writer->createFolder(QStringLiteral("Inbox")))
+        return false;
+    for (const auto& [folder, specialUse] : folders())
         if (!writer->createFolder(folder))
             return false;
     m_passwords[user] = password;

@@ -10,6 +10,8 @@
 
 #include <map>
 #include <memory>
+#include <utility>
+#include <vector>
 
 // A private Dovecot IMAP server for one test program: it runs in the foreground from a
 // temporary folder, listens on 127.0.0.1 on two free ports (implicit TLS and plain), presents
@@ -28,6 +30,10 @@ public:
         // HS256 under this server's secret (bearerToken()), checked by the server itself. Password
         // sign-in then stays with PLAIN and LOGIN.
         bool bearerTokens = false;
+        // The folders of every account besides the inbox, each with the special-use attribute
+        // (RFC 6154) the server announces for it, or none; empty: Drafts, Sent, Junk and
+        // Deleted with \Drafts, \Sent, \Junk and \Trash.
+        std::vector<std::pair<QString, QString>> folders;
     };
 
     DovecotHarness();
@@ -84,6 +90,7 @@ private:
     bool writeUserFile(const QString& user, const QString& password);
     bool waitUntilReady();
     QString homeOf(const QString& user) const;
+    std::vector<std::pair<QString, QString>> folders() const;  // with their special uses
 
     Options m_options;
     QTemporaryDir m_dir;

@@ -1,5 +1,7 @@
 #include "support/FakeMailbox.h"
 
+#include "mail/ModifiedUtf7.h"
+
 namespace {
 
 // "A001 EXAMINE "Inbox"" -> tag, verb in upper case, the rest.
@@ -32,9 +34,10 @@ QByteArray unquoted(const QByteArray& text)
 
 } // namespace
 
-void FakeMailbox::addFolder(const QString& name, int count)
+void FakeMailbox::addFolder(const QString& name, int count, const QString& attributes)
 {
     m_folders.insert(name, count);
+    m_attributes.insert(name, attributes);
 }
 
 void FakeMailbox::setSlowFetch(int chunkSize, int intervalMs)
@@ -143,13 +146,18 @@ FakeImapServer::Reply FakeMailbox::answer(int connection, const QByteArray& line
     }
     if (c.verb == "LIST") {
         QByteArray list;
-        for (const QString& folder : m_folders.keys())
-            list += "* LIST (\\HasNoChildren) \"/\" \"" +
-                    (folder == QLatin1String("Inbox") ? QByteArray("INBOX") : folder.toUtf8()) + "\"\r\n";
+        for (const QString& folder : m_folders.keys()) {
+            const QString attributes = m_attributes.value(folder);
+            list += "* LIST (\\HasNoChildren" + (attributes.isEmpty() ? QByteArray() : ' ' + attributes.toUtf8()) +
+                    ") \"/\" \"" +
+                    (folder == QLatin1String("Inbox") ? QByteArray("INBOX") : ModifiedUtf7::encode(folder)) +
+                    "\"\r\n";
+        }
         return {list + tagged("OK List completed.")};
     }
     if (c.verb == "EXAMINE") {
-        const QString name = QString::fromUtf8(unquoted(c.arguments));
+        const QByteArray encoded = unquoted(c.arguments);
+        const QString name = ModifiedUtf7::decode(encoded).value_or(QString::fromUtf8(encoded));
         state.selected.clear();
         if (!m_folders.contains(name))
             return {tagged("NO Mailbox doesn't exist: " + name.toUtf8())};

@@ -20,8 +20,9 @@
 class FakeMailbox {
 public:
     // A folder as the client selects it ("Inbox", "Drafts"...), holding messages 1..count.
-    // A folder that was never added cannot be selected (EXAMINE answers NO).
-    void addFolder(const QString& name, int count);
+    // A folder that was never added cannot be selected (EXAMINE answers NO). LIST shows each
+    // with \HasNoChildren and `attributes` ("\Sent"), its name in modified UTF-7.
+    void addFolder(const QString& name, int count, const QString& attributes = QString());
     // FETCH answers go out chunkSize bytes every intervalMs (0: at once).
     void setSlowFetch(int chunkSize, int intervalMs);
     // The same for every other answer and the greeting (connect, login, count, listing).
@@ -58,6 +59,7 @@ private:
     FakeImapServer::Reply slowly(FakeImapServer::Reply reply) const;
 
     QMap<QString, int> m_folders;
+    QMap<QString, QString> m_attributes;
     QHash<int, Connection> m_connections;
     int m_chunkSize = 0;
     int m_intervalMs = 0;

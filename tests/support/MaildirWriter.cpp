@@ -1,5 +1,7 @@
 #include "support/MaildirWriter.h"
 
+#include "mail/ModifiedUtf7.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -21,8 +23,9 @@ QString MaildirWriter::folderPath(const QString& folder) const
 {
     if (folder.compare(QLatin1String("Inbox"), Qt::CaseInsensitive) == 0)
         return m_root;
-    // Maildir++ keeps a hierarchy in one level, with "." between the levels.
-    QString name = folder;
+    // Maildir++ keeps a hierarchy in one level, with "." between the levels, and names in
+    // modified UTF-7.
+    QString name = QString::fromLatin1(ModifiedUtf7::encode(folder));
     name.replace(QLatin1Char('/'), QLatin1Char('.'));
     return m_root + QLatin1String("/.") + name;
 }
