@@ -132,6 +132,7 @@ void clsChilkatIMAP::StartMailExtraction(const QString& FolderName)
     // The range is read once: a later change of MaxRecord does not move the end.
     const qint64 first = m_CurrentLocation;
     const qint64 last = m_MaxRecord;
+    component().setReadAhead(int(first), int(last));
     for (qint64 i = first; i <= last; ++i) {
         yieldEvents();
         m_CurrentLocation = int(i);

@@ -113,6 +113,22 @@ QString ImapClient::lastErrorText() const
     return d->lastError;
 }
 
+void ImapClient::setReadAhead(int first, int last)
+{
+    d->endReadAhead();
+    d->readAhead.setRange(first, last);
+}
+
+void ImapClient::clearReadAhead()
+{
+    d->endReadAhead();
+}
+
+void ImapClient::setReadAheadLimits(int maxCommands, qint64 maxBytes)
+{
+    d->readAhead.setLimits(maxCommands, maxBytes);
+}
+
 QStringList ImapClient::capabilities()
 {
     const std::shared_ptr<ImapConnection> keep = d;

@@ -52,7 +52,8 @@ void ImapConnection::closeConnection()
     parser.reset();
     inFlightTag.clear();
     inFlightSent = false;
-    abandonedTag.clear();
+    abandonedTags.clear();
+    readAhead.reset();
     exists = 0;
     capabilities.clear();
     capabilitiesKnown = false;
@@ -119,9 +120,10 @@ void ImapConnection::noteDrop(ImapCall& call)
 }
 
 // Untagged data that matters whatever command is running, and the log of every reply.
-void ImapConnection::observe(ImapCall& call, const ImapResponse& response)
+void ImapConnection::observe(ImapCall& call, const ImapResponse& response, bool logReply)
 {
-    call.log.noteReply(response);
+    if (logReply)
+        call.log.noteReply(response);
     if (std::optional<QStringList> names = ImapGreeting::announcedCapabilities(response)) {
         capabilities = std::move(*names);
         capabilitiesKnown = true;
@@ -156,6 +158,9 @@ bool ImapConnection::reportProgress(ImapCall& call)
 {
     if (!call.progress || !parser.inLiteral() || parser.literalSize() <= 0)
         return true;
+    if (call.progressMessage >= 0 &&
+        !parser.pendingFirstLine().startsWith("* " + QByteArray::number(call.progressMessage) + ' '))
+        return true; // another message read ahead
     const int percent = int(parser.literalReceived() * 100 / parser.literalSize());
     if (percent <= call.lastPercent)
         return true;
@@ -165,12 +170,19 @@ bool ImapConnection::reportProgress(ImapCall& call)
 void ImapConnection::abandon(ImapCall& call)
 {
     call.note(QStringLiteral("Abandoned at the application's request."));
-    if (!inFlightTag.isEmpty() && inFlightSent) {
-        // The command went out whole: the connection stays usable once its answer has passed.
-        abandonedTag = inFlightTag;
+    if (!inFlightTag.isEmpty() && inFlightSent && readAhead.abandon(inFlightTag)) {
+        // The fetches sent ahead still come; nothing more is sent ahead.
+        call.note(
+            QStringLiteral("The rest of the answer to %1 will be skipped; no more fetches are sent ahead.")
+                .arg(QString::fromLatin1(inFlightTag)));
         inFlightTag.clear();
+    } else if (!inFlightTag.isEmpty() && inFlightSent) {
+        // The command went out whole: the connection stays usable once its answer has passed.
+        if (!abandonedTags.contains(inFlightTag))
+            abandonedTags.append(inFlightTag);
         call.note(QStringLiteral("The rest of the answer to %1 will be skipped before the next command.")
-                      .arg(QString::fromLatin1(abandonedTag)));
+                      .arg(QString::fromLatin1(inFlightTag)));
+        inFlightTag.clear();
     } else {
         // Half a command or half a connect cannot be taken back: start afresh.
         call.note(QStringLiteral("The connection is closed."));
@@ -205,7 +217,7 @@ bool ImapConnection::abortRequested(ImapCall& call, bool& failed)
 // time-out, on a closed connection, on an unreadable stream, on abort, and when a handler that
 // ran meanwhile closed or replaced the connection.
 bool ImapConnection::waitFor(ImapCall& call, const std::function<bool(const ImapResponse&)>& handle,
-                             int deadlineMs)
+                             int deadlineMs, bool logReplies)
 {
     const std::shared_ptr<Clock> time = clock;
     qint64 silentSince = time->now();
@@ -228,7 +240,7 @@ bool ImapConnection::waitFor(ImapCall& call, const std::function<bool(const Imap
             parser.feed(chunk);
         }
         while (std::optional<ImapResponse> response = parser.take()) {
-            observe(call, *response);
+            observe(call, *response, logReplies);
             if (handle(*response))
                 return true;
             if (!stillOurs(call))
@@ -292,15 +304,20 @@ bool ImapConnection::ensureUsable(ImapCall& call)
         closeConnection();
         return false;
     }
-    if (!abandonedTag.isEmpty()) {
-        call.note(QStringLiteral("Skipping the rest of the answer to the abandoned command %1.")
-                      .arg(QString::fromLatin1(abandonedTag)));
-        inFlightTag = abandonedTag;
+    if (!abandonedTags.isEmpty()) {
+        call.note(abandonedTags.size() == 1
+                      ? QStringLiteral("Skipping the rest of the answer to the abandoned command %1.")
+                            .arg(QString::fromLatin1(abandonedTags.first()))
+                      : QStringLiteral("Skipping the rest of the answers to the abandoned commands %1 to %2.")
+                            .arg(QString::fromLatin1(abandonedTags.first()),
+                                 QString::fromLatin1(abandonedTags.last())));
+        inFlightTag = abandonedTags.last();
         inFlightSent = true;
-        const QByteArray tag = abandonedTag;
-        if (!waitFor(call, [&tag](const ImapResponse& r) { return r.tag() == tag; }))
+        if (!waitFor(call, [this](const ImapResponse& r) {
+                abandonedTags.removeAll(r.tag());
+                return abandonedTags.isEmpty();
+            }))
             return false;
-        abandonedTag.clear();
         inFlightTag.clear();
     }
     return true;
@@ -319,8 +336,18 @@ ImapOutcome ImapConnection::completion(const ImapResponse& response)
     return outcome;
 }
 
+void ImapConnection::endReadAhead()
+{
+    for (const QByteArray& tag : readAhead.stop()) {
+        if (!abandonedTags.contains(tag))
+            abandonedTags.append(tag);
+    }
+}
+
 ImapOutcome ImapConnection::runCommand(ImapCall& call, const ImapCommand& command)
 {
+    endReadAhead();
+    call.progressMessage = -1;
     if (!ensureUsable(call))
         return {};
     // Progress belongs to this command's answer, not to the rest of an abandoned one.
