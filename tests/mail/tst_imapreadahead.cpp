@@ -84,6 +84,7 @@ private Q_SLOTS:
     void anotherCommandSkipsTheAnswersStillToCome();
     void byteBudgetBoundsTheFetchesInFlight();
     void fetchOutOfOrderEndsTheReadAhead();
+    void progressBelongsToTheMessageAskedFor();
     void dropWhileAnswersAreInFlight();
 };
 
@@ -371,6 +372,48 @@ void TestImapReadAhead::fetchOutOfOrderEndsTheReadAhead()
     QCOMPARE(fetchesWritten(server), 6);
     QVERIFY(server.scriptDone());
     QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+}
+
+void TestImapReadAhead::progressBelongsToTheMessageAskedFor()
+{
+    MemoryImapServer server;
+    ImapClient client;
+    QList<int> percents;
+    struct Recorder : StopSink {
+        QList<int>* seen = nullptr;
+        void percentDone(int percent, bool&) override { seen->append(percent); }
+    } recorder;
+    recorder.seen = &percents;
+    client.bindEvents(&recorder);
+    connectTo(client, server);
+    client.setReadAhead(1, 2);
+    // The server answers 2 first, its literal slowly, then 1 at once.
+    const QByteArray big = message(2, 20000);
+    server.expect(fetchCommand(1, 1))
+        .expect(fetchCommand(2, 2))
+        .send("* 2 FETCH (BODY[] {" + QByteArray::number(big.size()) + "}\r\n")
+        .sendSlowly(big + ")\r\n" + okLine(2) + "\r\n", 2000, 20)
+        .send(fetchData(1))
+        .sendLine(okLine(1));
+    QVERIFY(client.fetchSingle(1, false).has_value());
+    QCOMPARE(percents, QList<int>{100}); // nothing of message 2's literal
+    percents.clear();
+    QVERIFY(client.fetchSingle(2, false).has_value());
+    QCOMPARE(percents, QList<int>{100}); // it had arrived whole meanwhile
+    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+
+    // Waiting for a message whose literal is arriving: its share rises to 100.
+    client.setReadAhead(3, 3);
+    const QByteArray third = message(3, 20000);
+    server.expect(fetchCommand(3, 3))
+        .send("* 3 FETCH (BODY[] {" + QByteArray::number(third.size()) + "}\r\n")
+        .sendSlowly(third + ")\r\n" + okLine(3) + "\r\n", 2000, 20);
+    percents.clear();
+    QVERIFY(client.fetchSingle(3, false).has_value());
+    QVERIFY2(percents.size() >= 3, qPrintable(QString::number(percents.size())));
+    QCOMPARE(percents.last(), 100);
+    for (qsizetype i = 1; i < percents.size(); ++i)
+        QVERIFY(percents[i] > percents[i - 1]);
 }
 
 void TestImapReadAhead::dropWhileAnswersAreInFlight()
