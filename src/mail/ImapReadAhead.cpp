@@ -132,7 +132,7 @@ ImapReadAhead::Entry* ImapReadAhead::waitingEntry(int number)
 }
 
 // Sorts one response to the message it belongs to.
-void ImapReadAhead::handle(ImapCall& call, const ImapResponse& response, bool& stray)
+void ImapReadAhead::handle(ImapConnection& d, ImapCall& call, const ImapResponse& response, bool& stray)
 {
     const QByteArray tag = response.tag();
     if (tag == "+") {
@@ -149,6 +149,8 @@ void ImapReadAhead::handle(ImapCall& call, const ImapResponse& response, bool& s
             entry->unreadable = true;
     } else {
         entry = entryForTag(tag);
+        if (!entry)
+            d.abandonedTags.removeAll(tag); // an answer skipped already needs no skipping later
         if (entry) {
             ImapResponseReader reader(response);
             entry->status = ImapResponseHead::read(reader).word;
@@ -193,7 +195,7 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
     if (!answered() && !d.waitFor(
                            call,
                            [&](const ImapResponse& r) {
-                               handle(call, r, stray);
+                               handle(d, call, r, stray);
                                return stray || answered();
                            },
                            -1, false))
@@ -208,6 +210,11 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
 
     const auto it = std::find_if(m_entries.begin(), m_entries.end(),
                                  [&](const Entry& e) { return e.number == number && !e.abandoned; });
+    if (it == m_entries.end()) {
+        // A handler that ran meanwhile ended the read-ahead; the answer is skipped with the rest.
+        call.note(QStringLiteral("The read-ahead was ended during the call."));
+        return std::nullopt;
+    }
     Entry entry = std::move(*it);
     m_entries.erase(it);
     // Abandoned fetches whose answers have passed are done with.

@@ -62,7 +62,7 @@ private:
     };
 
     bool topUp(ImapConnection& d, ImapCall& call);
-    void handle(ImapCall& call, const ImapResponse& response, bool& stray);
+    void handle(ImapConnection& d, ImapCall& call, const ImapResponse& response, bool& stray);
     Entry* entryForNumber(qint64 number);
     Entry* entryForTag(const QByteArray& tag);
     Entry* waitingEntry(int number);

@@ -85,6 +85,7 @@ private Q_SLOTS:
     void byteBudgetBoundsTheFetchesInFlight();
     void fetchOutOfOrderEndsTheReadAhead();
     void progressBelongsToTheMessageAskedFor();
+    void endingTheReadAheadFromAHandler();
     void dropWhileAnswersAreInFlight();
 };
 
@@ -414,6 +415,35 @@ void TestImapReadAhead::progressBelongsToTheMessageAskedFor()
     QCOMPARE(percents.last(), 100);
     for (qsizetype i = 1; i < percents.size(); ++i)
         QVERIFY(percents[i] > percents[i - 1]);
+}
+
+void TestImapReadAhead::endingTheReadAheadFromAHandler()
+{
+    MemoryImapServer server;
+    ImapClient client;
+    struct Clearing : ImapEventSink {
+        ImapClient* client = nullptr;
+        void abortCheck(bool&) override { client->clearReadAhead(); }
+        void percentDone(int, bool&) override {}
+    } sink;
+    sink.client = &client;
+    client.bindEvents(&sink);
+    connectTo(client, server);
+    client.setReadAhead(1, 4);
+    server.expect(fetchCommand(1, 1))
+        .expect(fetchCommand(2, 2))
+        .expect(fetchCommand(3, 3))
+        .expect(fetchCommand(4, 4))
+        .wait(100); // the first abort check comes before any answer
+    for (int n = 1; n <= 4; ++n)
+        server.send(fetchData(n)).sendLine(okLine(n));
+    QVERIFY(!client.fetchSingle(1, false).has_value());
+    QVERIFY2(client.lastErrorText().contains(QStringLiteral("ended during the call")),
+             qPrintable(client.lastErrorText()));
+    client.bindEvents(nullptr);
+    server.expect("A005 NOOP").sendLine("A005 OK");
+    QCOMPARE(client.sendRawCommand(QStringLiteral("NOOP")), QStringLiteral("A005 OK"));
+    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
 }
 
 void TestImapReadAhead::dropWhileAnswersAreInFlight()
