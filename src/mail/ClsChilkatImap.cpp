@@ -199,6 +199,7 @@ void clsChilkatIMAP::StartMailExtraction(const QString& FolderName)
     // The range is read once: a later change of MaxRecord does not move the end.
     const qint64 first = m_CurrentLocation;
     const qint64 last = m_MaxRecord;
+    component().setReadAhead(int(first), int(last));
     for (qint64 i = first; i <= last; ++i) {
         yieldEvents();
         m_CurrentLocation = int(i);
@@ -301,6 +302,8 @@ bool clsChilkatIMAP::reconnect(const QString& folder, int number, int last, int&
             if (count != m_gaps.countBefore)
                 m_gaps.countAfter = count;
             m_folderCount = count;
+            // The new connection reads ahead from the number asked for again.
+            component().setReadAhead(number, last);
             return true;
         }
         const ImapFailure failure = component().lastFailure();

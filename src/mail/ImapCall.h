@@ -19,6 +19,7 @@ struct ImapCall {
     qint64 bytesReceived = 0;
     bool progress = false; // report percent-done while a literal arrives
     int lastPercent = -1;
+    qint64 progressMessage = -1; // with read-ahead: the message whose literal counts, by number
     ImapFailure failure; // why the call failed; the first cause found stands
 
     void fail(ImapFailure::Kind kind)

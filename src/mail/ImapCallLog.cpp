@@ -29,8 +29,17 @@ void ImapCallLog::noteReply(const ImapResponse& response)
         ++m_unloggedReplies;
         return;
     }
+    noteReceived(response.summary(kMaxLoggedReplyChars));
+}
+
+void ImapCallLog::noteReceived(const QByteArray& summary)
+{
+    if (m_loggedReplies >= kMaxLoggedReplies) {
+        ++m_unloggedReplies;
+        return;
+    }
     ++m_loggedReplies;
-    note(QStringLiteral("Received: ") + QString::fromUtf8(response.summary(kMaxLoggedReplyChars)));
+    note(QStringLiteral("Received: ") + QString::fromUtf8(summary));
 }
 
 QString ImapCallLog::text() const

@@ -14,6 +14,8 @@ public:
 
     void note(const QString& line);
     void noteReply(const ImapResponse& response);
+    // A reply given by its summary (read earlier, shown now).
+    void noteReceived(const QByteArray& summary);
     void setSecrets(const QStringList& secrets) { m_secrets = secrets; }
 
     // The whole log, ending with a count of the replies not shown.

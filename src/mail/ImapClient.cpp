@@ -137,6 +137,22 @@ QStringList ImapClient::takeAlerts()
     return std::exchange(d->alerts, {});
 }
 
+void ImapClient::setReadAhead(int first, int last)
+{
+    d->endReadAhead();
+    d->readAhead.setRange(first, last);
+}
+
+void ImapClient::clearReadAhead()
+{
+    d->endReadAhead();
+}
+
+void ImapClient::setReadAheadLimits(int maxCommands, qint64 maxBytes)
+{
+    d->readAhead.setLimits(maxCommands, maxBytes);
+}
+
 QStringList ImapClient::capabilities()
 {
     const std::shared_ptr<ImapConnection> keep = d;

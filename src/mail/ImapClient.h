@@ -89,6 +89,15 @@ public:
     // The texts of [ALERT] responses received since the last take, oldest first, each once.
     QStringList takeAlerts();
 
+    // A hint before a walk through message numbers first..last, one fetchSingle after the other:
+    // fetches are then sent ahead of the number asked for, several in flight, each still with
+    // its own command, answer and lastErrorText(). Any other call ends the read-ahead first.
+    void setReadAhead(int first, int last);
+    void clearReadAhead();
+    // How far read-ahead may go: commands in flight, and bytes of answers (at the average
+    // size seen so far) held at once. Defaults: 256 commands, 16 MB.
+    void setReadAheadLimits(int maxCommands, qint64 maxBytes);
+
     // The server's capabilities as it last announced them: in its greeting, in a CAPABILITY
     // response code (servers add one to the answer of a sign-in) or in a CAPABILITY reply. A
     // sign-in makes the earlier announcement void. When nothing is known for the present state,

@@ -119,7 +119,8 @@ void ImapConnection::closeConnection()
     parser.reset();
     inFlightTag.clear();
     inFlightSent = false;
-    abandonedTag.clear();
+    abandonedTags.clear();
+    readAhead.reset();
     exists = 0;
     preauthenticated = false;
     saidBye = false;
@@ -207,9 +208,10 @@ void ImapConnection::noteDrop(ImapCall& call)
 }
 
 // Untagged data that matters whatever command is running, and the log of every reply.
-void ImapConnection::observe(ImapCall& call, const ImapResponse& response)
+void ImapConnection::observe(ImapCall& call, const ImapResponse& response, bool logReply)
 {
-    call.log.noteReply(response);
+    if (logReply)
+        call.log.noteReply(response);
     if (std::optional<QStringList> names = ImapGreeting::announcedCapabilities(response)) {
         capabilities = std::move(*names);
         capabilitiesKnown = true;
@@ -258,6 +260,9 @@ bool ImapConnection::reportProgress(ImapCall& call)
 {
     if (!call.progress || !parser.inLiteral() || parser.literalSize() <= 0)
         return true;
+    if (call.progressMessage >= 0 &&
+        !parser.pendingFirstLine().startsWith("* " + QByteArray::number(call.progressMessage) + ' '))
+        return true; // another message read ahead
     const int percent = int(parser.literalReceived() * 100 / parser.literalSize());
     if (percent <= call.lastPercent)
         return true;
@@ -268,12 +273,19 @@ void ImapConnection::abandon(ImapCall& call)
 {
     call.note(QStringLiteral("Abandoned at the application's request."));
     call.fail(ImapFailure::Kind::Aborted);
-    if (!inFlightTag.isEmpty() && inFlightSent) {
-        // The command went out whole: the connection stays usable once its answer has passed.
-        abandonedTag = inFlightTag;
+    if (!inFlightTag.isEmpty() && inFlightSent && readAhead.abandon(inFlightTag)) {
+        // The fetches sent ahead still come; nothing more is sent ahead.
+        call.note(
+            QStringLiteral("The rest of the answer to %1 will be skipped; no more fetches are sent ahead.")
+                .arg(QString::fromLatin1(inFlightTag)));
         inFlightTag.clear();
+    } else if (!inFlightTag.isEmpty() && inFlightSent) {
+        // The command went out whole: the connection stays usable once its answer has passed.
+        if (!abandonedTags.contains(inFlightTag))
+            abandonedTags.append(inFlightTag);
         call.note(QStringLiteral("The rest of the answer to %1 will be skipped before the next command.")
-                      .arg(QString::fromLatin1(abandonedTag)));
+                      .arg(QString::fromLatin1(inFlightTag)));
+        inFlightTag.clear();
     } else {
         // Half a command or half a connect cannot be taken back: start afresh.
         call.note(QStringLiteral("The connection is closed."));
@@ -308,7 +320,7 @@ bool ImapConnection::abortRequested(ImapCall& call, bool& failed)
 // time-out, on a closed connection, on an unreadable stream, on abort, and when a handler that
 // ran meanwhile closed or replaced the connection.
 bool ImapConnection::waitFor(ImapCall& call, const std::function<bool(const ImapResponse&)>& handle,
-                             int deadlineMs)
+                             int deadlineMs, bool logReplies)
 {
     const std::shared_ptr<Clock> time = clock;
     qint64 silentSince = time->now();
@@ -333,7 +345,7 @@ bool ImapConnection::waitFor(ImapCall& call, const std::function<bool(const Imap
             parser.feed(chunk);
         }
         while (std::optional<ImapResponse> response = parser.take()) {
-            observe(call, *response);
+            observe(call, *response, logReplies);
             if (handle(*response))
                 return true;
             if (!stillOurs(call))
@@ -407,15 +419,20 @@ bool ImapConnection::ensureUsable(ImapCall& call)
         closeConnection();
         return false;
     }
-    if (!abandonedTag.isEmpty()) {
-        call.note(QStringLiteral("Skipping the rest of the answer to the abandoned command %1.")
-                      .arg(QString::fromLatin1(abandonedTag)));
-        inFlightTag = abandonedTag;
+    if (!abandonedTags.isEmpty()) {
+        call.note(abandonedTags.size() == 1
+                      ? QStringLiteral("Skipping the rest of the answer to the abandoned command %1.")
+                            .arg(QString::fromLatin1(abandonedTags.first()))
+                      : QStringLiteral("Skipping the rest of the answers to the abandoned commands %1 to %2.")
+                            .arg(QString::fromLatin1(abandonedTags.first()),
+                                 QString::fromLatin1(abandonedTags.last())));
+        inFlightTag = abandonedTags.last();
         inFlightSent = true;
-        const QByteArray tag = abandonedTag;
-        if (!waitFor(call, [&tag](const ImapResponse& r) { return r.tag() == tag; }))
+        if (!waitFor(call, [this](const ImapResponse& r) {
+                abandonedTags.removeAll(r.tag());
+                return abandonedTags.isEmpty();
+            }))
             return false;
-        abandonedTag.clear();
         inFlightTag.clear();
     }
     return true;
@@ -434,8 +451,18 @@ ImapOutcome ImapConnection::completion(const ImapResponse& response)
     return outcome;
 }
 
+void ImapConnection::endReadAhead()
+{
+    for (const QByteArray& tag : readAhead.stop()) {
+        if (!abandonedTags.contains(tag))
+            abandonedTags.append(tag);
+    }
+}
+
 ImapOutcome ImapConnection::runCommand(ImapCall& call, const ImapCommand& command)
 {
+    endReadAhead();
+    call.progressMessage = -1;
     if (!ensureUsable(call))
         return {};
     // Progress belongs to this command's answer, not to the rest of an abandoned one.

@@ -5,6 +5,7 @@
 #include "mail/ImapCommand.h"
 #include "mail/ImapFailure.h"
 #include "mail/ImapOutcome.h"
+#include "mail/ImapReadAhead.h"
 #include "mail/ImapResponseParser.h"
 #include "mail/ImapTransport.h"
 
@@ -46,7 +47,8 @@ public:
     int tagCounter = 0;
     QByteArray inFlightTag;
     bool inFlightSent = false;
-    QByteArray abandonedTag; // sent, answer still to come, its caller gone
+    QList<QByteArray> abandonedTags; // sent, answers still to come, their callers gone
+    ImapReadAhead readAhead;
     int exists = 0;
     QStringList capabilities;
     bool capabilitiesKnown = false;
@@ -75,11 +77,15 @@ public:
     bool send(ImapCall& call, const QByteArray& bytes);
     bool ensureUsable(ImapCall& call);
     ImapOutcome runCommand(ImapCall& call, const ImapCommand& command);
+    // Ends a read-ahead before another command: its answers still to come are skipped.
+    void endReadAhead();
     ImapOutcome completion(const ImapResponse& response);
     bool announced(const QString& capability) const;
     void signedIn(quint64 announcementsBefore);
-    // Runs the event loop until `handle` accepts a response; see the .cpp.
-    bool waitFor(ImapCall& call, const std::function<bool(const ImapResponse&)>& handle, int deadlineMs = -1);
+    // Runs the event loop until `handle` accepts a response; see the .cpp.    // `logReplies` false leaves
+    // the log of replies to `handle`.
+    bool waitFor(ImapCall& call, const std::function<bool(const ImapResponse&)>& handle, int deadlineMs = -1,
+                 bool logReplies = true);
     void abandon(ImapCall& call);
     void noteDrop(ImapCall& call);
     bool raisePercent(ImapCall& call, int percent);
@@ -91,7 +97,7 @@ public:
     static void statusParts(const QByteArray& line, QByteArray& code, QString& text);
 
 private:
-    void observe(ImapCall& call, const ImapResponse& response);
+    void observe(ImapCall& call, const ImapResponse& response, bool logReply = true);
     bool reportProgress(ImapCall& call);
     bool abortRequested(ImapCall& call, bool& failed);
 };

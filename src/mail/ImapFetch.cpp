@@ -52,6 +52,8 @@ std::optional<ImapClient::RawMessage> ImapFetch::run(ImapConnection& d, int numb
         return std::nullopt;
     }
     scope.claim();
+    if (d.readAhead.serves(number, isUid))
+        return d.readAhead.fetch(d, call, number);
     Data data;
     ImapCommand cmd;
     cmd.parts = {(isUid ? "UID FETCH " : "FETCH ") + QByteArray::number(number) +

@@ -35,6 +35,11 @@ public:
     qsizetype literalReceived() const { return m_literalSize - m_literalRemaining; }
     // True when part of a response has arrived but not yet all of it.
     bool midResponse() const;
+    // The first line of that response once it is whole; empty before.
+    QByteArray pendingFirstLine() const
+    {
+        return m_current.lines.isEmpty() ? QByteArray() : m_current.lines.first();
+    }
 
     void reset();
 

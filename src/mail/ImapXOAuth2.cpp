@@ -91,6 +91,7 @@ int ImapXOAuth2::run(ImapConnection& d, const QString& user, const QString& acce
 ImapOutcome ImapXOAuth2::authenticate(ImapConnection& d, ImapCall& call, const QByteArray& mechanism,
                                       const QByteArray& initialResponse, bool initialResponseWithCommand)
 {
+    d.endReadAhead();
     if (!d.ensureUsable(call))
         return {};
     call.progress = false;
