@@ -266,6 +266,8 @@ std::optional<MailMessage> clsChilkatIMAP::fetchRecovering(const QString& folder
             ++busyRetries;
             if (!waitWithStatus(next.waitMs, QStringLiteral("Server busy, waiting %1 s"), number, last))
                 return std::nullopt;
+            // Asked again, the same number starts the read-ahead anew.
+            component().setReadAhead(number, last);
             break;
         case Action::Reconnect:
             if (!reconnect(folder, number, last, reconnects, next.waitMs)) {

@@ -469,9 +469,11 @@ void TestRetrievalDovecot::foldersByTheirRole()
             option->setChecked(true);
     f.PushButton3->click();
     if (rows < 0) {
-        // As for any folder the account lacks.
+        // As for any folder the account lacks, with the cause after the box's first words.
         QCOMPARE(w.boxes.texts(),
-                 (QStringList{"Invalid login. Please double-check your username and password.\r\n\r\n",
+                 (QStringList{QStringLiteral("Invalid login. Please double-check your username and password.\r\n\r\n"
+                                             "The folder \"%1\" does not exist on this server.")
+                                  .arg(folder),
                               "There are no emails in the Folder you selected."}));
         QCOMPARE(f.list().count(), 0);
         return;

@@ -67,6 +67,9 @@ bool expectedPlainBox(const QString& text)
         // The mailbox has no "Junk".
         QStringLiteral("Invalid login. Please double-check your username and password.\r\n\r\n"
                        "The folder \"Junk\" does not exist on this server."),
+        // A click that disconnected or reconnected the shared component meanwhile.
+        QStringLiteral("Invalid login. Please double-check your username and password.\r\n\r\n"
+                       "There is no connection to the server localhost."),
         QStringLiteral("Connection failed. Check username and password."),
         QStringLiteral("Please input a value greater than zero."),
     };
