@@ -68,10 +68,16 @@ std::optional<ImapClient::RawMessage> ImapFetch::run(ImapConnection& d, int numb
         call.note(QStringLiteral("The server refused the fetch."));
         return std::nullopt;
     }
+    return finish(d, call, data, outcome.unreadableData);
+}
+
+std::optional<ImapClient::RawMessage> ImapFetch::finish(ImapConnection& d, ImapCall& call, Data& data,
+                                                        bool unreadable)
+{
     if (!data.body) {
-        call.note(outcome.unreadableData ? QStringLiteral("The server's FETCH data could not be read.")
-                                         : QStringLiteral("The server sent no message data."));
-        call.fail(outcome.unreadableData ? ImapFailure::Kind::Other : ImapFailure::Kind::NoData);
+        call.note(unreadable ? QStringLiteral("The server's FETCH data could not be read.")
+                             : QStringLiteral("The server sent no message data."));
+        call.fail(unreadable ? ImapFailure::Kind::Other : ImapFailure::Kind::NoData);
         return std::nullopt;
     }
     if (call.lastPercent < 100) {

@@ -8,6 +8,7 @@
 #include <optional>
 
 class ImapConnection;
+struct ImapCall;
 struct ImapResponse;
 
 // Reads one message whole, unmarked: FETCH n (BODY.PEEK[] INTERNALDATE), by sequence number or UID.
@@ -22,4 +23,8 @@ public:
         QDateTime internalDate;
     };
     static bool read(const ImapResponse& response, qint64 number, bool isUid, Data& data);
+    // The end of a fetch the server answered OK: the message, or the failure of an answer
+    // without message data (`unreadable`: FETCH data that could not be read).
+    static std::optional<ImapClient::RawMessage> finish(ImapConnection& d, ImapCall& call, Data& data,
+                                                        bool unreadable);
 };

@@ -235,19 +235,5 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
         d.noteRefusal(call, ImapOutcome{true, entry.status, entry.tagged, entry.unreadable});
         return std::nullopt;
     }
-    if (!entry.data.body) {
-        call.note(entry.unreadable ? QStringLiteral("The server's FETCH data could not be read.")
-                                   : QStringLiteral("The server sent no message data."));
-        call.fail(entry.unreadable ? ImapFailure::Kind::Other : ImapFailure::Kind::NoData);
-        return std::nullopt;
-    }
-    if (call.lastPercent < 100) {
-        // The message is whole: an abort asked for now has nothing left to abandon.
-        call.lastPercent = 100;
-        bool ignored = false;
-        if (ImapEventSink* s = d.sink)
-            s->percentDone(100, ignored);
-    }
-    call.note(QStringLiteral("Fetched %1 bytes.").arg(entry.data.body->size()));
-    return ImapClient::RawMessage{std::move(*entry.data.body), entry.data.internalDate};
+    return ImapFetch::finish(d, call, entry.data, entry.unreadable);
 }
