@@ -126,7 +126,8 @@ bool clsChilkatIMAP::Connect()
     if (!connected) {
         GetLastError();
         if (component().lastErrorText().contains(kBasicAuthDisabled, Qt::CaseInsensitive))
-            m_boxes.msgBox(m_SignIn && m_SignIn->isConfigured() ? kSignInWithMicrosoft : kNeedsMicrosoftSignIn);
+            m_boxes.msgBox(m_SignIn && m_SignIn->isConfiguredFor(m_IMAPServer) ? kSignInWithMicrosoft
+                                                                               : kNeedsMicrosoftSignIn);
     }
     showAlerts();
     return connected;
@@ -134,7 +135,7 @@ bool clsChilkatIMAP::Connect()
 
 bool clsChilkatIMAP::usesOAuth(ImapClient& imap)
 {
-    return m_Password.isEmpty() && m_SignIn && m_SignIn->isConfigured() &&
+    return m_Password.isEmpty() && m_SignIn && m_SignIn->isConfiguredFor(m_IMAPServer) &&
            imap.hasCapability(QStringLiteral("AUTH=XOAUTH2"));
 }
 

@@ -3,6 +3,7 @@
 #include "frame/SettingsStore.h"
 #include "mail/DeviceCodeGrant.h"
 #include "mail/DeviceCodePrompt.h"
+#include "mail/KnownProviders.h"
 #include "mail/OAuthSettings.h"
 
 #include <QEventLoop>
@@ -18,6 +19,14 @@ OAuthSignIn::~OAuthSignIn() = default;
 bool OAuthSignIn::isConfigured() const
 {
     return !OAuthSettings::read(m_settings).clientId.trimmed().isEmpty();
+}
+
+bool OAuthSignIn::isConfiguredFor(const QString& imapHost) const
+{
+    if (!m_settings.get(OAuthSettings::clientIdKey()).trimmed().isEmpty())
+        return true;
+    return !OAuthSettings::builtInClientId().isEmpty() &&
+           imapHost.trimmed().compare(KnownProviders::microsoftHost(), Qt::CaseInsensitive) == 0;
 }
 
 std::optional<QString> OAuthSignIn::accessToken(const QString& user)

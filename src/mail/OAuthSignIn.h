@@ -35,6 +35,10 @@ public:
 
     // True when a client ID is set, that is, when the user chose this sign-in.
     bool isConfigured() const;
+    // Whether the sign-in is for a connection to `imapHost`: a client ID of the settings goes
+    // with whatever server they name; the one built into the program only with Microsoft's
+    // host, so that another service's account never meets the Microsoft sign-in.
+    bool isConfiguredFor(const QString& imapHost) const;
     // A good access token for `user`, renewed or signed in for as needed; nothing after a
     // failure, whose reason error() then gives. Tokens held for another user are let go.
     std::optional<QString> accessToken(const QString& user);

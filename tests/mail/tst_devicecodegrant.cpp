@@ -3,6 +3,7 @@
 #include "mail/DeviceCodeGrant.h"
 #include "mail/KnownProviders.h"
 #include "mail/OAuthSettings.h"
+#include "mail/OAuthSignIn.h"
 #include "support/FakeIdentityServer.h"
 #include "support/MemorySettingsStore.h"
 
@@ -241,6 +242,17 @@ void TestDeviceCodeGrant::builtInClientIdReachesTheSignIn()
     QCOMPARE(tokens[0].field("client_id"), kBuiltInClientId);
     QCOMPARE(codes[1].field("client_id"), kClientId);
     QCOMPARE(tokens[1].field("client_id"), kClientId);
+
+    // The built-in ID signs in to Microsoft's host only; an ID of the settings to any server.
+    MemorySettingsStore plain;
+    OAuthSignIn signIn(plain, [] { return false; });
+    QVERIFY(signIn.isConfiguredFor(QStringLiteral("outlook.office365.com")));
+    QVERIFY(signIn.isConfiguredFor(QStringLiteral("Outlook.Office365.com ")));
+    QVERIFY(!signIn.isConfiguredFor(QStringLiteral("imap.gmail.com")));
+    QVERIFY(!signIn.isConfiguredFor(QStringLiteral("127.0.0.1")));
+    plain.preset(QStringLiteral("OAuthClientId"), kClientId);
+    QVERIFY(signIn.isConfiguredFor(QStringLiteral("imap.gmail.com")));
+    QVERIFY(signIn.isConfiguredFor(QStringLiteral("127.0.0.1")));
 }
 
 void TestDeviceCodeGrant::authorityAndHostFollowTheAddress_data()
