@@ -14,6 +14,7 @@
 #include "export/Worksheet.h"
 #include "export/XlsxWriter.h"
 #include "frame/MousePointer.h"
+#include "frame/TimeZoneLookup.h"
 #include "retrieval/MailStore.h"
 #include "retrieval/MessageListModel.h"
 #include "support/ScriptedMessageBoxes.h"
@@ -147,6 +148,7 @@ QString mailBody(int n)
 
 int main(int argc, char* argv[])
 {
+    pinTimeZoneLookup(); // as Corvanel does at start
     QCoreApplication app(argc, argv);
     QTemporaryDir temp;
     if (!temp.isValid())

@@ -10,6 +10,7 @@
 //
 //     bench_listing [events ...]          (default: 5000 50000)
 #include "frame/GeneralDate.h"
+#include "frame/TimeZoneLookup.h"
 #include "retrieval/EmailCounts.h"
 #include "retrieval/MailStore.h"
 #include "retrieval/MessageListModel.h"
@@ -250,6 +251,7 @@ bool runOnScreen(const ScreenReaderBus& bus, bool accessible, const std::vector<
 
 int main(int argc, char* argv[])
 {
+    pinTimeZoneLookup(); // as Corvanel does at start
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);

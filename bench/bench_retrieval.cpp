@@ -13,6 +13,7 @@
 //     bench_retrieval --slow-link [messages=1000] [rtt-ms=50]
 
 #include "frame/ErrorLog.h"
+#include "frame/TimeZoneLookup.h"
 #include "mail/ClsChilkatImap.h"
 #include "mail/ImapClient.h"
 #include "retrieval/MessageListModel.h"
@@ -203,6 +204,7 @@ int slowLink(DovecotHarness& server, int count, int rttMs, double averageBytes)
 
 int main(int argc, char* argv[])
 {
+    pinTimeZoneLookup(); // as Corvanel does at start
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);

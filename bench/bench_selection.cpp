@@ -2,6 +2,7 @@
 // before every row, and larger window, which does not), both rule checks, and the count
 // refresh, first on the list alone and then with a table view showing it.
 #include "frame/MousePointer.h"
+#include "frame/TimeZoneLookup.h"
 #include "retrieval/EmailCounts.h"
 #include "retrieval/MessageListModel.h"
 #include "selection/SelectionOperations.h"
@@ -100,6 +101,7 @@ void runAll(const char* title, MessageListModel& list, QTableView* view) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    pinTimeZoneLookup(); // as Corvanel does at start
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

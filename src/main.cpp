@@ -2,6 +2,7 @@
 #include "frame/CmdOutput.h"
 #include "frame/IniSettingsStore.h"
 #include "frame/QtMessageBoxService.h"
+#include "frame/TimeZoneLookup.h"
 #include "ui/Form1.h"
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 
 int main(int argc, char* argv[])
 {
+    pinTimeZoneLookup();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvanel"));
     QApplication::setOrganizationName(QStringLiteral("Wenlowe"));

@@ -1,4 +1,7 @@
 #include "frame/GeneralDate.h"
+#include "frame/TimeZoneLookup.h"
+
+#include <QTimeZone>
 
 #include <QtTest>
 
@@ -10,12 +13,14 @@ private Q_SLOTS:
     void roundTripsInSeveralLocales();
     void serialDays();
     void unreadableTextIsNoDate();
+    void pinnedTimeZoneKeepsTheZoneAndTheTexts();
 };
 
 void TestGeneralDate::midnightGivesTheDateAlone()
 {
     const QLocale us(QLocale::English, QLocale::UnitedStates);
-    QCOMPARE(GeneralDate::format(QDateTime(QDate(2026, 12, 7), QTime(0, 0)), us), QStringLiteral("12/7/2026"));
+    QCOMPARE(GeneralDate::format(QDateTime(QDate(2026, 12, 7), QTime(0, 0)), us),
+             QStringLiteral("12/7/2026"));
     QCOMPARE(GeneralDate::format(QDateTime(QDate(2026, 12, 7), QTime(9, 30, 0)), us),
              QStringLiteral("12/7/2026 9:30:00 AM"));
     // Years keep all four digits even where the locale's short date has two.
@@ -37,8 +42,8 @@ void TestGeneralDate::roundTripsInSeveralLocales()
 {
     QFETCH(QLocale, locale);
     const QDateTime samples[] = {
-        QDateTime(QDate(2026, 12, 7), QTime(9, 30, 0)),  QDateTime(QDate(2026, 12, 7), QTime(18, 0, 0)),
-        QDateTime(QDate(2026, 12, 7), QTime(12, 0, 0)),  QDateTime(QDate(2026, 12, 8), QTime(0, 0, 0)),
+        QDateTime(QDate(2026, 12, 7), QTime(9, 30, 0)),   QDateTime(QDate(2026, 12, 7), QTime(18, 0, 0)),
+        QDateTime(QDate(2026, 12, 7), QTime(12, 0, 0)),   QDateTime(QDate(2026, 12, 8), QTime(0, 0, 0)),
         QDateTime(QDate(1999, 1, 31), QTime(23, 59, 59)), QDateTime(QDate(2030, 6, 15), QTime(0, 0, 1)),
     };
     for (const QDateTime& when : samples) {
@@ -66,6 +71,36 @@ void TestGeneralDate::unreadableTextIsNoDate()
     QVERIFY(!GeneralDate::parse(QString(), us));
     QVERIFY(!GeneralDate::parse(QStringLiteral("yesterday"), us));
     QVERIFY(!GeneralDate::parse(QStringLiteral("13/45/2026"), us));
+}
+
+void TestGeneralDate::pinnedTimeZoneKeepsTheZoneAndTheTexts()
+{
+    const QByteArray given = qgetenv("TZ");
+    const bool wasSet = qEnvironmentVariableIsSet("TZ");
+    const auto restore = qScopeGuard([&] {
+        if (wasSet)
+            qputenv("TZ", given);
+        else
+            qunsetenv("TZ");
+    });
+    const QLocale us(QLocale::English, QLocale::UnitedStates);
+    const QDateTime summer = QDateTime::fromSecsSinceEpoch(1782900000, Qt::UTC);
+    const QDateTime winter = QDateTime::fromSecsSinceEpoch(1796000000, Qt::UTC);
+
+    // Unset: the machine's own zone, named once.
+    qunsetenv("TZ");
+    const QByteArray zone = QTimeZone::systemTimeZoneId();
+    const QString texts = GeneralDate::format(summer, us) + GeneralDate::format(winter, us);
+    pinTimeZoneLookup();
+    QCOMPARE(qgetenv("TZ"), QByteArray(":/etc/localtime"));
+    QCOMPARE(QTimeZone::systemTimeZoneId(), zone);
+    QCOMPARE(GeneralDate::format(summer, us) + GeneralDate::format(winter, us), texts);
+
+    // A zone the user chose stays.
+    qputenv("TZ", "Europe/Paris");
+    pinTimeZoneLookup();
+    QCOMPARE(qgetenv("TZ"), QByteArray("Europe/Paris"));
+    QCOMPARE(summer.toLocalTime().offsetFromUtc(), 7200);
 }
 
 QTEST_GUILESS_MAIN(TestGeneralDate)
