@@ -92,8 +92,16 @@ int ImapReadAhead::allowedInFlight() const
 
 bool ImapReadAhead::topUp(ImapConnection& d, ImapCall& call)
 {
+    // A wide window is refilled in steps of a sixteenth of it, not after every answer: one
+    // write (one TLS record) per step instead of one per message, while fifteen sixteenths of
+    // the window stay in flight.
+    const int allowed = allowedInFlight();
+    const int room = allowed - int(m_entries.size());
+    const int remaining = m_last - m_nextToSend + 1;
+    if (room <= 0 || (room < qMax(1, allowed / 16) && room < remaining && !m_entries.empty()))
+        return true;
     QByteArray batch;
-    while (!m_stopped && int(m_entries.size()) < allowedInFlight() && m_nextToSend <= m_last) {
+    while (!m_stopped && int(m_entries.size()) < allowed && m_nextToSend <= m_last) {
         Entry entry;
         entry.number = m_nextToSend++;
         entry.tag = d.nextTag();

@@ -339,15 +339,22 @@ void TestImapReadAhead::byteBudgetBoundsTheFetchesInFlight()
     MemoryImapServer small;
     ImapClient fast;
     connectTo(fast, small);
-    fast.setReadAhead(1, 200);
-    for (int n = 1; n <= 200; ++n)
+    fast.setReadAhead(1, 600);
+    for (int n = 1; n <= 600; ++n)
         answer(small, n);
     int widest = 0;
-    for (int n = 1; n <= 200; ++n) {
+    int refills = 0; // calls from 301 to 500 that sent commands
+    for (int n = 1; n <= 600; ++n) {
+        const int before = fetchesWritten(small);
         QVERIFY(fast.fetchSingle(n, false).has_value());
         widest = qMax(widest, fetchesWritten(small) - n);
+        if (n > 300 && n <= 500 && fetchesWritten(small) > before)
+            ++refills;
     }
-    QVERIFY2(widest >= 50, qPrintable(QString::number(widest)));
+    QVERIFY2(widest >= 240, qPrintable(QString::number(widest)));
+    QCOMPARE(fetchesWritten(small), 600);
+    // The full window (256) is refilled sixteen commands at a time, not after every answer.
+    QVERIFY2(refills > 0 && refills <= 200 / 16 + 1, qPrintable(QString::number(refills)));
     QVERIFY2(small.errors().isEmpty(), qPrintable(small.errors().join('\n')));
 }
 
