@@ -1,8 +1,11 @@
 #include "frame/GeneralDate.h"
 
+#include "frame/NumericDateReader.h"
+
 #include <QRegularExpression>
 
 #include <cmath>
+#include <vector>
 
 QString GeneralDate::datePattern(const QLocale& locale)
 {
@@ -15,11 +18,18 @@ QString GeneralDate::datePattern(const QLocale& locale)
 
 QString GeneralDate::timePattern(const QLocale& locale)
 {
-    QString pattern = locale.timeFormat(QLocale::LongFormat);
+    const QString given = locale.timeFormat(QLocale::LongFormat);
+    // Every listed message and every log entry asks: the last answer is kept.
+    static QString lastGiven, lastPattern;
+    if (given == lastGiven && !lastPattern.isEmpty())
+        return lastPattern;
+    QString pattern = given;
     // Drop the time-zone name ("t", "tt", ...) with the blanks around it.
     static const QRegularExpression zone(QStringLiteral("\\s*\\bt+\\b\\s*"));
     pattern.replace(zone, QStringLiteral(" "));
-    return pattern.trimmed();
+    lastGiven = given;
+    lastPattern = pattern.trimmed();
+    return lastPattern;
 }
 
 QString GeneralDate::format(const QDateTime& value, const QLocale& locale)
@@ -31,10 +41,40 @@ QString GeneralDate::format(const QDateTime& value, const QLocale& locale)
     return date + QLatin1Char(' ') + locale.toString(local.time(), timePattern(locale));
 }
 
+namespace {
+
+// The quick reader for a pattern, kept for the few patterns and markers one run meets.
+const NumericDateReader& readerFor(const QString& pattern, const QLocale& locale)
+{
+    struct Kept {
+        QString pattern, am, pm;
+        NumericDateReader reader;
+    };
+    static std::vector<Kept> kept;
+    const QString am = locale.amText();
+    const QString pm = locale.pmText();
+    for (const Kept& k : kept) {
+        if (k.pattern == pattern && k.am == am && k.pm == pm)
+            return k.reader;
+    }
+    if (kept.size() >= 16)
+        kept.erase(kept.begin());
+    kept.push_back({pattern, am, pm, NumericDateReader(pattern, locale)});
+    return kept.back().reader;
+}
+
+} // namespace
+
 std::optional<QDateTime> GeneralDate::parse(const QString& text, const QLocale& locale)
 {
     const QString date = datePattern(locale);
-    QDateTime value = locale.toDateTime(text, date + QLatin1Char(' ') + timePattern(locale));
+    const QString both = date + QLatin1Char(' ') + timePattern(locale);
+    // Texts in the exact form format() gives are read quickly; anything else by QLocale.
+    if (std::optional<QDateTime> quick = readerFor(both, locale).read(text))
+        return quick;
+    if (std::optional<QDateTime> quick = readerFor(date, locale).read(text))
+        return quick;
+    QDateTime value = locale.toDateTime(text, both);
     if (value.isValid())
         return value;
     const QDate day = locale.toDate(text, date);

@@ -1,4 +1,5 @@
 #include "frame/GeneralDate.h"
+#include "frame/NumericDateReader.h"
 #include "frame/TimeZoneLookup.h"
 
 #include <QTimeZone>
@@ -14,6 +15,9 @@ private Q_SLOTS:
     void serialDays();
     void unreadableTextIsNoDate();
     void pinnedTimeZoneKeepsTheZoneAndTheTexts();
+    void quickReaderAgreesWithQLocaleInEveryLocale();
+    void quickReaderLeavesOddTextsToQLocale_data();
+    void quickReaderLeavesOddTextsToQLocale();
 };
 
 void TestGeneralDate::midnightGivesTheDateAlone()
@@ -101,6 +105,102 @@ void TestGeneralDate::pinnedTimeZoneKeepsTheZoneAndTheTexts()
     pinTimeZoneLookup();
     QCOMPARE(qgetenv("TZ"), QByteArray("Europe/Paris"));
     QCOMPARE(summer.toLocalTime().offsetFromUtc(), 7200);
+}
+
+void TestGeneralDate::quickReaderAgreesWithQLocaleInEveryLocale()
+{
+    const QDateTime samples[] = {
+        QDateTime(QDate(2026, 12, 7), QTime(9, 30, 0)),   QDateTime(QDate(2026, 1, 31), QTime(21, 5, 3)),
+        QDateTime(QDate(2024, 2, 29), QTime(12, 0, 0)),   QDateTime(QDate(2026, 10, 1), QTime(0, 0, 0)),
+        QDateTime(QDate(1999, 12, 31), QTime(0, 59, 59)), QDateTime(QDate(2030, 6, 15), QTime(12, 30, 1)),
+        QDateTime(QDate(2026, 5, 9), QTime(23, 59, 58)),
+    };
+    int texts = 0;
+    int quick = 0;
+    const QList<QLocale> locales =
+        QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory);
+    for (const QLocale& locale : locales) {
+        const QString date = GeneralDate::datePattern(locale);
+        const QString both = date + QLatin1Char(' ') + GeneralDate::timePattern(locale);
+        const NumericDateReader full(both, locale);
+        const NumericDateReader dayOnly(date, locale);
+        for (const QDateTime& when : samples) {
+            const QString text = GeneralDate::format(when, locale);
+            // What QLocale alone reads from the text.
+            std::optional<QDateTime> reference;
+            if (const QDateTime v = locale.toDateTime(text, both); v.isValid())
+                reference = v;
+            else if (const QDate d = locale.toDate(text, date); d.isValid())
+                reference = QDateTime(d, QTime(0, 0));
+            std::optional<QDateTime> read = full.read(text);
+            if (!read)
+                read = dayOnly.read(text);
+            ++texts;
+            if (!read)
+                continue;
+            ++quick;
+            const QByteArray where = (locale.name() + QStringLiteral(": ") + text).toUtf8();
+            // What it reads is what was written, and what QLocale reads where QLocale can
+            // (a few locales' markers QLocale cannot read back; the quick reader can).
+            QVERIFY2(*read == when, where.constData());
+            if (reference)
+                QVERIFY2(*read == *reference, where.constData());
+        }
+    }
+    // The quick reader must carry the common locales, not just agree when it rarely applies.
+    QVERIFY2(quick * 10 >= texts * 8, qPrintable(QStringLiteral("%1 of %2").arg(quick).arg(texts)));
+    for (const QLocale& locale :
+         {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates),
+          QLocale(QLocale::German, QLocale::Germany), QLocale(QLocale::English, QLocale::UnitedKingdom),
+          QLocale(QLocale::Japanese, QLocale::Japan), QLocale(QLocale::French, QLocale::France)})
+        QVERIFY2(NumericDateReader(GeneralDate::datePattern(locale) + QLatin1Char(' ') +
+                                       GeneralDate::timePattern(locale),
+                                   locale)
+                     .usable(),
+                 qPrintable(locale.name()));
+}
+
+void TestGeneralDate::quickReaderLeavesOddTextsToQLocale_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("month 13") << "M/d/yyyy h:mm:ss AP"
+                              << "13/7/2026 9:30:00 AM";
+    QTest::newRow("31 February") << "M/d/yyyy h:mm:ss AP"
+                                 << "2/31/2026 9:30:00 AM";
+    QTest::newRow("hour 13 with PM") << "M/d/yyyy h:mm:ss AP"
+                                     << "12/7/2026 13:30:00 PM";
+    QTest::newRow("hour 0 with AM") << "M/d/yyyy h:mm:ss AP"
+                                    << "12/7/2026 0:30:00 AM";
+    QTest::newRow("unknown marker") << "M/d/yyyy h:mm:ss AP"
+                                    << "12/7/2026 9:30:00 XM";
+    QTest::newRow("lower-case marker") << "M/d/yyyy h:mm:ss AP"
+                                       << "12/7/2026 9:30:00 am";
+    QTest::newRow("trailing text") << "M/d/yyyy h:mm:ss AP"
+                                   << "12/7/2026 9:30:00 AM x";
+    QTest::newRow("three-digit day") << "M/d/yyyy h:mm:ss AP"
+                                     << "12/007/2026 9:30:00 AM";
+    QTest::newRow("one digit for dd") << "dd.MM.yyyy HH:mm:ss"
+                                      << "7.12.2026 09:30:00";
+    QTest::newRow("minute 60") << "dd.MM.yyyy HH:mm:ss"
+                               << "07.12.2026 09:60:00";
+    QTest::newRow("two-digit year") << "dd.MM.yyyy HH:mm:ss"
+                                    << "07.12.26 09:30:00";
+    QTest::newRow("month name in lower case") << "d MMM yyyy HH:mm:ss"
+                                              << "7 dec 2026 09:30:00";
+    QTest::newRow("empty") << "d MMM yyyy HH:mm:ss"
+                           << "";
+    QTest::newRow("day names are not read") << "ddd d MMM yyyy"
+                                            << "Mon 7 Dec 2026";
+    QTest::newRow("digits side by side, one of them one or two wide") << "yyyyMd"
+                                                                      << "2026127";
+}
+
+void TestGeneralDate::quickReaderLeavesOddTextsToQLocale()
+{
+    QFETCH(QString, pattern);
+    QFETCH(QString, text);
+    QVERIFY(!NumericDateReader(pattern, QLocale(QLocale::English, QLocale::UnitedStates)).read(text));
 }
 
 QTEST_GUILESS_MAIN(TestGeneralDate)
