@@ -1,4 +1,5 @@
 #include "ui/Form1.h"
+#include "ui/PaintPacer.h"
 
 #include "frame/AppTitle.h"
 #include "frame/ErrorTail.h"
@@ -94,6 +95,7 @@ Form1::Form1(Services services_, QWidget* parent)
     setObjectName(QStringLiteral("Form1"));
     Form_Unload = [] { std::_Exit(0); };
     createControls();
+    new PaintPacer(*this); // owned by the window
     m_counts = std::make_unique<EmailCounts>(
         *m_list, [this](const QString& t) { Label1->setText(t); Label1->setAccessibleName(t); },
         [this](const QString& t) { Label2->setText(t); Label2->setAccessibleName(t); });

@@ -96,7 +96,7 @@ void TestMessageListModel::viewsHearOfNewRowsInBatches()
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     model.addColumn("From");
     model.addColumn("From Name");
-    QCOMPARE(model.announceInterval(), 30);
+    QCOMPARE(model.announceInterval(), 50);
     QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
     QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
     QSignalSpy added(&model, &MessageListModel::rowAdded);

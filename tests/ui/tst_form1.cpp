@@ -1,4 +1,5 @@
 #include "frame/AppTitle.h"
+#include "frame/EventYield.h"
 #include "frame/SettingsHandlers.h"
 #include "retrieval/ConnectDisconnect.h"
 #include "retrieval/EmailCounts.h"
@@ -44,6 +45,7 @@ private Q_SLOTS:
     void uncheckingRememberMeErasesTheSignIn();
     void folderChoiceIsStored();
     void captionsDoNotDecideState();
+    void paintsAtDisplayRateAndShowsTheLastChange();
 };
 
 void TestForm1::controlsAsDesigned_data()
@@ -401,6 +403,51 @@ void TestForm1::captionsDoNotDecideState()
                                            "Please connect first (Step 1) before using this feature."}));
     QCOMPARE(form.retrieval().state(), RetrievalFlow::State::Idle);
     QVERIFY(!form.PushButton2->isHidden());
+}
+
+// A retrieval changes the progress text and yields once per message; the window is painted at
+// most once a frame (33 ms), yet what is finally shown is the last text.
+void TestForm1::paintsAtDisplayRateAndShowsTheLastChange()
+{
+    struct PaintWatch : QObject {
+        QProgressBar* bar = nullptr;
+        int paints = 0;
+        QString shown;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            if (event->type() == QEvent::Paint) {
+                ++paints;
+                shown = bar->format();
+            }
+            return false;
+        }
+    };
+    Window w;
+    Form1& form = w.load();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    PaintWatch watch;
+    watch.bar = form.ProgressBar1;
+    form.ProgressBar1->installEventFilter(&watch);
+
+    // After a quiet frame the first change is painted at the next yield, without waiting.
+    QTest::qWait(50);
+    form.setProgressText(QStringLiteral("Reading mail 0 of 300"));
+    yieldEvents();
+    QCOMPARE(watch.paints, 1);
+    QCOMPARE(watch.shown, QStringLiteral("Reading mail 0 of 300"));
+
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 1; i <= 300; ++i) {
+        form.setProgressText(QStringLiteral("Reading mail %1 of 300").arg(i));
+        form.setProgressValue(i * 100 / 300);
+        yieldEvents();
+    }
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(watch.paints <= 2 + int(elapsed / 33),
+             qPrintable(QStringLiteral("%1 paints in %2 ms").arg(watch.paints).arg(elapsed)));
+    QTRY_COMPARE(watch.shown, QStringLiteral("Reading mail 300 of 300"));
 }
 
 QTEST_MAIN(TestForm1)
