@@ -17,7 +17,10 @@ QString ErrorLog::path()
     QString folder = qEnvironmentVariable("TEMP");
     if (folder.isEmpty())
         folder = QDir::tempPath();
-    return QDir(folder).filePath(QStringLiteral("errorlog.txt"));
+    // Asked after every fetch: joined by hand, as QDir::filePath would join it.
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    return folder + QStringLiteral("errorlog.txt");
 }
 
 QByteArray ErrorLog::entry(const QString& text, const QDateTime& when)

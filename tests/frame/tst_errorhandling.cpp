@@ -99,6 +99,8 @@ void TestErrorHandling::logEntryFormat()
 void TestErrorHandling::logAppendsAndCreates()
 {
     QTemporaryDir dir;
+    qputenv("TEMP", (dir.path() + QLatin1Char('/')).toLocal8Bit());
+    QCOMPARE(ErrorLog::path(), dir.filePath("errorlog.txt"));
     qputenv("TEMP", dir.path().toLocal8Bit());
     QCOMPARE(ErrorLog::path(), dir.filePath("errorlog.txt"));
     ErrorLog::append(QStringLiteral("first"));
