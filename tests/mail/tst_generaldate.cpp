@@ -117,6 +117,8 @@ void TestGeneralDate::quickReaderAgreesWithQLocaleInEveryLocale()
     };
     int texts = 0;
     int quick = 0;
+    int eweTexts = 0;
+    int eweRead = 0;
     const QList<QLocale> locales =
         QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory);
     for (const QLocale& locale : locales) {
@@ -126,12 +128,19 @@ void TestGeneralDate::quickReaderAgreesWithQLocaleInEveryLocale()
         const NumericDateReader dayOnly(date, locale);
         for (const QDateTime& when : samples) {
             const QString text = GeneralDate::format(when, locale);
-            // What QLocale alone reads from the text.
+            // What QLocale alone reads from the text. Qt 6.4 reads past the end of a buffer when it reads
+            // Ewe's (ee_GH) morning marker back (AddressSanitizer found it; no other locale does): that one
+            // is only compared with what was written.
+            const bool qtReadsOutOfBounds = locale.name() == QStringLiteral("ee_GH");
+            if (qtReadsOutOfBounds)
+                ++eweTexts;
             std::optional<QDateTime> reference;
-            if (const QDateTime v = locale.toDateTime(text, both); v.isValid())
-                reference = v;
-            else if (const QDate d = locale.toDate(text, date); d.isValid())
-                reference = QDateTime(d, QTime(0, 0));
+            if (!qtReadsOutOfBounds) {
+                if (const QDateTime v = locale.toDateTime(text, both); v.isValid())
+                    reference = v;
+                else if (const QDate d = locale.toDate(text, date); d.isValid())
+                    reference = QDateTime(d, QTime(0, 0));
+            }
             std::optional<QDateTime> read = full.read(text);
             if (!read)
                 read = dayOnly.read(text);
@@ -139,6 +148,8 @@ void TestGeneralDate::quickReaderAgreesWithQLocaleInEveryLocale()
             if (!read)
                 continue;
             ++quick;
+            if (qtReadsOutOfBounds)
+                ++eweRead;
             const QByteArray where = (locale.name() + QStringLiteral(": ") + text).toUtf8();
             // What it reads is what was written, and what QLocale reads where QLocale can
             // (a few locales' markers QLocale cannot read back; the quick reader can).
@@ -147,6 +158,9 @@ void TestGeneralDate::quickReaderAgreesWithQLocaleInEveryLocale()
                 QVERIFY2(*read == *reference, where.constData());
         }
     }
+    // The program never hands Qt an Ewe text of its own: the quick reader reads them all.
+    QVERIFY(eweTexts > 0);
+    QCOMPARE(eweRead, eweTexts);
     // The quick reader must carry the common locales, not just agree when it rarely applies.
     QVERIFY2(quick * 10 >= texts * 8, qPrintable(QStringLiteral("%1 of %2").arg(quick).arg(texts)));
     for (const QLocale& locale :
