@@ -30,11 +30,22 @@ int readNumber(const QString& text, qsizetype& pos, int digits)
     return value;
 }
 
+// The index of the first of `names` that stands at `pos`, which then moves past it; -1 when
+// none does.
+int readName(const QString& text, qsizetype& pos, const QStringList& names)
+{
+    for (int i = 0; i < names.size(); ++i) {
+        if (QStringView(text).mid(pos, names.at(i).size()) == names.at(i)) {
+            pos += names.at(i).size();
+            return i;
+        }
+    }
+    return -1;
+}
+
 } // namespace
 
 NumericDateReader::NumericDateReader(const QString& pattern, const QLocale& locale)
-    : m_am(locale.amText())
-    , m_pm(locale.pmText())
 {
     bool hasAmPm = false;
     QString literal;
@@ -87,7 +98,14 @@ NumericDateReader::NumericDateReader(const QString& pattern, const QLocale& loca
                 m_usable = false;
                 break;
             }
-            m_fields.emplace_back(Kind::AmPm).upper = c.isUpper();
+            const QString am = locale.amText();
+            const QString pm = locale.pmText();
+            if (am.isEmpty() || pm.isEmpty()) {
+                m_usable = false;
+                break;
+            }
+            m_fields.emplace_back(Kind::AmPm).names = c.isUpper() ? QStringList{am.toUpper(), pm.toUpper()}
+                                                                  : QStringList{am.toLower(), pm.toLower()};
             hasAmPm = true;
             i += pair ? 2 : 1;
             continue;
@@ -160,8 +178,6 @@ NumericDateReader::NumericDateReader(const QString& pattern, const QLocale& loca
                 field.kind = Kind::Hour24;
         }
     }
-    if (hasAmPm && (m_am.isEmpty() || m_pm.isEmpty()))
-        m_usable = false;
     if (!m_usable)
         m_fields.clear();
 }
@@ -181,31 +197,14 @@ std::optional<QDateTime> NumericDateReader::read(const QString& text) const
             pos += field.literal.size();
             continue;
         }
-        if (field.kind == Kind::AmPm) {
-            const QString am = field.upper ? m_am.toUpper() : m_am.toLower();
-            const QString pmText = field.upper ? m_pm.toUpper() : m_pm.toLower();
-            if (QStringView(text).mid(pos, am.size()) == am) {
-                pm = 0;
-                pos += am.size();
-            } else if (QStringView(text).mid(pos, pmText.size()) == pmText) {
-                pm = 1;
-                pos += pmText.size();
-            } else {
+        if (field.kind == Kind::AmPm || field.kind == Kind::MonthName) {
+            const int index = readName(text, pos, field.names);
+            if (index < 0)
                 return std::nullopt;
-            }
-            continue;
-        }
-        if (field.kind == Kind::MonthName) {
-            month = -1;
-            for (int m = 0; m < 12 && month < 0; ++m) {
-                const QString& name = field.names.at(m);
-                if (QStringView(text).mid(pos, name.size()) == name) {
-                    month = m + 1;
-                    pos += name.size();
-                }
-            }
-            if (month < 0)
-                return std::nullopt;
+            if (field.kind == Kind::AmPm)
+                pm = index;
+            else
+                month = index + 1;
             continue;
         }
         const int value = readNumber(text, pos, field.digits);

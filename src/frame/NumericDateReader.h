@@ -39,11 +39,9 @@ private:
         Kind kind;
         int digits = 0;    // 1: one or two digits; 2: exactly two; 4: exactly four
         QString literal;   // for Literal
-        bool upper = true; // for AmPm: "AP"/"A" upper case, "ap"/"a" lower case
-        QStringList names; // for MonthName: January (or Jan) first
+        QStringList names; // MonthName: January (or Jan) first; AmPm: AM, PM in the pattern's case
     };
 
     std::vector<Field> m_fields;
-    QString m_am, m_pm;
     bool m_usable = true;
 };
