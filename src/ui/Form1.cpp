@@ -97,8 +97,8 @@ Form1::Form1(Services services_, QWidget* parent)
     createControls();
     new PaintPacer(*this); // owned by the window
     m_counts = std::make_unique<EmailCounts>(
-        *m_list, [this](const QString& t) { Label1->setText(t); Label1->setAccessibleName(t); },
-        [this](const QString& t) { Label2->setText(t); Label2->setAccessibleName(t); });
+        *m_list, [this](const QString& t) { Label1->setText(t); },
+        [this](const QString& t) { Label2->setText(t); });
     m_signIn = std::make_unique<OAuthSignIn>(*services.settings, [this] { return Check1->isChecked(); });
     m_settings = std::make_unique<SettingsHandlers>(
         *services.settings, *this, *this,

@@ -67,8 +67,8 @@ Form4::Form4(QWidget* owner, MessageListModel& mainList, MessageBoxService& boxe
     setModal(true);
     createControls();
     m_counts = std::make_unique<EmailCounts>(
-        *m_list, [this](const QString& t) { Label1->setText(t); Label1->setAccessibleName(t); },
-        [this](const QString& t) { Label2->setText(t); Label2->setAccessibleName(t); });
+        *m_list, [this](const QString& t) { Label1->setText(t); },
+        [this](const QString& t) { Label2->setText(t); });
     m_selection = std::make_unique<SelectionOperations>(*m_list, *m_counts, RuleCheckDone, m_boxes,
                                                         SelectionOperations::largerWindow(m_mainList));
     connect(PushButton5, &QPushButton::clicked, this, [this] { m_selection->PushButton5_Click(); });
