@@ -43,23 +43,23 @@ QString GeneralDate::format(const QDateTime& value, const QLocale& locale)
 
 namespace {
 
-// The quick reader for a pattern, kept for the few patterns and markers one run meets.
+// The quick reader for a pattern in a locale (its month names and markers belong to the
+// locale), kept for the few of them one run meets. The reference is used before the next call.
 const NumericDateReader& readerFor(const QString& pattern, const QLocale& locale)
 {
     struct Kept {
-        QString pattern, am, pm;
+        QString pattern;
+        QLocale locale;
         NumericDateReader reader;
     };
     static std::vector<Kept> kept;
-    const QString am = locale.amText();
-    const QString pm = locale.pmText();
     for (const Kept& k : kept) {
-        if (k.pattern == pattern && k.am == am && k.pm == pm)
+        if (k.pattern == pattern && k.locale == locale)
             return k.reader;
     }
     if (kept.size() >= 16)
         kept.erase(kept.begin());
-    kept.push_back({pattern, am, pm, NumericDateReader(pattern, locale)});
+    kept.push_back({pattern, locale, NumericDateReader(pattern, locale)});
     return kept.back().reader;
 }
 
