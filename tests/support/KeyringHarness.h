@@ -4,10 +4,13 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <optional>
+
 // A private desktop keyring for one test program: a session bus of its own (with no services
 // to activate, so a keyring that is gone stays gone), then GNOME Keyring on it with a login
 // keyring unlocked, in a temporary home. start() points this process's session bus at it, so
-// it must run before anything in the process talks to a session bus. The destructor stops both.
+// it must run before anything in the process connects to a session bus (a failed attempt, with
+// no bus there, does no harm). The destructor stops both.
 class KeyringHarness {
 public:
     KeyringHarness() = default;
@@ -21,7 +24,10 @@ public:
 
     // Starts the bus and the keyring and waits (bounded) until the keyring owns its bus name.
     bool start();
+    bool isRunning() const { return !m_address.isEmpty(); }
     QString errorText() const { return m_error; }
+    // A path inside the harness's temporary folder.
+    QString path(const QString& name) const { return m_dir.filePath(name); }
 
     // The keyring stops answering (SIGSTOP) and answers again (SIGCONT).
     void freeze();
