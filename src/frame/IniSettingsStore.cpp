@@ -65,3 +65,11 @@ void IniSettingsStore::setValue(const QString& key, const QString& value)
     m_settings->setValue(fullKey(key), value);
     m_settings->sync();
 }
+
+void IniSettingsStore::remove(const QString& key)
+{
+    if (!m_settings->contains(fullKey(key)))
+        return;
+    m_settings->remove(fullKey(key));
+    m_settings->sync();
+}

@@ -9,7 +9,8 @@ class QSettings;
 // The settings store on disk. On Windows: the registry key that classic Windows programs
 // used (HKEY_CURRENT_USER\Software\VB and VBA Program Settings\Wenlowe\Corvanel). Elsewhere:
 // Wenlowe/Wenlowe.ini in the user's configuration folder (XDG_CONFIG_HOME is honoured),
-// section [Corvanel], readable by its owner only since it may hold a password.
+// section [Corvanel], readable by its owner only since it may hold a password when no keyring
+// takes it.
 class IniSettingsStore : public SettingsStore {
 public:
     IniSettingsStore();
@@ -18,6 +19,7 @@ public:
 
     std::optional<QString> value(const QString& key) const override;
     void setValue(const QString& key, const QString& value) override;
+    void remove(const QString& key) override;
 
     QString location() const;
     static QString defaultIniPath();

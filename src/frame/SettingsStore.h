@@ -14,6 +14,8 @@ public:
 
     virtual std::optional<QString> value(const QString& key) const = 0;
     virtual void setValue(const QString& key, const QString& value) = 0;
+    // Takes the key out of the store; a store that cannot remove keys keeps it empty.
+    virtual void remove(const QString& key) { setValue(key, QString()); }
 
     QString get(const QString& key, const QString& defaultValue = QString()) const
     {

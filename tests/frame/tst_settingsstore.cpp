@@ -1,14 +1,64 @@
+#include "export/FakeSpreadsheetDesktop.h"
 #include "frame/IniSettingsStore.h"
+#include "frame/KeychainSecretStore.h"
+#include "frame/SecretSettingsStore.h"
 #include "frame/SettingsKeys.h"
 #include "frame/VbError.h"
+#include "support/FakeCommandRunner.h"
+#include "support/KeyringHarness.h"
+#include "support/ScriptedMessageBoxes.h"
+#include "ui/Form1.h"
 
+#include <QCheckBox>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
+
+#include <memory>
+
+namespace {
+enum class Keyring { NoSessionBus, Unlocked, NeverAnswers, Gone };
+
+// The program's settings over a settings file and the desktop keyring, and a main window
+// loaded from them as at start-up.
+struct Program {
+    Program(const QString& ini, int keyringTimeoutMs)
+        : file(ini)
+        , keyring(keyringTimeoutMs)
+        , settings(file, keyring)
+    {
+        Services services;
+        services.boxes = &boxes;
+        services.settings = &settings;
+        services.commands = &commands;
+        services.desktop = &desktop;
+        form = std::make_unique<Form1>(services);
+        form->Form_Unload = [] {};
+        form->Form_Load();
+    }
+
+    IniSettingsStore file;
+    KeychainSecretStore keyring;
+    SecretSettingsStore settings;
+    ScriptedMessageBoxes boxes;
+    FakeCommandRunner commands;
+    FakeSpreadsheetDesktop desktop;
+    std::unique_ptr<Form1> form;
+};
+
+QByteArray fileText(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+} // namespace
 
 class TestSettingsStore : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase();
     void readsNeverCreateKeys();
     void writesReachDiskAtOnceAndAreOwnerOnly();
     void valuesComeBackExactly();
@@ -16,7 +66,24 @@ private Q_SLOTS:
     void typedReadings();
     void defaultLocationHonoursTheConfigFolder();
     void keyTableDefaults();
+    void rememberedSignInAndTheKeyring_data();
+    void rememberedSignInAndTheKeyring();
+
+private:
+    // Started by the first case that wants a keyring, after the one without a session bus.
+    std::unique_ptr<KeyringHarness> m_keyring;
+    QString m_noKeyring; // why the keyring cases are skipped
 };
+
+void TestSettingsStore::initTestCase()
+{
+    m_noKeyring = KeyringHarness::missingPackages();
+    if (!m_noKeyring.isEmpty())
+        return;
+    // No session bus until the keyring cases start theirs.
+    m_keyring = std::make_unique<KeyringHarness>();
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(m_keyring->path("no-bus")));
+}
 
 void TestSettingsStore::readsNeverCreateKeys()
 {
@@ -59,6 +126,9 @@ void TestSettingsStore::valuesComeBackExactly()
     QCOMPARE(IniSettingsStore(path).get("Password"), password);
     IniSettingsStore(path).setValue("Password", QString());
     QCOMPARE(IniSettingsStore(path).value("Password"), std::optional<QString>(QString()));
+    IniSettingsStore(path).remove("Password");
+    QVERIFY(!IniSettingsStore(path).value("Password").has_value());
+    QVERIFY(!fileText(path).contains("Password"));
 }
 
 void TestSettingsStore::typedReadings_data()
@@ -135,5 +205,125 @@ void TestSettingsStore::keyTableDefaults()
     QVERIFY_THROWS_EXCEPTION(VbError, store.readInt(SettingsKeys::Combo1));
 }
 
-QTEST_GUILESS_MAIN(TestSettingsStore)
+// A sign-in remembered by an earlier version (password and Microsoft refresh token in the
+// file), read at start-up, changed, carried along when the account is renamed, and erased by
+// unchecking "Remember me": with an unlocked keyring the secrets live there and no file holds
+// them; with no session bus, a keyring that never answers or none at all, the settings file
+// keeps them as before, each wait ends, and the window processes its events while it waits.
+// The rows run in this order: the bus and keyring start for the second, the keyring is frozen
+// for the third and ended for the fourth.
+void TestSettingsStore::rememberedSignInAndTheKeyring_data()
+{
+    QTest::addColumn<Keyring>("keyring");
+    QTest::addColumn<int>("timeoutMs");
+    QTest::newRow("no session bus") << Keyring::NoSessionBus << 3000;
+    QTest::newRow("unlocked") << Keyring::Unlocked << 10000;
+    QTest::newRow("never answers") << Keyring::NeverAnswers << 300;
+    QTest::newRow("no secret service") << Keyring::Gone << 3000;
+}
+
+void TestSettingsStore::rememberedSignInAndTheKeyring()
+{
+    QFETCH(Keyring, keyring);
+    QFETCH(int, timeoutMs);
+    if (!m_noKeyring.isEmpty())
+        QSKIP(qPrintable(m_noKeyring));
+    if (keyring != Keyring::NoSessionBus && !m_keyring->isRunning())
+        QVERIFY2(m_keyring->start(), qPrintable(m_keyring->errorText()));
+    if (keyring == Keyring::NeverAnswers)
+        m_keyring->freeze();
+    if (keyring == Keyring::Gone)
+        m_keyring->stopKeyring();
+    const auto thaw = qScopeGuard([&] {
+        if (keyring == Keyring::NeverAnswers)
+            m_keyring->thaw();
+    });
+    const bool inKeyring = keyring == Keyring::Unlocked;
+    if (keyring == Keyring::NeverAnswers) {
+        // The wait processes the window's events, ends, and is not repeated.
+        KeychainSecretStore store(timeoutMs);
+        bool yielded = false;
+        QTimer::singleShot(0, [&] { yielded = true; });
+        QString secret;
+        QCOMPARE(store.read("anyone (password)", secret), SecretStore::Result::Unavailable);
+        QVERIFY(yielded);
+        QVERIFY(store.gaveUp());
+        QCOMPARE(store.write("anyone (password)", "x"), SecretStore::Result::Unavailable);
+    }
+
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("Wenlowe/Wenlowe.ini");
+    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-');
+    const QString user = tag + "@example.com";
+    const QString oldPassword = "old pass " + tag + " wörd";
+    const QString token = "refresh-token-" + tag;
+    {
+        IniSettingsStore earlier(ini);
+        earlier.setValue("StayConnected", "1");
+        earlier.setValue("User", user);
+        earlier.setValue("Password", oldPassword);
+        earlier.setValue("OAuthRefreshToken", token);
+    }
+    const auto entry = [](const SettingsKey& key, const QString& account) {
+        return SecretSettingsStore::entryName(key.key(), account);
+    };
+    const auto lookup = [&](const SettingsKey& key, const QString& account) {
+        return m_keyring->lookup(KeychainSecretStore::label(entry(key, account)), entry(key, account));
+    };
+
+    // First start: the remembered sign-in is in the boxes, and the old secrets moved.
+    {
+        Program program(ini, timeoutMs);
+        QCOMPARE(program.form->Text1->text(), user);
+        QCOMPARE(program.form->Text2->text(), oldPassword);
+        QCOMPARE(program.settings.get(SettingsKeys::OAuthRefreshToken), token); // what the sign-in reads
+        QCOMPARE(fileText(ini).contains("Password="), !inKeyring);
+        QCOMPARE(fileText(ini).contains("OAuthRefreshToken="), !inKeyring);
+        QCOMPARE(fileText(ini).contains("User="), true);
+        if (inKeyring) {
+            QCOMPARE(lookup(SettingsKeys::Password, user), oldPassword);
+            QCOMPARE(lookup(SettingsKeys::OAuthRefreshToken, user), token);
+        }
+        QCOMPARE(program.keyring.gaveUp(), !inKeyring);
+    }
+
+    // Second start: a new password typed, the account renamed; every wait let the window work.
+    const QString renamed = "renamed-" + user;
+    const QString newPassword = "new pass " + tag;
+    {
+        Program program(ini, timeoutMs);
+        program.form->Text2->clear();
+        QTest::keyClicks(program.form->Text2, newPassword);
+        program.form->Text1->setText(renamed);
+        if (inKeyring) {
+            QCOMPARE(lookup(SettingsKeys::Password, renamed), newPassword);
+            QCOMPARE(lookup(SettingsKeys::OAuthRefreshToken, renamed), token);
+            QVERIFY(!lookup(SettingsKeys::Password, user));
+            const QString password = entry(SettingsKeys::Password, renamed);
+            QCOMPARE(m_keyring->label(KeychainSecretStore::label(password), password),
+                     QStringLiteral("Corvanel: %1 (password)").arg(renamed));
+        } else {
+            QCOMPARE(IniSettingsStore(ini).get("Password"), newPassword);
+        }
+    }
+
+    // Third start: signed in without typing; unchecking "Remember me" erases every secret.
+    {
+        Program program(ini, timeoutMs);
+        QCOMPARE(program.form->Text1->text(), renamed);
+        QCOMPARE(program.form->Text2->text(), newPassword);
+        program.form->Check1->setChecked(false);
+        QVERIFY(!program.settings.value("Password").value_or(QString()).size());
+        QCOMPARE(program.settings.get(SettingsKeys::OAuthRefreshToken), QString());
+    }
+    if (inKeyring) {
+        QVERIFY(!lookup(SettingsKeys::Password, renamed));
+        QVERIFY(!lookup(SettingsKeys::OAuthRefreshToken, renamed));
+        QVERIFY(!lookup(SettingsKeys::Password, QString()));
+    }
+    for (const QString& secret : {oldPassword, newPassword, token})
+        QVERIFY2(!m_keyring->anyFileHolds(dir.path(), secret.toUtf8()), qPrintable(secret));
+}
+
+QTEST_MAIN(TestSettingsStore)
 #include "tst_settingsstore.moc"

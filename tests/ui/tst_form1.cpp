@@ -1,4 +1,5 @@
 #include "frame/AppTitle.h"
+#include "frame/CommandLine.h"
 #include "frame/EventYield.h"
 #include "frame/SettingsHandlers.h"
 #include "retrieval/ConnectDisconnect.h"
@@ -37,6 +38,8 @@ private Q_SLOTS:
     void keyboardFollowsTheSteps();
     void hoverRules();
     void helpBox();
+    void commandLine_data();
+    void commandLine();
     void firstStartWithEmptyStore();
     void rememberedSettingsLoad();
     void notRememberedLeavesBoxesEmpty();
@@ -255,6 +258,50 @@ void TestForm1::helpBox()
     QVERIFY(box.text.endsWith("/Tessaline/" + QString(12, '\r')));
     QCOMPARE(box.icon, MessageBoxService::Icon::None);
     QCOMPARE(box.title, AppTitle::current());
+}
+
+// What the command line asks for, read before the window exists. Qt's own options pass on to
+// the application object; nothing but an option changes the plain start.
+void TestForm1::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("exits");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output"); // a text standard output or standard error starts with
+    QTest::addColumn<bool>("demo");
+    QTest::newRow("nothing: the window") << QStringList{} << false << 0 << QString() << false;
+    QTest::newRow("--demo") << QStringList{"--demo"} << false << 0 << QString() << true;
+    QTest::newRow("Qt's options pass") << QStringList{"-platform", "offscreen", "-style=fusion", "-reverse"}
+                                       << false << 0 << QString() << false;
+    QTest::newRow("--version") << QStringList{"--version"} << true << 0 << "corvanel 1." << false;
+    QTest::newRow("-v") << QStringList{"-v"} << true << 0 << "corvanel 1." << false;
+    QTest::newRow("--help") << QStringList{"--help"} << true << 0 << "Usage: corvanel [options]\n" << false;
+    QTest::newRow("help wins over demo")
+        << QStringList{"--demo", "-h"} << true << 0 << "Usage: corvanel" << false;
+    QTest::newRow("unknown option") << QStringList{"--verbose"} << true << 2
+                                    << "corvanel: Unknown option 'verbose'.\nTry 'corvanel --help'" << false;
+    QTest::newRow("unknown after demo")
+        << QStringList{"--demo", "-x"} << true << 2 << "corvanel: Unknown option 'x'." << false;
+    QTest::newRow("an argument") << QStringList{"inbox.xlsx"} << true << 2
+                                 << "corvanel: unexpected argument 'inbox.xlsx'." << false;
+}
+
+void TestForm1::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, exits);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    QFETCH(bool, demo);
+    const CommandLine line = CommandLine::parse(QStringList{"/usr/bin/corvanel"} + arguments);
+    QCOMPARE(line.exits(), exits);
+    QCOMPARE(line.exitCode(), exitCode);
+    QCOMPARE(line.demo(), demo);
+    const QString shown = exitCode == 0 ? line.output() : line.errorOutput();
+    QVERIFY2(shown.startsWith(output), qPrintable(shown));
+    QVERIFY((exitCode == 0 ? line.errorOutput() : line.output()).isEmpty());
+    if (arguments == QStringList{"--help"})
+        QVERIFY(shown.contains("--demo") && shown.contains("--version"));
 }
 
 void TestForm1::firstStartWithEmptyStore()
