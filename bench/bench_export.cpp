@@ -14,10 +14,10 @@
 #include "export/Worksheet.h"
 #include "export/XlsxWriter.h"
 #include "frame/MousePointer.h"
-#include "frame/TimeZoneLookup.h"
 #include "retrieval/MailStore.h"
 #include "retrieval/MessageListModel.h"
 #include "support/ScriptedMessageBoxes.h"
+#include "ui/ProgramStart.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -148,8 +148,7 @@ QString mailBody(int n)
 
 int main(int argc, char* argv[])
 {
-    pinTimeZoneLookup(); // as Corvanel does at start
-    QCoreApplication app(argc, argv);
+    ProgramStart::Application<QCoreApplication> app(argc, argv); // as Corvanel starts
     QTemporaryDir temp;
     if (!temp.isValid())
         return 1;

@@ -10,12 +10,12 @@
 //
 //     bench_listing [events ...]          (default: 5000 50000)
 #include "frame/GeneralDate.h"
-#include "frame/TimeZoneLookup.h"
 #include "retrieval/EmailCounts.h"
 #include "retrieval/MailStore.h"
 #include "retrieval/MessageListModel.h"
 #include "retrieval/MessageListing.h"
 #include "support/MainWindowFixture.h"
+#include "ui/ProgramStart.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -251,16 +251,15 @@ bool runOnScreen(const ScreenReaderBus& bus, bool accessible, const std::vector<
 
 int main(int argc, char* argv[])
 {
-    pinTimeZoneLookup(); // as Corvanel does at start
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
     if (args.contains(QStringLiteral("--child"))) {
-        QApplication app(argc, argv);
+        ProgramStart::Application<QApplication> app(argc, argv); // as Corvanel starts
         return child(eventCounts(args));
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    ProgramStart::Application<QApplication> app(argc, argv); // as Corvanel starts
     const std::vector<int> counts = eventCounts(args);
 
     std::printf("window shown, offscreen:\n");

@@ -4,15 +4,15 @@
 // window shown. Microseconds per message, the best of seven passes over 2,000 messages.
 //
 //     bench_message_steps [messages=2000]
-#include "BenchMessage.h"
 #include "frame/ErrorLog.h"
 #include "frame/GeneralDate.h"
-#include "frame/TimeZoneLookup.h"
 #include "mail/MailMessage.h"
 #include "retrieval/MailStore.h"
 #include "retrieval/MessageListModel.h"
 #include "retrieval/MessageListing.h"
 #include "support/MainWindowFixture.h"
+#include "support/MessageGenerator.h"
+#include "ui/ProgramStart.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -46,16 +46,15 @@ double microsecondsPerMessage(int count, const std::function<void(int)>& step,
 
 int main(int argc, char* argv[])
 {
-    pinTimeZoneLookup(); // as Corvanel does at start
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    ProgramStart::Application<QApplication> app(argc, argv); // as Corvanel starts
     const int count = argc > 1 ? std::max(1, QByteArray(argv[1]).toInt()) : 2000;
     QTemporaryDir logFolder;
     qputenv("TEMP", QFile::encodeName(logFolder.path()));
 
     std::vector<QByteArray> raw;
     for (int n = 1; n <= count; ++n)
-        raw.push_back(benchMessage(n));
+        raw.push_back(MessageGenerator::uniform(n));
     std::vector<MailMessage> messages(size_t(count), MailMessage{});
     const QDateTime when(QDate(2026, 12, 7), QTime(9, 30, 15));
     const QString dateText = GeneralDate::format(when);

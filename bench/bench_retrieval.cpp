@@ -15,15 +15,15 @@
 //
 //     bench_retrieval --slow-link [messages=1000] [rtt-ms=50]
 
-#include "BenchMessage.h"
 #include "frame/ErrorLog.h"
-#include "frame/TimeZoneLookup.h"
 #include "mail/ClsChilkatImap.h"
 #include "mail/ImapClient.h"
 #include "retrieval/MessageListModel.h"
 #include "support/DovecotHarness.h"
 #include "support/MainWindowFixture.h"
+#include "support/MessageGenerator.h"
 #include "support/ScriptedMessageBoxes.h"
+#include "ui/ProgramStart.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -180,9 +180,8 @@ int slowLink(DovecotHarness& server, int count, int rttMs, double averageBytes)
 
 int main(int argc, char* argv[])
 {
-    pinTimeZoneLookup(); // as Corvanel does at start
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    ProgramStart::Application<QApplication> app(argc, argv); // as Corvanel starts
     QStringList args = app.arguments().mid(1);
     const bool slow = args.removeAll(QStringLiteral("--slow-link")) > 0;
     const int count = !args.isEmpty() ? std::max(1, args.at(0).toInt()) : (slow ? 1000 : 2000);
@@ -199,7 +198,7 @@ int main(int argc, char* argv[])
     }
     qint64 bytes = 0;
     for (int n = 1; n <= count; ++n) {
-        const QByteArray raw = benchMessage(n);
+        const QByteArray raw = MessageGenerator::uniform(n);
         bytes += raw.size();
         if (server.writeMessage(QStringLiteral("Inbox"), raw).isEmpty()) {
             std::fprintf(stderr, "cannot write message %d\n", n);

@@ -2,12 +2,12 @@
 // before every row, and larger window, which does not), both rule checks, and the count
 // refresh, first on the list alone and then with a table view showing it.
 #include "frame/MousePointer.h"
-#include "frame/TimeZoneLookup.h"
 #include "retrieval/EmailCounts.h"
 #include "retrieval/MessageListModel.h"
 #include "selection/SelectionOperations.h"
 
 #include "support/ScriptedMessageBoxes.h"
+#include "ui/ProgramStart.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -100,11 +100,11 @@ void runAll(const char* title, MessageListModel& list, QTableView* view) {
 }
 } // namespace
 
-int main(int argc, char* argv[]) {
-    pinTimeZoneLookup(); // as Corvanel does at start
+int main(int argc, char* argv[])
+{
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    ProgramStart::Application<QApplication> app(argc, argv); // as Corvanel starts
 
     MessageListModel list;
     QElapsedTimer timer;

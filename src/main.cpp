@@ -5,8 +5,8 @@
 #include "frame/KeychainSecretStore.h"
 #include "frame/QtMessageBoxService.h"
 #include "frame/SecretSettingsStore.h"
-#include "frame/TimeZoneLookup.h"
 #include "ui/Form1.h"
+#include "ui/ProgramStart.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -25,10 +25,7 @@ int main(int argc, char* argv[])
         return commandLine.exitCode();
     }
 
-    pinTimeZoneLookup();
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Corvanel"));
-    QApplication::setOrganizationName(QStringLiteral("Wenlowe"));
+    ProgramStart::Application<QApplication> app(argc, argv);
 
     QtMessageBoxService boxes;
     IniSettingsStore file;
@@ -39,17 +36,11 @@ int main(int argc, char* argv[])
     SettingsStore& settings = commandLine.demo() ? static_cast<SettingsStore&>(file) : secretSettings;
     CmdOutput commands;
     SystemSpreadsheetDesktop desktop;
-    Services services;
-    services.boxes = &boxes;
-    services.settings = &settings;
-    services.commands = &commands;
-    services.desktop = &desktop;
-
-    Form1 window(services);
-    window.Form_Load();
+    const std::unique_ptr<Form1> window = ProgramStart::mainWindow(
+        {.boxes = &boxes, .settings = &settings, .commands = &commands, .desktop = &desktop});
     // Centred on the screen.
-    const QRect screen = window.screen()->availableGeometry();
-    window.move(screen.center() - QPoint(window.width() / 2, window.height() / 2));
-    window.show();
+    const QRect screen = window->screen()->availableGeometry();
+    window->move(screen.center() - QPoint(window->width() / 2, window->height() / 2));
+    window->show();
     return app.exec();
 }

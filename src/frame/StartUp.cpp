@@ -5,6 +5,7 @@
 #include "frame/ErrorTail.h"
 #include "frame/FileExists.h"
 #include "frame/FolderOptions.h"
+#include "frame/MessageListColumns.h"
 #include "frame/SettingsHandlers.h"
 #include "frame/SettingsKeys.h"
 #include "frame/SettingsStore.h"
@@ -72,8 +73,7 @@ void StartUp::Form_Load()
     if (cursorFound)
         tail.line(110, [&] { m_window.setCustomCursorFile(cursorFile()); });
 
-    const QStringList captions{QStringLiteral("From"),    QStringLiteral("From Name"),     QStringLiteral("From Address"),
-                               QStringLiteral("Subject"), QStringLiteral("Received Date"), QStringLiteral("RecDate")};
+    const QStringList captions = MessageListColumns::captions();
     for (int c = 0; c < captions.size(); ++c)
         tail.line(130 + 2 * c, [&] { m_window.addListColumn(captions.at(c)); });
     const int widths[] = {1300, 1300, 1600, 1600, 1600, 0};

@@ -81,22 +81,27 @@ QString ConnectDisconnect::accountName() const
     return m_views.fields.text1();
 }
 
-void ConnectDisconnect::configure(clsChilkatIMAP& session)
+void ConnectDisconnect::configure(const std::function<clsChilkatIMAP&()>& s, const Step& step)
 {
-    m_component().setCaCertificatesFile(m_services.settings->get(SettingsKeys::CACertificates));
-    session.setChilkatIMAPObject(&m_component());
-    session.setSSL(true);
-    session.setPORT(imapPort());
-    session.setIMAPServer(imapServer());
-    session.setUsername(accountName());
-    session.setPassword(m_views.fields.text2());
-    session.setSignIn(&m_signIn);
+    step(110, [&] {
+        m_component().setCaCertificatesFile(m_services.settings->get(SettingsKeys::CACertificates));
+        s().setChilkatIMAPObject(&m_component());
+    });
+    step(112, [&] { s().setSSL(true); });
+    step(114, [&] { s().setPORT(imapPort()); });
+    step(116, [&] { s().setIMAPServer(imapServer()); });
+    step(118, [&] { s().setUsername(accountName()); });
+    step(120, [&] {
+        s().setPassword(m_views.fields.text2());
+        s().setSignIn(&m_signIn);
+    });
 }
 
 std::shared_ptr<clsChilkatIMAP> ConnectDisconnect::newSession()
 {
     auto session = std::make_shared<clsChilkatIMAP>(*m_services.boxes);
-    configure(*session);
+    configure([&]() -> clsChilkatIMAP& { return *session; },
+              [](int, const std::function<void()>& statement) { statement(); });
     return session;
 }
 
@@ -122,18 +127,8 @@ void ConnectDisconnect::PushButton1_Click()
                     throw VbError::objectNotSet();
                 return *session;
             };
-            tail.line(110, [&] {
-                m_component().setCaCertificatesFile(m_services.settings->get(SettingsKeys::CACertificates));
-                s().setChilkatIMAPObject(&m_component());
-            });
-            tail.line(112, [&] { s().setSSL(true); });
-            tail.line(114, [&] { s().setPORT(imapPort()); });
-            tail.line(116, [&] { s().setIMAPServer(imapServer()); });
-            tail.line(118, [&] { s().setUsername(accountName()); });
-            tail.line(120, [&] {
-                s().setPassword(m_views.fields.text2());
-                s().setSignIn(&m_signIn);
-            });
+            configure(
+                s, [&](int number, const std::function<void()>& statement) { tail.line(number, statement); });
             tail.line(122, [&] { connected = s().Connect(); });
             if (connected) {
                 tail.line(126, [&] { s().EnumMailFolders(); });

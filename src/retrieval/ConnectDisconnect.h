@@ -56,8 +56,11 @@ public:
     QString accountName() const;
     // Creates a session on the window's component with every connection setting filled in.
     std::shared_ptr<clsChilkatIMAP> newSession();
-    // Gives a session the window's component and connection settings.
-    void configure(clsChilkatIMAP& session);
+    // Gives a session the window's component and connection settings, statement by numbered
+    // statement: `step` runs each, so that "1. Connect" reports a failure under its own number
+    // and goes on, while newSession() simply runs them.
+    using Step = std::function<void(int number, const std::function<void()>& statement)>;
+    void configure(const std::function<clsChilkatIMAP&()>& session, const Step& step);
 
 private:
     // Records the state and draws PushButton1's caption from it.

@@ -2,6 +2,7 @@
 
 #include "frame/ErrorTail.h"
 #include "frame/FileExists.h"
+#include "frame/MessageListColumns.h"
 #include "frame/StandardColors.h"
 #include "frame/StartUp.h"
 #include "retrieval/EmailCounts.h"
@@ -139,8 +140,7 @@ void Form4::Form_Load()
                 for (QPushButton* b : findChildren<QPushButton*>())
                     b->setCursor(QCursor(hand, 0, 0));
         });
-    const QStringList captions{QStringLiteral("From"),    QStringLiteral("From Name"),     QStringLiteral("From Address"),
-                               QStringLiteral("Subject"), QStringLiteral("Received Date"), QStringLiteral("RecDate")};
+    const QStringList captions = MessageListColumns::captions();
     for (int c = 0; c < captions.size(); ++c)
         tail.line(146 + 2 * c, [&] { m_list->addColumn(captions.at(c)); });
     const auto widths = LargerListLayout::designedColumnWidths();

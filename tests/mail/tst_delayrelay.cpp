@@ -8,7 +8,8 @@
 #include <memory>
 
 // The relay the slow-link benchmark and the breaking-link tests stand on: bytes arrive whole,
-// in order and no sooner than the delay; a cut comes after exactly the bytes asked for.
+// in order and no sooner than the delay; a cut comes after exactly the bytes asked for, on every
+// connection or on chosen ones.
 class TestDelayRelay : public QObject {
     Q_OBJECT
 private Q_SLOTS:
@@ -77,19 +78,26 @@ void TestDelayRelay::bothWaysInOrderAfterTheDelay()
 void TestDelayRelay::cutAfterServerBytes_data()
 {
     QTest::addColumn<qint64>("limit");
-    QTest::newRow("before the greeting") << qint64(0);
-    QTest::newRow("inside the greeting") << qint64(3);
-    QTest::newRow("inside an answer") << qint64(1000);
+    QTest::addColumn<bool>("chosen"); // cut as a chosen connection (both sides at once)
+    QTest::newRow("before the greeting") << qint64(0) << false;
+    QTest::newRow("inside the greeting") << qint64(3) << false;
+    QTest::newRow("inside an answer") << qint64(1000) << false;
+    QTest::newRow("chosen connection, inside the greeting") << qint64(3) << true;
+    QTest::newRow("chosen connection, inside an answer") << qint64(1000) << true;
 }
 
 void TestDelayRelay::cutAfterServerBytes()
 {
     QFETCH(qint64, limit);
+    QFETCH(bool, chosen);
     startTarget("* OK ready\r\n");
     DelayRelay::Options o;
     o.targetPort = m_target->serverPort();
     o.delayToServerMs = o.delayToClientMs = 2;
-    o.dropAfterServerBytes = limit;
+    if (chosen)
+        o.cutConnections = {limit};
+    else
+        o.dropAfterServerBytes = limit;
     DelayRelay relay(o);
     QVERIFY(relay.listen());
 
@@ -108,6 +116,7 @@ void TestDelayRelay::cutAfterServerBytes()
     const QByteArray expected = (QByteArray("* OK ready\r\n") + QByteArray(4000, 'A')).left(int(limit));
     QCOMPARE(received, expected);
     QCOMPARE(relay.bytesToClients(), limit);
+    QCOMPARE(relay.connectionsCut(), 1);
     QTRY_COMPARE(relay.connectionsOpen(), 0);
 }
 

@@ -6,6 +6,7 @@
 #include "mail/OAuthSignIn.h"
 #include "support/FakeIdentityServer.h"
 #include "support/MemorySettingsStore.h"
+#include "support/ServerErrors.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -421,7 +422,7 @@ void TestDeviceCodeGrant::identityServiceErrorsInPlainWords()
         QCOMPARE(run.grant.errorText(), sentence.isEmpty() ? oauthErrorText(run.failures[0]) : sentence);
         QVERIFY(run.grant.errorDetail().contains(description.left(20)));
     }
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -473,7 +474,7 @@ void TestDeviceCodeGrant::pendingThenSignedIn()
         QVERIFY2(requests[i].atMs - requests[i - 1].atMs >= 49,
                  qPrintable(QString::number(requests[i].atMs - requests[i - 1].atMs)));
     }
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestDeviceCodeGrant::slowDownLengthensTheInterval()
@@ -532,7 +533,7 @@ void TestDeviceCodeGrant::endingAnswersWhilePolling()
     // Polling stops with the answer: another poll would find nothing scripted.
     QVERIFY(!run.finished.wait(50));
     QCOMPARE(server.requestsTo(kTokenPath).size(), 2);
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestDeviceCodeGrant::codeRunsOutWithoutAnAnswer()
@@ -578,7 +579,7 @@ void TestDeviceCodeGrant::cancelStopsPolling()
     QVERIFY(!run.finished.wait(700)); // more than two intervals
     QVERIFY(early.requestsTo(kTokenPath).isEmpty());
     QCOMPARE(server.requestsTo(kTokenPath).size(), 1);
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestDeviceCodeGrant::cancelWhileARequestIsOut()
@@ -774,7 +775,7 @@ void TestDeviceCodeGrant::unreadableAnswers()
     QCOMPARE(run.failures, QList<OAuthError>{error});
     QCOMPARE(run.successes, 0);
     QCOMPARE(run.prompts.size(), path == kTokenPath ? 1 : 0);
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 QTEST_GUILESS_MAIN(TestDeviceCodeGrant)

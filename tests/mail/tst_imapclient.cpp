@@ -2,7 +2,8 @@
 // time is the server's manual clock, so time-outs and abort checks fall on exact moments.
 #include "mail/ImapClient.h"
 #include "mail/ImapEventSink.h"
-#include "support/MemoryImapServer.h"
+#include "support/ScriptedImapServer.h"
+#include "support/ServerErrors.h"
 
 #include <QTest>
 
@@ -55,7 +56,7 @@ class TestImapClient : public QObject {
 
 private:
     // The client connected to `server`, whose script starts with the greeting line given.
-    bool connectTo(ImapClient& client, MemoryImapServer& server,
+    bool connectTo(ImapClient& client, ScriptedImapServer& server,
                    const QByteArray& greeting = "* PREAUTH ready")
     {
         server.attach(client);
@@ -146,7 +147,7 @@ void TestImapClient::greetingDecidesTheConnect()
     QFETCH(QByteArray, greeting);
     QFETCH(int, status);
     QFETCH(int, state);
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     server.attach(client);
     server.sendLine(greeting);
@@ -159,7 +160,7 @@ void TestImapClient::greetingDecidesTheConnect()
 
 void TestImapClient::connectClosesThePreviousConnection()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server));
     server.expectClose().acceptNext().sendLine("* OK second").expect("A001 NOOP").sendLine("A001 OK done");
@@ -168,7 +169,7 @@ void TestImapClient::connectClosesThePreviousConnection()
     QVERIFY(!client.sendRawCommand(QStringLiteral("NOOP")).isEmpty());
     QCOMPARE(server.connectionsAccepted(), 2);
     QVERIFY(server.scriptDone());
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -176,7 +177,7 @@ void TestImapClient::connectClosesThePreviousConnection()
 
 void TestImapClient::rawCommandGivesTheWholeResponse()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server, "* OK ready"));
     server.expect("A001 ID (\"GUID\" \"1\")")
@@ -190,13 +191,13 @@ void TestImapClient::rawCommandGivesTheWholeResponse()
     server.expect("A002 XYZZY").sendLine("A002 BAD Unknown command");
     QCOMPARE(client.sendRawCommand(QStringLiteral("XYZZY")), QStringLiteral("A002 BAD Unknown command"));
     QVERIFY(server.scriptDone());
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClient::rawCommandWithoutAnswerGivesNothing()
 {
     {
-        MemoryImapServer server;
+        ScriptedImapServer server;
         ImapClient client;
         QVERIFY(connectTo(client, server, "* OK ready"));
         server.expect("A001 ID (\"GUID\" \"1\")").drop();
@@ -204,7 +205,7 @@ void TestImapClient::rawCommandWithoutAnswerGivesNothing()
         QCOMPARE(client.state(), ImapClient::State::NotConnected);
     }
     {
-        MemoryImapServer server;
+        ScriptedImapServer server;
         ImapClient client;
         client.setTimeoutMs(300);
         QVERIFY(connectTo(client, server, "* OK ready"));
@@ -216,14 +217,14 @@ void TestImapClient::rawCommandWithoutAnswerGivesNothing()
 
 void TestImapClient::rawCommandRefusesLineBreaks()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server));
     QCOMPARE(client.sendRawCommand(QStringLiteral("NOOP\r\nA999 DELETE INBOX")), QString());
     QCOMPARE(client.sendRawCommand(QString()), QString());
     server.expect("A001 NOOP").sendLine("A001 OK");
     QCOMPARE(client.sendRawCommand(QStringLiteral("NOOP")), QStringLiteral("A001 OK"));
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -231,29 +232,29 @@ void TestImapClient::rawCommandRefusesLineBreaks()
 
 void TestImapClient::loginWithQuotedStrings()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server, "* OK ready"));
     server.expect("A001 LOGIN \"user@example.com\" \"secret\"")
         .sendLine("A001 OK [CAPABILITY IMAP4rev1] Logged in");
     QCOMPARE(client.login(QStringLiteral("user@example.com"), QStringLiteral("secret")), 1);
     QCOMPARE(client.state(), ImapClient::State::Authenticated);
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClient::loginEscapesQuotesAndBackslashes()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server, "* OK ready"));
     server.expect(R"(A001 LOGIN "us\"er" "pa ss\\wo\"rd ")").sendLine("A001 OK Logged in");
     QCOMPARE(client.login(QStringLiteral("us\"er"), QStringLiteral("pa ss\\wo\"rd ")), 1);
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClient::loginSendsNonAsciiAsLiterals()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server, "* OK ready"));
     const QByteArray password = QStringLiteral("pässwörd€").toUtf8();
@@ -279,12 +280,12 @@ void TestImapClient::loginSendsNonAsciiAsLiterals()
                                    user + " {" + QByteArray::number(password.size()) + "}\r\n" + password +
                                    "\r\n");
     QVERIFY(server.scriptDone());
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClient::loginRefusesLineBreaksWithoutSending()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server, "* OK ready"));
     QCOMPARE(client.login(QStringLiteral("ann"), QStringLiteral("pw\r\nA002 DELETE INBOX")), 0);
@@ -295,12 +296,12 @@ void TestImapClient::loginRefusesLineBreaksWithoutSending()
     server.expect("A001 NOOP").sendLine("A001 OK");
     QCOMPARE(client.sendRawCommand(QStringLiteral("NOOP")), QStringLiteral("A001 OK"));
     QCOMPARE(client.state(), ImapClient::State::Connected);
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClient::loginRefusedByTheServer()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server, "* OK ready"));
     server.expect("A001 LOGIN \"ann\" \"wrong\"")
@@ -308,12 +309,12 @@ void TestImapClient::loginRefusedByTheServer()
     QCOMPARE(client.login(QStringLiteral("ann"), QStringLiteral("wrong")), 0);
     QCOMPARE(client.state(), ImapClient::State::Connected);
     QVERIFY(client.lastErrorText().contains(QStringLiteral("AUTHENTICATIONFAILED")));
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClient::loginLiteralRefusedBeforeItIsSent()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server, "* OK ready"));
     server.expect("A001 LOGIN \"ann\" {2}").sendLine("A001 BAD literals not welcome");
@@ -321,12 +322,12 @@ void TestImapClient::loginLiteralRefusedBeforeItIsSent()
     // The literal itself never went out: the next line is the next command.
     server.expect("A002 NOOP").sendLine("A002 OK");
     QCOMPARE(client.sendRawCommand(QStringLiteral("NOOP")), QStringLiteral("A002 OK"));
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClient::lastErrorTextNeverShowsTheCredentials()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server, "* OK ready"));
     const QString password = QStringLiteral("Tr0ub4dor&3");
@@ -349,7 +350,7 @@ void TestImapClient::lastErrorTextNeverShowsTheCredentials()
     text = client.lastErrorText();
     QVERIFY2(text.contains(QStringLiteral("Logged in")), qPrintable(text));
     QVERIFY2(!text.contains(literalPassword) && !text.contains(QStringLiteral("Ünïcödé")), qPrintable(text));
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -357,7 +358,7 @@ void TestImapClient::lastErrorTextNeverShowsTheCredentials()
 
 void TestImapClient::examineCountsMessages()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server));
     server.expect("A001 EXAMINE \"Inbox\"")
@@ -374,12 +375,12 @@ void TestImapClient::examineCountsMessages()
     server.expect("A002 EXAMINE \"Drafts\"").sendLine("* 0 EXISTS").sendLine("A002 OK [READ-ONLY] done");
     QCOMPARE(client.selectMailbox(QStringLiteral("Drafts")), 1);
     QCOMPARE(client.numMessages(), 0);
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClient::examineEncodesNonAsciiNames()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server));
     server.expect("A001 EXAMINE \"Entw&APw-rfe/&- \\\"x\\\"\"")
@@ -387,12 +388,12 @@ void TestImapClient::examineEncodesNonAsciiNames()
         .sendLine("A001 OK done");
     QCOMPARE(client.selectMailbox(QStringLiteral("Entwürfe/& \"x\"")), 1);
     QCOMPARE(client.numMessages(), 3);
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClient::examineOfMissingFolderFails()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server));
     server.expect("A001 EXAMINE \"Inbox\"").sendLine("* 5 EXISTS").sendLine("A001 OK done");
@@ -402,12 +403,12 @@ void TestImapClient::examineOfMissingFolderFails()
     QCOMPARE(client.numMessages(), 0);
     QCOMPARE(client.state(), ImapClient::State::Authenticated);
     QVERIFY(client.lastErrorText().contains(QStringLiteral("Mailbox doesn't exist")));
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClient::existsAndExpungeUpdatesAreFollowed()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server));
     server.expect("A001 EXAMINE \"Inbox\"").sendLine("* 3 EXISTS").sendLine("A001 OK done");
@@ -420,7 +421,7 @@ void TestImapClient::existsAndExpungeUpdatesAreFollowed()
         .sendLine("A002 OK Fetch completed.");
     QVERIFY(client.fetchSingle(1, false).has_value());
     QCOMPARE(client.numMessages(), 2);
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -428,7 +429,7 @@ void TestImapClient::existsAndExpungeUpdatesAreFollowed()
 
 void TestImapClient::fetchReturnsTheLiteral()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server));
     server.expect(fetchCommand("A001", 1))
@@ -450,12 +451,12 @@ void TestImapClient::fetchReturnsTheLiteral()
     QVERIFY(message.has_value());
     QCOMPARE(message->Subject, QStringLiteral("Hi \"there\" \\o/"));
     QCOMPARE(server.written(), fetchCommand("A001", 1) + "\r\n" + fetchCommand("A002", 2) + "\r\n");
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClient::fetchByUid()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server));
     server.expect("A001 UID FETCH 4711 (BODY.PEEK[] INTERNALDATE)")
@@ -466,12 +467,12 @@ void TestImapClient::fetchByUid()
     const std::optional<MailMessage> message = client.fetchSingle(4711, true);
     QVERIFY(message.has_value());
     QCOMPARE(message->Subject, QStringLiteral("Quarterly figures"));
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClient::fetchOfMissingNumbersGivesNothing()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server));
     server.expect(fetchCommand("A001", 0))
@@ -487,12 +488,12 @@ void TestImapClient::fetchOfMissingNumbersGivesNothing()
     QVERIFY(!client.fetchSingle(-1, false).has_value()); // refused locally
     QCOMPARE(client.state(), ImapClient::State::Authenticated);
     QVERIFY(server.scriptDone());
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClient::fetchWithoutDataGivesNothing()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server));
     server.expect(fetchCommand("A001", 5))
@@ -507,12 +508,12 @@ void TestImapClient::fetchWithoutDataGivesNothing()
     QVERIFY(client.lastErrorText().contains(QStringLiteral("no message data")));
     QVERIFY(!client.fetchSingle(6, false).has_value());
     QVERIFY(!client.fetchSingle(7, false).has_value());
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClient::dropInTheMiddleOfALiteral()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server));
     server.expect(fetchCommand("A001", 1)).send("* 1 FETCH (BODY[] {1000}\r\n" + QByteArray(400, 'x')).drop();
@@ -529,7 +530,7 @@ void TestImapClient::dropInTheMiddleOfALiteral()
 
 void TestImapClient::unreadableFetchDataKeepsTheConnection()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server));
     server.expect(fetchCommand("A001", 1))
@@ -543,12 +544,12 @@ void TestImapClient::unreadableFetchDataKeepsTheConnection()
     QVERIFY2(client.lastErrorText().contains(QStringLiteral("could not be read")),
              qPrintable(client.lastErrorText()));
     QCOMPARE(client.sendRawCommand(QStringLiteral("NOOP")), QStringLiteral("A002 OK"));
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClient::oversizedLiteralIsRefused()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server));
     server.expect(fetchCommand("A001", 1)).sendLine("* 1 FETCH (BODY[] {4294967296}").send("xxxx");
@@ -562,7 +563,7 @@ void TestImapClient::oversizedLiteralIsRefused()
 
 void TestImapClient::endlessLineIsRefused()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server));
     server.expect("A001 NOOP").send("* OK " + QByteArray(9 * 1024 * 1024, 'a'));
@@ -574,7 +575,7 @@ void TestImapClient::endlessLineIsRefused()
 
 void TestImapClient::silentServerTimesOut()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     client.setTimeoutMs(300);
     QVERIFY(connectTo(client, server));
@@ -588,7 +589,7 @@ void TestImapClient::silentServerTimesOut()
 
 void TestImapClient::greetingThatNeverComesTimesOut()
 {
-    MemoryImapServer server; // accepts and says nothing
+    ScriptedImapServer server; // accepts and says nothing
     ImapClient client;
     client.setTimeoutMs(300);
     server.attach(client);
@@ -600,7 +601,7 @@ void TestImapClient::greetingThatNeverComesTimesOut()
 
 void TestImapClient::serverClosingWhileIdle()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server));
     server.sendLine("* BYE Autologout; idle for too long").drop();
@@ -618,7 +619,7 @@ void TestImapClient::serverClosingWhileIdle()
 
 void TestImapClient::percentDoneRisesTo100()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     RecordingSink sink;
     client.bindEvents(&sink);
@@ -640,7 +641,7 @@ void TestImapClient::percentDoneRisesTo100()
 
 void TestImapClient::abortDuringSlowLiteralThenNextCallWorks()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     RecordingSink sink;
     client.bindEvents(&sink);
@@ -689,13 +690,13 @@ void TestImapClient::abortDuringSlowLiteralThenNextCallWorks()
     // The skipped rest of the old answer is not reported as progress of this fetch.
     QCOMPARE(sink.percents, QList<int>{100});
     QVERIFY(server.scriptDone());
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClient::abortWhileALiteralIsAskedForClosesTheConnection()
 {
     // Half a command cannot be taken back: whatever came next would be read as its literal.
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     RecordingSink sink;
     client.bindEvents(&sink);
@@ -706,12 +707,12 @@ void TestImapClient::abortWhileALiteralIsAskedForClosesTheConnection()
     QCOMPARE(server.clock().now(), 50); // the first abort check
     QCOMPARE(client.state(), ImapClient::State::NotConnected);
     QVERIFY(server.scriptDone());
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClient::disconnectFromInsideAbortCheck()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     RecordingSink sink;
     client.bindEvents(&sink);
@@ -737,13 +738,13 @@ void TestImapClient::disconnectFromInsideAbortCheck()
     sink.onAbortCheck = nullptr;
     QCOMPARE(client.connect(QStringLiteral("127.0.0.1")), 1);
     QCOMPARE(client.sendRawCommand(QStringLiteral("NOOP")), QStringLiteral("A001 OK"));
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClient::disconnectFromAnotherEventHandler()
 {
     // Here the disconnect runs in a socket handler while the fetch sits in its event loop.
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server));
     server.expect(fetchCommand("A001", 1))
@@ -756,12 +757,12 @@ void TestImapClient::disconnectFromAnotherEventHandler()
     QVERIFY2(client.lastErrorText().contains(QStringLiteral("closed during the call")),
              qPrintable(client.lastErrorText()));
     QVERIFY(server.scriptDone());
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClient::reconnectFromInsideAbortCheck()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     RecordingSink sink;
     client.bindEvents(&sink);
@@ -785,12 +786,12 @@ void TestImapClient::reconnectFromInsideAbortCheck()
     QCOMPARE(client.state(), ImapClient::State::Authenticated);
     QVERIFY(client.fetchSingle(3, false).has_value());
     QVERIFY(server.scriptDone());
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClient::otherCallsDuringACallAreRefused()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     RecordingSink sink;
     client.bindEvents(&sink);
@@ -815,12 +816,12 @@ void TestImapClient::otherCallsDuringACallAreRefused()
     QCOMPARE(nestedSelect, 0);
     QVERIFY(!nestedFetch);
     QVERIFY(server.scriptDone());
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClient::destroyingTheClientDuringACall()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     auto* client = new ImapClient;
     RecordingSink sink;
     client->bindEvents(&sink);
@@ -842,7 +843,7 @@ void TestImapClient::destroyingTheClientDuringACall()
 
 void TestImapClient::listDecodesNames()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server));
     server.expect("A001 LIST \"\" \"*\"")
@@ -886,12 +887,12 @@ void TestImapClient::listDecodesNames()
     QCOMPARE(entries->at(2).name, QStringLiteral("Gelöscht"));
     QVERIFY(entries->at(2).delimiter.isEmpty());
     QVERIFY(entries->at(2).attributes.isEmpty());
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClient::listFailures()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server));
     server.expect("A001 LIST \"\" \"*\"")
@@ -903,7 +904,7 @@ void TestImapClient::listFailures()
     QVERIFY(!client.listMailboxes(QString(), QStringLiteral("*")).has_value());
     QVERIFY(!client.listMailboxes(QString(), QStringLiteral("*")).has_value());
     QVERIFY(client.lastErrorText().contains(QStringLiteral("could not be read")));
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -911,7 +912,7 @@ void TestImapClient::listFailures()
 
 void TestImapClient::disconnectSendsLogout()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server));
     server.expect("A001 LOGOUT")
@@ -921,10 +922,10 @@ void TestImapClient::disconnectSendsLogout()
     QCOMPARE(client.disconnect(), 1);
     QCOMPARE(client.state(), ImapClient::State::NotConnected);
     QVERIFY(server.scriptDone());
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 
     // A server that ignores LOGOUT does not hold the caller for long.
-    MemoryImapServer silent;
+    ScriptedImapServer silent;
     client.setTimeoutMs(300);
     QVERIFY(connectTo(client, silent));
     silent.expect("A001 LOGOUT");
@@ -956,7 +957,7 @@ void TestImapClient::callsWhenNotConnectedFailAtOnce()
 
 void TestImapClient::notificationsGoToTheLastBoundSink()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     RecordingSink first;
     RecordingSink second;
@@ -979,7 +980,7 @@ void TestImapClient::notificationsGoToTheLastBoundSink()
         .sendSlowly(kMessage + ")\r\nA002 OK Fetch completed.\r\n", 40, 30);
     QVERIFY(client.fetchSingle(1, false).has_value());
     QCOMPARE(second.abortChecks, before);
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1027,7 +1028,7 @@ void TestImapClient::failureOfAFetch()
     QFETCH(QByteArray, status);
     QFETCH(QByteArray, code);
     QFETCH(QString, text);
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     client.setTimeoutMs(300);
     QVERIFY(connectTo(client, server));
@@ -1070,7 +1071,7 @@ void TestImapClient::failureOfAConnect()
     QFETCH(QByteArray, greeting);
     QFETCH(int, kind);
     QFETCH(QString, text);
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     server.attach(client);
     if (greeting.isEmpty())
@@ -1085,7 +1086,7 @@ void TestImapClient::failureOfAConnect()
 
 void TestImapClient::noSignInAfterPreauth()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server, "* PREAUTH [CAPABILITY IMAP4rev1 AUTH=XOAUTH2] signed in already"));
     // Neither command goes out: the script expects nothing, so any line would be an error.
@@ -1096,12 +1097,12 @@ void TestImapClient::noSignInAfterPreauth()
     server.expect("A001 EXAMINE \"Inbox\"").sendLine("* 2 EXISTS").sendLine("A001 OK done");
     QCOMPARE(client.selectMailbox(QStringLiteral("Inbox")), 1);
     QVERIFY(server.scriptDone());
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClient::alertsAreCollectedOnce()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server, "* OK [ALERT] Maintenance tonight at 22:00"));
     server.expect("A001 LOGIN \"ann\" \"pw\"")

@@ -3,7 +3,8 @@
 #include "mail/ImapClient.h"
 #include "mail/ImapEventSink.h"
 #include "support/DovecotHarness.h"
-#include "support/MemoryImapServer.h"
+#include "support/ScriptedImapServer.h"
+#include "support/ServerErrors.h"
 
 #include <QTest>
 
@@ -37,7 +38,7 @@ class TestImapClientXOAuth2 : public QObject {
     Q_OBJECT
 
 private:
-    bool connectTo(ImapClient& client, MemoryImapServer& server, const QByteArray& greeting)
+    bool connectTo(ImapClient& client, ScriptedImapServer& server, const QByteArray& greeting)
     {
         server.attach(client);
         server.sendLine(greeting);
@@ -77,7 +78,7 @@ private:
 
 void TestImapClientXOAuth2::credentialsGoWithTheCommandUnderSaslIr()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server, "* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=PLAIN AUTH=XOAUTH2] ready"));
     // Known from the greeting: nothing is asked.
@@ -94,12 +95,12 @@ void TestImapClientXOAuth2::credentialsGoWithTheCommandUnderSaslIr()
     QCOMPARE(client.capabilities(), (QStringList{"IMAP4rev1", "IDLE", "MOVE"}));
     server.expect("A002 NOOP").sendLine("A002 OK");
     QCOMPARE(client.sendRawCommand(QStringLiteral("NOOP")), QStringLiteral("A002 OK"));
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClientXOAuth2::credentialsFollowTheContinuationWithoutSaslIr()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server, "* OK ready"));
     // The greeting says nothing: the client asks before it chooses how to send the credentials.
@@ -120,12 +121,12 @@ void TestImapClientXOAuth2::credentialsFollowTheContinuationWithoutSaslIr()
     QVERIFY(!client.hasCapability(QStringLiteral("AUTH=XOAUTH2")));
     server.expect("A004 NOOP").sendLine("A004 OK");
     QCOMPARE(client.sendRawCommand(QStringLiteral("NOOP")), QStringLiteral("A004 OK"));
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClientXOAuth2::refusalExplainedInAContinuationIsDecoded()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server, "* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2] ready"));
     server.expect("A001 AUTHENTICATE XOAUTH2 " + credentials())
@@ -142,12 +143,12 @@ void TestImapClientXOAuth2::refusalExplainedInAContinuationIsDecoded()
     QVERIFY(client.hasCapability(QStringLiteral("SASL-IR")));
     server.expect("A002 NOOP").sendLine("A002 OK");
     QCOMPARE(client.sendRawCommand(QStringLiteral("NOOP")), QStringLiteral("A002 OK"));
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClientXOAuth2::serverThatKeepsAskingIsCancelled()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server, "* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2] ready"));
     server.expect("A001 AUTHENTICATE XOAUTH2 " + credentials())
@@ -160,13 +161,13 @@ void TestImapClientXOAuth2::serverThatKeepsAskingIsCancelled()
     QCOMPARE(client.state(), ImapClient::State::Connected);
     server.expect("A002 NOOP").sendLine("A002 OK");
     QCOMPARE(client.sendRawCommand(QStringLiteral("NOOP")), QStringLiteral("A002 OK"));
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClientXOAuth2::abandonedSignInClosesTheConnection()
 {
     // Half an exchange cannot be taken back: the server may still wait for a response.
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server, "* OK [CAPABILITY IMAP4rev1 AUTH=XOAUTH2] ready"));
     server.expect("A001 AUTHENTICATE XOAUTH2").sendLine("+ ").expect(credentials()); // then silence
@@ -177,7 +178,7 @@ void TestImapClientXOAuth2::abandonedSignInClosesTheConnection()
     QVERIFY2(client.lastErrorText().contains(QStringLiteral("Abandoned")),
              qPrintable(client.lastErrorText()));
     QVERIFY(server.clientClosed());
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClientXOAuth2::unsendableCredentialsAreRefusedLocally_data()
@@ -200,7 +201,7 @@ void TestImapClientXOAuth2::unsendableCredentialsAreRefusedLocally()
 {
     QFETCH(QString, user);
     QFETCH(QString, token);
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server, "* OK ready"));
     QCOMPARE(client.loginXOAuth2(user, token), 0);
@@ -210,14 +211,14 @@ void TestImapClientXOAuth2::unsendableCredentialsAreRefusedLocally()
     // Not even the capabilities were asked for: the next command gets the first tag.
     server.expect("A001 NOOP").sendLine("A001 OK");
     QCOMPARE(client.sendRawCommand(QStringLiteral("NOOP")), QStringLiteral("A001 OK"));
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClientXOAuth2::capabilitiesFollowTheGreetingAndTheSignIn()
 {
     ImapClient client;
     QVERIFY(client.capabilities().isEmpty()); // not connected: nothing known, nothing asked
-    MemoryImapServer server;
+    ScriptedImapServer server;
     QVERIFY(connectTo(client, server, "* OK [CAPABILITY IMAP4rev1 LOGINDISABLED] ready"));
     QVERIFY(client.hasCapability(QStringLiteral("LOGINDISABLED")));
     server.expect("A001 LOGIN \"ann\" \"secret\"").sendLine("A001 OK Logged in");
@@ -230,13 +231,13 @@ void TestImapClientXOAuth2::capabilitiesFollowTheGreetingAndTheSignIn()
     server.expect("A003 LOGOUT").sendLine("* BYE").sendLine("A003 OK");
     client.disconnect();
     QVERIFY(client.capabilities().isEmpty());
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClientXOAuth2::passwordRefusalShowsTheServersText()
 {
     // What Outlook.com answers password sign-ins since September 2024: callers look for this text.
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QVERIFY(connectTo(client, server, "* OK The Microsoft Exchange IMAP4 service is ready."));
     server.expect("A001 LOGIN \"ann@outlook.test\" \"secret\"")
@@ -244,7 +245,7 @@ void TestImapClientXOAuth2::passwordRefusalShowsTheServersText()
     QCOMPARE(client.login(kUser, QStringLiteral("secret")), 0);
     QVERIFY2(client.lastErrorText().contains(QStringLiteral("Basic authentication is disabled")),
              qPrintable(client.lastErrorText()));
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,7 +1,8 @@
 // The IMAP client on its socket transport: over TLS the server's certificate must chain to a
 // trusted CA and name the host; a refused connection is reported.
 #include "mail/ImapClient.h"
-#include "support/FakeImapServer.h"
+#include "support/ScriptedImapServer.h"
+#include "support/ServerErrors.h"
 #include "support/TestCertificates.h"
 
 #include <QSslSocket>
@@ -33,7 +34,7 @@ void TestImapClientTls::initTestCase()
 
 void TestImapClientTls::trustedServerConnects()
 {
-    FakeImapServer server(m_certificates->serverConfiguration(TestCertificates::Server::Trusted));
+    ScriptedImapServer server(m_certificates->serverConfiguration(TestCertificates::Server::Trusted));
     server.sendLine("* OK [CAPABILITY IMAP4rev1] ready")
         .expect("A001 LOGIN \"ann\" \"secret\"")
         .sendLine("A001 OK Logged in")
@@ -48,12 +49,13 @@ void TestImapClientTls::trustedServerConnects()
     QCOMPARE(client.login(QStringLiteral("ann"), QStringLiteral("secret")), 1);
     QCOMPARE(client.selectMailbox(QStringLiteral("Inbox")), 1);
     QCOMPARE(client.numMessages(), 2);
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapClientTls::unknownAuthorityIsRefused()
 {
-    FakeImapServer server(m_certificates->serverConfiguration(TestCertificates::Server::UnknownAuthority));
+    ScriptedImapServer server(
+        m_certificates->serverConfiguration(TestCertificates::Server::UnknownAuthority));
     server.sendLine("* OK ready");
     ImapClient client;
     client.setSsl(true);
@@ -69,7 +71,7 @@ void TestImapClientTls::unknownAuthorityIsRefused()
 
 void TestImapClientTls::wrongHostNameIsRefused()
 {
-    FakeImapServer server(m_certificates->serverConfiguration(TestCertificates::Server::OtherHostName));
+    ScriptedImapServer server(m_certificates->serverConfiguration(TestCertificates::Server::OtherHostName));
     server.sendLine("* OK ready");
     ImapClient client;
     client.setSsl(true);
@@ -84,7 +86,7 @@ void TestImapClientTls::wrongHostNameIsRefused()
 void TestImapClientTls::extraCaFileIsNeeded()
 {
     // Without the test CA the system store alone does not vouch for the server.
-    FakeImapServer server(m_certificates->serverConfiguration(TestCertificates::Server::Trusted));
+    ScriptedImapServer server(m_certificates->serverConfiguration(TestCertificates::Server::Trusted));
     server.sendLine("* OK ready");
     ImapClient client;
     client.setSsl(true);

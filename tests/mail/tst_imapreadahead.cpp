@@ -3,7 +3,8 @@
 // conversations with the in-memory server, which lets the client send ahead.
 #include "mail/ImapClient.h"
 #include "mail/ImapEventSink.h"
-#include "support/MemoryImapServer.h"
+#include "support/ScriptedImapServer.h"
+#include "support/ServerErrors.h"
 
 #include <QTest>
 
@@ -51,7 +52,7 @@ QByteArray okLine(int tag)
 }
 
 // Commands the client wrote so far.
-int fetchesWritten(const MemoryImapServer& server)
+int fetchesWritten(const ScriptedImapServer& server)
 {
     return int(server.written().count(" FETCH "));
 }
@@ -62,7 +63,7 @@ class TestImapReadAhead : public QObject {
     Q_OBJECT
 
 private:
-    void connectTo(ImapClient& client, MemoryImapServer& server)
+    void connectTo(ImapClient& client, ScriptedImapServer& server)
     {
         server.allowPipelining(true);
         server.attach(client);
@@ -70,7 +71,7 @@ private:
         QCOMPARE(client.connect(QStringLiteral("127.0.0.1")), 1);
     }
     // The answer to message n (command tag n) as one piece of script.
-    void answer(MemoryImapServer& server, int n, qsizetype padding = 0)
+    void answer(ScriptedImapServer& server, int n, qsizetype padding = 0)
     {
         server.expect(fetchCommand(n, n)).send(fetchData(n, padding)).sendLine(okLine(n));
     }
@@ -91,7 +92,7 @@ private Q_SLOTS:
 
 void TestImapReadAhead::commandsGoOutAheadOfTheWalk()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     connectTo(client, server);
     client.setReadAhead(1, 6);
@@ -126,12 +127,12 @@ void TestImapReadAhead::commandsGoOutAheadOfTheWalk()
     }
     QCOMPARE(fetchesWritten(server), 6); // nothing past the range
     QVERIFY(server.scriptDone());
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapReadAhead::answersInAnyOrderAmongUntaggedData()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     connectTo(client, server);
     server.expect("A001 EXAMINE \"Inbox\"").sendLine("* 4 EXISTS").sendLine("A001 OK done");
@@ -156,12 +157,12 @@ void TestImapReadAhead::answersInAnyOrderAmongUntaggedData()
     }
     QCOMPARE(client.numMessages(), 5);
     QVERIFY(server.scriptDone());
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapReadAhead::failedCommandInTheMiddleFailsOnlyItsNumber()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     connectTo(client, server);
     client.setReadAhead(1, 4);
@@ -181,12 +182,12 @@ void TestImapReadAhead::failedCommandInTheMiddleFailsOnlyItsNumber()
     QVERIFY2(last.has_value(), qPrintable(client.lastErrorText()));
     QCOMPARE(last->Subject, QStringLiteral("message 4"));
     QCOMPARE(client.state(), ImapClient::State::Authenticated);
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapReadAhead::numbersBeyondTheEndFailOneByOne()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     connectTo(client, server);
     server.expect("A001 EXAMINE \"Inbox\"").sendLine("* 2 EXISTS").sendLine("A001 OK done");
@@ -210,12 +211,12 @@ void TestImapReadAhead::numbersBeyondTheEndFailOneByOne()
         QCOMPARE(logs[n - 1].count(QStringLiteral("BAD")), 1);
     }
     QCOMPARE(fetchesWritten(server), 5);
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapReadAhead::stopSendsNothingMoreAndTheConnectionStaysUsable()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     StopSink sink;
     client.bindEvents(&sink);
@@ -258,12 +259,12 @@ void TestImapReadAhead::stopSendsNothingMoreAndTheConnectionStaysUsable()
     QVERIFY(client.lastErrorText().contains(QStringLiteral("Skipping")));
     QCOMPARE(client.state(), ImapClient::State::Authenticated);
     QVERIFY(server.scriptDone());
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapReadAhead::anotherCommandSkipsTheAnswersStillToCome()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     StopSink sink;
     client.bindEvents(&sink);
@@ -306,12 +307,12 @@ void TestImapReadAhead::anotherCommandSkipsTheAnswersStillToCome()
              qPrintable(client.lastErrorText() + server.errors().join(QLatin1Char(10))));
     QCOMPARE(fetchesWritten(server), 10);
     QVERIFY(server.scriptDone());
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapReadAhead::byteBudgetBoundsTheFetchesInFlight()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     connectTo(client, server);
     constexpr int kCount = 30;
@@ -336,7 +337,7 @@ void TestImapReadAhead::byteBudgetBoundsTheFetchesInFlight()
     QCOMPARE(fetchesWritten(server), kCount);
 
     // Small messages let the window grow well past that.
-    MemoryImapServer small;
+    ScriptedImapServer small;
     ImapClient fast;
     connectTo(fast, small);
     fast.setReadAhead(1, 600);
@@ -355,12 +356,12 @@ void TestImapReadAhead::byteBudgetBoundsTheFetchesInFlight()
     QCOMPARE(fetchesWritten(small), 600);
     // The full window (256) is refilled sixteen commands at a time, not after every answer.
     QVERIFY2(refills > 0 && refills <= 200 / 16 + 1, qPrintable(QString::number(refills)));
-    QVERIFY2(small.errors().isEmpty(), qPrintable(small.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(small);
 }
 
 void TestImapReadAhead::fetchOutOfOrderEndsTheReadAhead()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     connectTo(client, server);
     client.setReadAhead(1, 10);
@@ -379,12 +380,12 @@ void TestImapReadAhead::fetchOutOfOrderEndsTheReadAhead()
     QVERIFY(client.fetchSingle(8, false).has_value());
     QCOMPARE(fetchesWritten(server), 6);
     QVERIFY(server.scriptDone());
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapReadAhead::progressBelongsToTheMessageAskedFor()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     QList<int> percents;
     struct Recorder : StopSink {
@@ -408,7 +409,7 @@ void TestImapReadAhead::progressBelongsToTheMessageAskedFor()
     percents.clear();
     QVERIFY(client.fetchSingle(2, false).has_value());
     QCOMPARE(percents, QList<int>{100}); // it had arrived whole meanwhile
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 
     // Waiting for a message whose literal is arriving: its share rises to 100.
     client.setReadAhead(3, 3);
@@ -426,7 +427,7 @@ void TestImapReadAhead::progressBelongsToTheMessageAskedFor()
 
 void TestImapReadAhead::endingTheReadAheadFromAHandler()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     struct Clearing : ImapEventSink {
         ImapClient* client = nullptr;
@@ -450,12 +451,12 @@ void TestImapReadAhead::endingTheReadAheadFromAHandler()
     client.bindEvents(nullptr);
     server.expect("A005 NOOP").sendLine("A005 OK");
     QCOMPARE(client.sendRawCommand(QStringLiteral("NOOP")), QStringLiteral("A005 OK"));
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 void TestImapReadAhead::dropWhileAnswersAreInFlight()
 {
-    MemoryImapServer server;
+    ScriptedImapServer server;
     ImapClient client;
     connectTo(client, server);
     client.setReadAhead(1, 10);

@@ -5,8 +5,9 @@
 #include "frame/ErrorLog.h"
 #include "mail/ClsChilkatImap.h"
 #include "mail/ImapClient.h"
-#include "support/FakeImapServer.h"
+#include "support/ScriptedImapServer.h"
 #include "support/ScriptedMessageBoxes.h"
+#include "support/ServerErrors.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -80,9 +81,9 @@ private Q_SLOTS:
 private:
     // The client's side: connect, ID and LOGIN, then EXAMINE of Inbox with `count` messages.
     // Tags start at A001 on every connection.
-    void signIn(FakeImapServer& server, const QByteArray& greeting = "* OK ready");
-    void select(FakeImapServer& server, int count, int t = 3);
-    std::shared_ptr<clsChilkatIMAP> session(FakeImapServer& server);
+    void signIn(ScriptedImapServer& server, const QByteArray& greeting = "* OK ready");
+    void select(ScriptedImapServer& server, int count, int t = 3);
+    std::shared_ptr<clsChilkatIMAP> session(ScriptedImapServer& server);
     QList<int> extract(clsChilkatIMAP& session, int first, int last);
 
     ImapClient m_component;
@@ -116,7 +117,7 @@ void TestSessionRecovery::init()
     QFile::remove(ErrorLog::path());
 }
 
-void TestSessionRecovery::signIn(FakeImapServer& server, const QByteArray& greeting)
+void TestSessionRecovery::signIn(ScriptedImapServer& server, const QByteArray& greeting)
 {
     server.sendLine(greeting)
         .expect("A001 ID (\"GUID\" \"1\")")
@@ -126,14 +127,14 @@ void TestSessionRecovery::signIn(FakeImapServer& server, const QByteArray& greet
         .sendLine("A002 OK Logged in.");
 }
 
-void TestSessionRecovery::select(FakeImapServer& server, int count, int t)
+void TestSessionRecovery::select(ScriptedImapServer& server, int count, int t)
 {
     server.expect(tag(t) + " EXAMINE \"Inbox\"")
         .sendLine("* " + QByteArray::number(count) + " EXISTS")
         .sendLine(tag(t) + " OK [READ-ONLY] Examine completed.");
 }
 
-std::shared_ptr<clsChilkatIMAP> TestSessionRecovery::session(FakeImapServer& server)
+std::shared_ptr<clsChilkatIMAP> TestSessionRecovery::session(ScriptedImapServer& server)
 {
     auto s = std::make_shared<clsChilkatIMAP>(m_boxes);
     s->setChilkatIMAPObject(&m_component);
@@ -174,12 +175,12 @@ QList<int> TestSessionRecovery::extract(clsChilkatIMAP& s, int first, int last)
 #define SCRIPT_DONE(server)                                                                                  \
     do {                                                                                                     \
         QVERIFY(server.scriptDone());                                                                        \
-        QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));                         \
+        VERIFY_NO_SERVER_ERRORS(server);                                                                     \
     } while (false)
 
 void TestSessionRecovery::dropInTheMiddleOfAMessage()
 {
-    FakeImapServer server;
+    ScriptedImapServer server(ScriptedImapServer::Tcp);
     signIn(server);
     select(server, 6);
     for (int n = 1; n <= 3; ++n)
@@ -205,7 +206,7 @@ void TestSessionRecovery::dropInTheMiddleOfAMessage()
 
 void TestSessionRecovery::byeInsteadOfAMessage()
 {
-    FakeImapServer server;
+    ScriptedImapServer server(ScriptedImapServer::Tcp);
     signIn(server);
     select(server, 5);
     for (int n = 1; n <= 2; ++n)
@@ -225,7 +226,7 @@ void TestSessionRecovery::byeInsteadOfAMessage()
 
 void TestSessionRecovery::silenceInsteadOfAMessage()
 {
-    FakeImapServer server;
+    ScriptedImapServer server(ScriptedImapServer::Tcp);
     signIn(server);
     select(server, 6);
     for (int n = 1; n <= 3; ++n)
@@ -265,7 +266,7 @@ void TestSessionRecovery::busyServerIsAskedAgain()
     QFETCH(QByteArray, refusal);
     QFETCH(QString, status);
     QFETCH(int, pauses);
-    FakeImapServer server;
+    ScriptedImapServer server(ScriptedImapServer::Tcp);
     signIn(server);
     select(server, 6);
     // 3 and 5 are refused once each; both are asked again, on the same connection.
@@ -291,7 +292,7 @@ void TestSessionRecovery::busyServerIsAskedAgain()
 
 void TestSessionRecovery::busyTooOftenLeavesAGap()
 {
-    FakeImapServer server;
+    ScriptedImapServer server(ScriptedImapServer::Tcp);
     signIn(server);
     select(server, 3);
     server.expect(fetchLine(4, 1)).send(fetchAnswer(4, 1));
@@ -312,7 +313,7 @@ void TestSessionRecovery::busyTooOftenLeavesAGap()
 
 void TestSessionRecovery::missingMessageIsNotAskedAgain()
 {
-    FakeImapServer server;
+    ScriptedImapServer server(ScriptedImapServer::Tcp);
     signIn(server);
     select(server, 3);
     server.expect(fetchLine(4, 1)).sendLine("* 1 FETCH (BODY[] NIL)").sendLine("A004 OK done"); // expunged
@@ -331,7 +332,7 @@ void TestSessionRecovery::missingMessageIsNotAskedAgain()
 
 void TestSessionRecovery::secondDropDuringTheReconnect()
 {
-    FakeImapServer server;
+    ScriptedImapServer server(ScriptedImapServer::Tcp);
     signIn(server);
     select(server, 3);
     server.expect(fetchLine(4, 1)).send(fetchAnswer(4, 1));
@@ -355,7 +356,7 @@ void TestSessionRecovery::secondDropDuringTheReconnect()
 
 void TestSessionRecovery::reconnectsUsedUpGiveUpTheRest()
 {
-    FakeImapServer server;
+    ScriptedImapServer server(ScriptedImapServer::Tcp);
     signIn(server);
     select(server, 12);
     server.expect(fetchLine(4, 1)).send(fetchAnswer(4, 1));
@@ -378,7 +379,7 @@ void TestSessionRecovery::reconnectsUsedUpGiveUpTheRest()
 
 void TestSessionRecovery::countChangedAcrossTheReconnect()
 {
-    FakeImapServer server;
+    ScriptedImapServer server(ScriptedImapServer::Tcp);
     signIn(server);
     select(server, 2);
     server.expect(fetchLine(4, 1)).drop().acceptNext();
@@ -397,7 +398,7 @@ void TestSessionRecovery::countChangedAcrossTheReconnect()
 
 void TestSessionRecovery::stopDuringABusyWait()
 {
-    FakeImapServer server;
+    ScriptedImapServer server(ScriptedImapServer::Tcp);
     signIn(server);
     select(server, 3);
     server.expect(fetchLine(4, 1)).send(fetchAnswer(4, 1));
@@ -419,7 +420,7 @@ void TestSessionRecovery::stopDuringABusyWait()
 
 void TestSessionRecovery::stopDuringAReconnect()
 {
-    FakeImapServer server;
+    ScriptedImapServer server(ScriptedImapServer::Tcp);
     signIn(server);
     select(server, 3);
     server.expect(fetchLine(4, 1)).send(fetchAnswer(4, 1));
@@ -444,7 +445,7 @@ void TestSessionRecovery::stopDuringAReconnect()
 
 void TestSessionRecovery::preauthSendsNoLogin()
 {
-    FakeImapServer server;
+    ScriptedImapServer server(ScriptedImapServer::Tcp);
     server.sendLine("* PREAUTH [CAPABILITY IMAP4rev1] Welcome back")
         .expect("A001 ID (\"GUID\" \"1\")")
         .sendLine("A001 OK ID completed.");
@@ -458,7 +459,7 @@ void TestSessionRecovery::preauthSendsNoLogin()
 
 void TestSessionRecovery::alertsAreShownOnce()
 {
-    FakeImapServer server;
+    ScriptedImapServer server(ScriptedImapServer::Tcp);
     server.sendLine("* OK [ALERT] Maintenance at 22:00 UTC")
         .expect("A001 ID (\"GUID\" \"1\")")
         .sendLine("A001 OK ID completed.")
@@ -479,7 +480,7 @@ void TestSessionRecovery::alertsAreShownOnce()
 void TestSessionRecovery::causeOfFailureInTheLoginBox()
 {
     {
-        FakeImapServer server;
+        ScriptedImapServer server(ScriptedImapServer::Tcp);
         server.sendLine("* BYE Too many connections").drop();
         QVERIFY(!session(server)->Connect());
         QCOMPARE(m_boxes.texts(),
@@ -489,7 +490,7 @@ void TestSessionRecovery::causeOfFailureInTheLoginBox()
     }
     m_boxes.clear();
     {
-        FakeImapServer server;
+        ScriptedImapServer server(ScriptedImapServer::Tcp);
         server.drop();
         QVERIFY(!session(server)->Connect());
         QCOMPARE(
@@ -500,7 +501,7 @@ void TestSessionRecovery::causeOfFailureInTheLoginBox()
     m_boxes.clear();
     {
         // A refused password: the box says only what it always said.
-        FakeImapServer server;
+        ScriptedImapServer server(ScriptedImapServer::Tcp);
         server.sendLine("* OK ready")
             .expect("A001 ID (\"GUID\" \"1\")")
             .sendLine("A001 OK ID completed.")

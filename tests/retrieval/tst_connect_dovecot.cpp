@@ -4,6 +4,7 @@
 #include "retrieval/MessageListModel.h"
 #include "support/DovecotHarness.h"
 #include "support/MainWindowFixture.h"
+#include "ui/ProgramStart.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -165,17 +166,12 @@ void TestConnectDovecot::settingsFileHoldsNoUnrememberedPassword()
     ScriptedMessageBoxes boxes;
     FakeCommandRunner commands;
     FakeSpreadsheetDesktop desktop;
-    Services services;
-    services.boxes = &boxes;
-    services.settings = &store;
-    services.commands = &commands;
-    services.desktop = &desktop;
     store.setValue("Server", DovecotHarness::host());
     store.setValue("Port", QString::number(m_server.imapsPort()));
     store.setValue("CACertificates", m_server.caPemPath());
-    Form1 f(services);
-    f.Form_Unload = [] {};
-    f.Form_Load();
+    const std::unique_ptr<Form1> window = ProgramStart::mainWindow(
+        {.boxes = &boxes, .settings = &store, .commands = &commands, .desktop = &desktop}, [] {});
+    Form1& f = *window;
     f.Text1->setText(DovecotHarness::defaultUser());
     f.Text2->setText(DovecotHarness::defaultPassword());
     f.PushButton1->click();

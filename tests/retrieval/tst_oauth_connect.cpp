@@ -7,8 +7,9 @@
 #include "retrieval/MessageListModel.h"
 #include "support/DovecotHarness.h"
 #include "support/FakeIdentityServer.h"
-#include "support/FakeImapServer.h"
 #include "support/MainWindowFixture.h"
+#include "support/ScriptedImapServer.h"
+#include "support/ServerErrors.h"
 #include "support/TestCertificates.h"
 
 #include <QCheckBox>
@@ -323,7 +324,7 @@ void TestOAuthConnect::passwordRefusedForBasicAuthentication()
 {
     TestCertificates certificates;
     QVERIFY2(certificates.ok(), qPrintable(certificates.errorText()));
-    FakeImapServer server(certificates.serverConfiguration(TestCertificates::Server::Trusted));
+    ScriptedImapServer server(certificates.serverConfiguration(TestCertificates::Server::Trusted));
     server.sendLine("* OK [CAPABILITY IMAP4rev1 AUTH=XOAUTH2] ready")
         .expect("A001 ID (\"GUID\" \"1\")")
         .sendLine("* ID NIL")
@@ -336,7 +337,7 @@ void TestOAuthConnect::passwordRefusedForBasicAuthentication()
     w.settings.preset("CACertificates", certificates.caFile());
     Form1& f = w.load();
     QVERIFY(!w.connectAs("ann@outlook.com", "secret"));
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
     const QStringList texts = w.boxes.texts();
     QCOMPARE(texts.size(), 2);
     QCOMPARE(texts.at(0), kLoginFailed);
@@ -349,7 +350,7 @@ void TestOAuthConnect::passwordRefusedForBasicAuthentication()
     QCOMPARE(f.PushButton1->text(), QStringLiteral("1. Connect"));
 
     // With a client ID (built in or set) the user has nothing to set up: only the password goes.
-    FakeImapServer again(certificates.serverConfiguration(TestCertificates::Server::Trusted));
+    ScriptedImapServer again(certificates.serverConfiguration(TestCertificates::Server::Trusted));
     again.sendLine("* OK [CAPABILITY IMAP4rev1 AUTH=XOAUTH2] ready")
         .expect("A001 ID (\"GUID\" \"1\")")
         .sendLine("* ID NIL")
@@ -363,7 +364,7 @@ void TestOAuthConnect::passwordRefusedForBasicAuthentication()
     configured.settings.preset("OAuthClientId", "test-client");
     configured.load();
     QVERIFY(!configured.connectAs("ann@outlook.com", "secret"));
-    QVERIFY2(again.errors().isEmpty(), qPrintable(again.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(again);
     QCOMPARE(
         configured.boxes.texts(),
         (QStringList{kLoginFailed, "This mail service no longer accepts passwords: it needs the Microsoft "
@@ -375,7 +376,7 @@ void TestOAuthConnect::serverGaveUpWhileTheUserSignedIn()
 {
     TestCertificates certificates;
     QVERIFY2(certificates.ok(), qPrintable(certificates.errorText()));
-    FakeImapServer server(certificates.serverConfiguration(TestCertificates::Server::Trusted));
+    ScriptedImapServer server(certificates.serverConfiguration(TestCertificates::Server::Trusted));
     const QByteArray greeting = "* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2] ready";
     server.sendLine(greeting)
         .expect("A001 ID (\"GUID\" \"1\")")
@@ -416,7 +417,7 @@ void TestOAuthConnect::serverGaveUpWhileTheUserSignedIn()
     };
     QVERIFY(w.connectAs("ann@outlook.com", QString()));
     QCOMPARE(prompt.shown, 1);
-    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    VERIFY_NO_SERVER_ERRORS(server);
     QVERIFY(server.scriptDone());
     QCOMPARE(server.connectionsAccepted(), 2);
     QVERIFY(w.boxes.shown().isEmpty());

@@ -2,7 +2,6 @@
 #include "retrieval/MailStore.h"
 #include "retrieval/MessageListModel.h"
 #include "retrieval/RetrievalFlow.h"
-#include "support/CuttingRelay.h"
 #include "support/DelayRelay.h"
 #include "support/DovecotHarness.h"
 #include "support/MainWindowFixture.h"
@@ -191,7 +190,12 @@ void TestRetrievalDovecot::getAllSurvivesCutConnections()
 {
     // Connection 1 is the connect's; the retrieval's own (2) and its first reconnect (3) are cut
     // after about a dozen messages each.
-    CuttingRelay relay(m_server.imapsPort(), {0, 7000, 7000});
+    DelayRelay::Options cut;
+    cut.targetPort = m_server.imapsPort();
+    cut.delayToServerMs = cut.delayToClientMs = 0;
+    cut.cutConnections = {0, 7000, 7000};
+    DelayRelay relay(cut);
+    QVERIFY(relay.listen());
     auto& w = window();
     Form1& f = *w.form;
     w.settings.preset("Port", QString::number(relay.port()));

@@ -8,6 +8,7 @@
 #include "retrieval/MessageListModel.h"
 #include "retrieval/RetrievalFlow.h"
 #include "support/MailboxWindowFixture.h"
+#include "support/MessageGenerator.h"
 #include "support/TestCertificates.h"
 #include "ui/Form1.h"
 #include "ui/Form2.h"
@@ -79,9 +80,9 @@ void TestRetrievalInterleaving::getSomeStoppedBeforeTheRangeDialogKeepsTheList()
     QCOMPARE(dialogsShown, 1);
     QCOMPARE(f.list().count(), 3);
     QVERIFY2(rig.w.boxes.texts().isEmpty(), qPrintable(rig.w.boxes.texts().join('\n')));
-    QCOMPARE(f.list().subItem(1, 3), FakeMailbox::subject(2));
+    QCOMPARE(f.list().subItem(1, 3), MessageGenerator::plainSubject(2));
     QCOMPARE(f.mailStore().size(), 4);
-    QCOMPARE(f.mailStore().at(1).Subject, FakeMailbox::subject(2));
+    QCOMPARE(f.mailStore().at(1).Subject, MessageGenerator::plainSubject(2));
     QCOMPARE(rig.mailbox.count(QStringLiteral("FETCH")), 3);
     QCOMPARE(f.PushButton2->text(), QStringLiteral("2b. Get Some Emails"));
     QCOMPARE(f.PushButton3->text(), QStringLiteral("2a. Get All Emails"));
@@ -99,14 +100,14 @@ void TestRetrievalInterleaving::busyServerThenDoneAndWhatCouldNotBeRead()
     QVERIFY(rig.connect());
     QStringList progressWhileAsked;
     int asked = 0;
-    rig.mailbox.answerInstead = [&](int, const QString& line) -> std::optional<FakeImapServer::Reply> {
+    rig.mailbox.answerInstead = [&](int, const QString& line) -> std::optional<ScriptedImapServer::Reply> {
         if (!line.contains(QLatin1String(" FETCH 4 ")))
             return std::nullopt;
         if (++asked > 1)
             progressWhileAsked << f.progressText();
         const QByteArray tag = line.section(QLatin1Char(' '), 0, 0).toLatin1();
-        return FakeImapServer::Reply{tag +
-                                     " NO Request is throttled. Suggested Backoff Time: 10 milliseconds\r\n"};
+        return ScriptedImapServer::Reply{
+            tag + " NO Request is throttled. Suggested Backoff Time: 10 milliseconds\r\n"};
     };
     f.PushButton3->click();
     QCOMPARE(asked, 5);
@@ -114,7 +115,7 @@ void TestRetrievalInterleaving::busyServerThenDoneAndWhatCouldNotBeRead()
     QCOMPARE(progressWhileAsked, (QStringList{busy, busy, busy, busy}));
     QCOMPARE(f.list().count(), 9);
     for (int row = 1; row <= 9; ++row)
-        QCOMPARE(f.list().subItem(row, 3), FakeMailbox::subject(row < 4 ? row : row + 1));
+        QCOMPARE(f.list().subItem(row, 3), MessageGenerator::plainSubject(row < 4 ? row : row + 1));
     QCOMPARE(rig.w.boxes.texts(),
              (QStringList{
                  QStringLiteral("Done."),
@@ -175,7 +176,7 @@ void TestRetrievalInterleaving::reportText()
 // listing; a later one, on a new session, lists the mailboxes again.
 void TestRetrievalInterleaving::gmailFoldersByTheirRole()
 {
-    FakeImapServer server(m_certificates->serverConfiguration(TestCertificates::Server::Trusted));
+    ScriptedImapServer server(m_certificates->serverConfiguration(TestCertificates::Server::Trusted));
     FakeMailbox mailbox;
     mailbox.addFolder(QStringLiteral("Inbox"), 1);
     mailbox.addFolder(QStringLiteral("[Gmail]/Sent Mail"), 2, QStringLiteral("\\Sent"));

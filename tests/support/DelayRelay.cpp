@@ -36,6 +36,12 @@ public:
         m_down.to = m_client;
         m_down.delayNs = qint64(o.delayToClientMs) * 1000000;
         m_down.budget = o.dropAfterServerBytes;
+        // A chosen connection is cut harder: both sides at once.
+        const int number = relay.m_accepted;
+        if (number <= o.cutConnections.size() && o.cutConnections.at(number - 1) > 0) {
+            m_down.budget = o.cutConnections.at(number - 1);
+            m_cutBoth = true;
+        }
         for (Direction* d : {&m_up, &m_down}) {
             d->timer.setSingleShot(true);
             d->timer.setTimerType(Qt::PreciseTimer);
@@ -129,6 +135,13 @@ private:
         if (m_shut)
             return;
         m_shut = true;
+        if (m_down.budget == 0) {
+            ++m_relay.m_cut;
+            if (m_cutBoth) {
+                m_client->flush(); // what came before the cut
+                abortClient = true;
+            }
+        }
         m_up.finished = m_down.finished = true;
         for (Direction* d : {&m_up, &m_down}) {
             d->timer.stop();
@@ -156,6 +169,7 @@ private:
     Direction m_down; // server to client
     bool m_shut = false;
     bool m_destroying = false;
+    bool m_cutBoth = false; // a chosen connection: the cut closes both sides at once
 };
 
 DelayRelay::DelayRelay(const Options& options, QObject* parent)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QTcpServer>
@@ -20,6 +21,11 @@
 // side cleanly after those bytes and aborts the server's side: the client sees the connection
 // end in the middle of whatever the server was sending. 0 drops it before the greeting.
 //
+// Cut connections: with cutConnections, connection k (1 for the first accepted) is cut once
+// cutConnections[k - 1] bytes have come from the server (0 or a missing entry: never). The
+// bytes up to the cut still reach the client, then both sides are closed at once, as a broken
+// network would. Other connections pass untouched.
+//
 // The relay runs on the thread that owns it: its timers and sockets need that thread's event
 // loop. A client in the same thread works as long as it waits for the network in an event loop
 // (as the IMAP component does); a client that blocks needs the relay in another process, see
@@ -32,6 +38,7 @@ public:
         int delayToServerMs = 25;
         int delayToClientMs = 25;
         qint64 dropAfterServerBytes = -1; // -1: never
+        QList<qint64> cutConnections;     // per connection, in the order accepted
     };
 
     explicit DelayRelay(const Options& options, QObject* parent = nullptr);
@@ -44,6 +51,8 @@ public:
     int connectionsAccepted() const { return m_accepted; }
     int connectionsOpen() const { return int(m_links.size()); }
     qint64 bytesToClients() const { return m_bytesToClients; }
+    // Connections ended by dropAfterServerBytes or cutConnections.
+    int connectionsCut() const { return m_cut; }
 
     class Link; // one relayed connection (DelayRelay.cpp)
 
@@ -56,6 +65,7 @@ private:
     QElapsedTimer m_clock;
     std::list<std::unique_ptr<Link>> m_links;
     int m_accepted = 0;
+    int m_cut = 0;
     qint64 m_bytesToClients = 0;
     friend class Link;
 };

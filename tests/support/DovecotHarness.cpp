@@ -1,6 +1,7 @@
 #include "support/DovecotHarness.h"
 
 #include "support/JwtSigner.h"
+#include "support/TestCertificates.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -107,7 +108,10 @@ DovecotHarness::DovecotHarness(const Options& options) : m_options(options)
 
 DovecotHarness::~DovecotHarness() { stop(); }
 
-QString DovecotHarness::caPemPath() const { return m_dir.filePath(QStringLiteral("ca.crt")); }
+QString DovecotHarness::caPemPath() const
+{
+    return m_certificates ? m_certificates->caFile() : QString();
+}
 
 QString DovecotHarness::log()
 {
@@ -136,54 +140,20 @@ bool DovecotHarness::run(const QString& program, const QStringList& arguments, Q
     return true;
 }
 
-bool DovecotHarness::makeCa(const QString& name, const QString& subject)
-{
-    return run(QStringLiteral("openssl"),
-               {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-                QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:P-256"), QStringLiteral("-nodes"),
-                QStringLiteral("-days"), QStringLiteral("3"), QStringLiteral("-subj"), subject,
-                QStringLiteral("-addext"), QStringLiteral("basicConstraints=critical,CA:TRUE"),
-                QStringLiteral("-addext"), QStringLiteral("keyUsage=critical,keyCertSign,cRLSign"),
-                QStringLiteral("-keyout"), m_dir.filePath(name + QLatin1String(".key")), QStringLiteral("-out"),
-                m_dir.filePath(name + QLatin1String(".crt"))});
-}
-
 bool DovecotHarness::makeCertificates()
 {
-    if (!makeCa(QStringLiteral("ca"), QStringLiteral("/O=Corvanel tests/CN=Corvanel Test CA")))
-        return false;
-    const QByteArray extensions = "basicConstraints=critical,CA:FALSE\n"
-                                  "keyUsage=critical,digitalSignature\n"
-                                  "extendedKeyUsage=serverAuth\n"
-                                  "subjectKeyIdentifier=hash\n"
-                                  "authorityKeyIdentifier=keyid,issuer\n"
-                                  "subjectAltName="
-                                  + m_options.subjectAltName.toUtf8() + "\n";
-    if (!writeFile(m_dir.filePath(QStringLiteral("server.ext")), extensions)) {
-        m_error = QStringLiteral("cannot write server.ext");
+    m_certificates = std::make_unique<TestCertificates>(m_options.subjectAltName);
+    if (!m_certificates->ok()) {
+        m_error = m_certificates->errorText();
+        m_certificates.reset();
         return false;
     }
-    if (!run(QStringLiteral("openssl"),
-             {QStringLiteral("req"), QStringLiteral("-new"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-              QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:P-256"), QStringLiteral("-nodes"),
-              QStringLiteral("-subj"), QStringLiteral("/O=Corvanel tests/CN=localhost"), QStringLiteral("-keyout"),
-              m_dir.filePath(QStringLiteral("server.key")), QStringLiteral("-out"),
-              m_dir.filePath(QStringLiteral("server.csr"))}))
-        return false;
-    return run(QStringLiteral("openssl"),
-               {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
-                m_dir.filePath(QStringLiteral("server.csr")), QStringLiteral("-CA"), caPemPath(),
-                QStringLiteral("-CAkey"), m_dir.filePath(QStringLiteral("ca.key")), QStringLiteral("-set_serial"),
-                QString::number(quint32(QCoreApplication::applicationPid()) * 1000u + 1u), QStringLiteral("-days"),
-                QStringLiteral("2"), QStringLiteral("-extfile"), m_dir.filePath(QStringLiteral("server.ext")),
-                QStringLiteral("-out"), m_dir.filePath(QStringLiteral("server.crt"))});
+    return true;
 }
 
-QString DovecotHarness::foreignCaPemPath()
+QString DovecotHarness::foreignCaPemPath() const
 {
-    if (!m_foreignCaMade)
-        m_foreignCaMade = makeCa(QStringLiteral("foreign-ca"), QStringLiteral("/O=Elsewhere/CN=Unrelated CA"));
-    return m_dir.filePath(QStringLiteral("foreign-ca.crt"));
+    return m_certificates ? m_certificates->foreignCaFile() : QString();
 }
 
 bool DovecotHarness::writeConfig()
@@ -208,8 +178,10 @@ bool DovecotHarness::writeConfig()
     config += QStringLiteral("default_internal_group = %1\n").arg(m_internalGroup);
     config += QStringLiteral("default_login_user = %1\n").arg(asRoot ? QStringLiteral("nobody") : m_internalUser);
     config += QStringLiteral("ssl = yes\n");
-    config += QStringLiteral("ssl_cert = <%1/server.crt\n").arg(root);
-    config += QStringLiteral("ssl_key = <%1/server.key\n").arg(root);
+    config += QStringLiteral("ssl_cert = <%1\n")
+                  .arg(m_certificates->certificateFile(TestCertificates::Server::Trusted));
+    config +=
+        QStringLiteral("ssl_key = <%1\n").arg(m_certificates->keyFile(TestCertificates::Server::Trusted));
     config += QStringLiteral("disable_plaintext_auth = no\n"
                              "auth_failure_delay = 0\n"
                              "mail_location = maildir:~/Maildir\n");
@@ -358,7 +330,7 @@ bool DovecotHarness::start()
         m_error = QStringLiteral("dovecot is not installed (package dovecot-imapd)");
         return false;
     }
-    if (!QFile::exists(caPemPath()) && !makeCertificates())
+    if (!m_certificates && !makeCertificates())
         return false;
     if (m_options.bearerTokens && !writeTokenKeys()) {
         m_error = QStringLiteral("cannot write the token keys");

@@ -13,9 +13,11 @@
 #include <utility>
 #include <vector>
 
+class TestCertificates;
+
 // A private Dovecot IMAP server for one test program: it runs in the foreground from a
 // temporary folder, listens on 127.0.0.1 on two free ports (implicit TLS and plain), presents
-// a server certificate issued at start by a CA made for the run, and serves Maildir accounts
+// a server certificate issued at start by the test CA (TestCertificates), and serves Maildir accounts
 // from passwd files. Every account has the folders Inbox, Drafts, Sent, Junk and Deleted
 // (hierarchy separator "/"). The destructor stops the server.
 //
@@ -54,9 +56,9 @@ public:
     static QString host() { return QStringLiteral("127.0.0.1"); }
     quint16 imapsPort() const { return m_imapsPort; }
     quint16 imapPort() const { return m_imapPort; }
-    QString caPemPath() const;   // the CA that issued the server certificate
-    // A CA of its own that issued nothing this server presents (made on first use).
-    QString foreignCaPemPath();
+    QString caPemPath() const; // the CA that issued the server certificate (the test CA)
+    // A CA that issued nothing this server presents.
+    QString foreignCaPemPath() const;
     QString rootPath() const { return m_dir.path(); }
 
     static const QStringList& folderNames();  // Inbox, Drafts, Sent, Junk, Deleted
@@ -84,7 +86,6 @@ public:
 private:
     bool run(const QString& program, const QStringList& arguments, QString* output = nullptr);
     bool makeCertificates();
-    bool makeCa(const QString& name, const QString& subject);
     bool writeConfig();
     bool writeTokenKeys();
     bool writeUserFile(const QString& user, const QString& password);
@@ -98,7 +99,7 @@ private:
     QString m_error;
     quint16 m_imapsPort = 0;
     quint16 m_imapPort = 0;
-    bool m_foreignCaMade = false;
+    std::unique_ptr<TestCertificates> m_certificates;
     int m_mailUid = -1;
     int m_mailGid = -1;
     QString m_mailUser;

@@ -1,6 +1,7 @@
 #include "support/FakeMailbox.h"
 
 #include "mail/ModifiedUtf7.h"
+#include "support/MessageGenerator.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ void FakeMailbox::setSlowAnswers(int chunkSize, int intervalMs)
     m_answerIntervalMs = intervalMs;
 }
 
-FakeImapServer::Reply FakeMailbox::slowly(FakeImapServer::Reply reply) const
+ScriptedImapServer::Reply FakeMailbox::slowly(ScriptedImapServer::Reply reply) const
 {
     if (reply.chunkSize == 0) {
         reply.chunkSize = m_answerChunkSize;
@@ -61,49 +62,11 @@ FakeImapServer::Reply FakeMailbox::slowly(FakeImapServer::Reply reply) const
     return reply;
 }
 
-void FakeMailbox::serve(FakeImapServer& server)
+void FakeMailbox::serve(ScriptedImapServer& server)
 {
     server.respondWith(
         slowly({"* OK [CAPABILITY IMAP4rev1 ID] Fake mailbox ready.\r\n"}),
         [this](int connection, const QByteArray& line) { return slowly(answer(connection, line)); });
-}
-
-QString FakeMailbox::subject(int n)
-{
-    return QStringLiteral("Message %1").arg(n);
-}
-
-QString FakeMailbox::fromText(int n)
-{
-    return QStringLiteral("Sender %1 <sender%1@example.org>").arg(n);
-}
-
-QString FakeMailbox::plainBody(int n)
-{
-    // Every fifth body begins with "=" and every seventh is long enough to fill two cells.
-    QString body = n % 5 == 0 ? QStringLiteral("=starts with an equals sign, message %1").arg(n)
-                              : QStringLiteral("Body of message %1").arg(n);
-    if (n % 7 == 0)
-        body += QLatin1Char(' ') + QString(1500, QLatin1Char('x'));
-    return body;
-}
-
-QByteArray FakeMailbox::message(int n)
-{
-    const int day = 1 + (n - 1) % 28;
-    return QStringLiteral("From: %1\r\n"
-                          "To: storm.tester@corvanel.test\r\n"
-                          "Subject: %2\r\n"
-                          "Date: %3 Dec 2026 09:30:00 +0000\r\n"
-                          "Message-ID: <m%4@example.org>\r\n"
-                          "MIME-Version: 1.0\r\n"
-                          "Content-Type: text/plain; charset=utf-8\r\n"
-                          "\r\n%5\r\n")
-        .arg(fromText(n), subject(n))
-        .arg(day)
-        .arg(n)
-        .arg(plainBody(n))
-        .toUtf8();
 }
 
 int FakeMailbox::count(const QString& verb) const
@@ -117,13 +80,14 @@ int FakeMailbox::count(const QString& verb) const
     return result;
 }
 
-FakeImapServer::Reply FakeMailbox::answer(int connection, const QByteArray& line)
+ScriptedImapServer::Reply FakeMailbox::answer(int connection, const QByteArray& line)
 {
     m_commands.append(QString::fromUtf8(line));
     if (onCommand)
         onCommand(QString::fromUtf8(line));
     if (answerInstead) {
-        if (std::optional<FakeImapServer::Reply> reply = answerInstead(connection, QString::fromUtf8(line)))
+        if (std::optional<ScriptedImapServer::Reply> reply =
+                answerInstead(connection, QString::fromUtf8(line)))
             return *reply;
     }
     Connection& state = m_connections[connection];
@@ -172,7 +136,7 @@ FakeImapServer::Reply FakeMailbox::answer(int connection, const QByteArray& line
         const int n = c.arguments.left(c.arguments.indexOf(' ')).toInt(&ok);
         if (!ok || n < 1 || n > m_folders.value(state.selected))
             return {tagged("BAD Error in IMAP command FETCH: Invalid messageset")};
-        const QByteArray bytes = message(n);
+        const QByteArray bytes = MessageGenerator::plain(n);
         const QByteArray data =
             "* " + QByteArray::number(n) + " FETCH (INTERNALDATE \"07-Dec-2026 09:30:00 +0000\" BODY[] {" +
             QByteArray::number(bytes.size()) + "}\r\n" + bytes + ")\r\n" + tagged("OK Fetch completed.");

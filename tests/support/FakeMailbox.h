@@ -1,6 +1,6 @@
 #pragma once
 
-#include "support/FakeImapServer.h"
+#include "support/ScriptedImapServer.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -11,10 +11,10 @@
 #include <functional>
 #include <optional>
 
-// An IMAP account served through FakeImapServer's responder mode, for tests whose client talks
+// An IMAP account served through ScriptedImapServer's responder mode, for tests whose client talks
 // for an unknown length: it greets every connection and answers ID, LOGIN, LIST, EXAMINE,
 // FETCH n (BODY.PEEK[] INTERNALDATE) and LOGOUT the way Dovecot does, on any number of
-// connections and as often as asked. Each folder holds generated messages (message(n)); the
+// connections and as often as asked. Each folder holds generated messages (MessageGenerator::plain(n)); the
 // answer to a FETCH can be sent slowly, in chunks, so that every fetch takes a while and the
 // client keeps waiting (and yielding) inside it.
 class FakeMailbox {
@@ -29,20 +29,15 @@ public:
     void setSlowAnswers(int chunkSize, int intervalMs);
 
     // Starts answering on `server` (which must be new: the responder replaces its script).
-    void serve(FakeImapServer& server);
-
-    // The bytes of message n and the texts the client shows for it.
-    static QByteArray message(int n);
-    static QString subject(int n);
-    static QString fromText(int n);
-    static QString plainBody(int n);
+    void serve(ScriptedImapServer& server);
 
     // Runs as each client line arrives, before it is answered: the moment to act while the client
     // waits for that answer.
     std::function<void(const QString& line)> onCommand;
     // Runs after onCommand with the connection's number and the line: an answer it gives replaces
     // the mailbox's own (a refusal, a BYE, a dropped connection).
-    std::function<std::optional<FakeImapServer::Reply>(int connection, const QString& line)> answerInstead;
+    std::function<std::optional<ScriptedImapServer::Reply>(int connection, const QString& line)>
+        answerInstead;
 
     // What the clients sent, over all connections (the LOGIN arguments included).
     const QStringList& commands() const { return m_commands; }
@@ -55,8 +50,8 @@ private:
         bool authenticated = false;
         QString selected; // empty while nothing is selected
     };
-    FakeImapServer::Reply answer(int connection, const QByteArray& line);
-    FakeImapServer::Reply slowly(FakeImapServer::Reply reply) const;
+    ScriptedImapServer::Reply answer(int connection, const QByteArray& line);
+    ScriptedImapServer::Reply slowly(ScriptedImapServer::Reply reply) const;
 
     QMap<QString, int> m_folders;
     QMap<QString, QString> m_attributes;

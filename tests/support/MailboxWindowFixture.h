@@ -1,8 +1,8 @@
 #pragma once
 
-#include "support/FakeImapServer.h"
 #include "support/FakeMailbox.h"
 #include "support/MainWindowFixture.h"
+#include "support/ScriptedImapServer.h"
 
 class TestCertificates;
 
@@ -18,7 +18,7 @@ struct MailboxWindowFixture {
     static QString password() { return QStringLiteral("secret"); }
     bool connect() { return w.connectAs(user(), password()); }
 
-    FakeImapServer server;
+    ScriptedImapServer server;
     FakeMailbox mailbox;
     MainWindowFixture w;
 };

@@ -1,6 +1,7 @@
 #include "support/MainWindowFixture.h"
 
 #include "support/DovecotHarness.h"
+#include "ui/ProgramStart.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -14,14 +15,8 @@ void MainWindowFixture::pointTo(DovecotHarness& server)
 
 Form1& MainWindowFixture::load()
 {
-    Services services;
-    services.boxes = &boxes;
-    services.settings = &settings;
-    services.commands = &commands;
-    services.desktop = &desktop;
-    form = std::make_unique<Form1>(services);
-    form->Form_Unload = [] {};
-    form->Form_Load();
+    form = ProgramStart::mainWindow(
+        {.boxes = &boxes, .settings = &settings, .commands = &commands, .desktop = &desktop}, [] {});
     return *form;
 }
 

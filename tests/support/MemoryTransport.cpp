@@ -1,8 +1,8 @@
 #include "support/MemoryTransport.h"
 
-#include "support/MemoryImapServer.h"
+#include "support/ScriptedImapServer.h"
 
-MemoryTransport::MemoryTransport(MemoryImapServer* server)
+MemoryTransport::MemoryTransport(ScriptedImapServer* server)
     : m_server(server)
 {}
 

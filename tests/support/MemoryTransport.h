@@ -4,14 +4,14 @@
 
 #include <QPointer>
 
-class MemoryImapServer;
+class ScriptedImapServer;
 
-// An in-memory connection to a MemoryImapServer: what the client writes goes to the server's
+// An in-memory connection to a ScriptedImapServer: what the client writes goes to the server's
 // script at once, what the script sends waits here until the client reads it.
 class MemoryTransport : public ImapTransport {
     Q_OBJECT
 public:
-    explicit MemoryTransport(MemoryImapServer* server);
+    explicit MemoryTransport(ScriptedImapServer* server);
     ~MemoryTransport() override;
 
     void open(const QString& host, quint16 port, bool tls,
@@ -32,7 +32,7 @@ public:
     QString host() const { return m_host; }
 
 private:
-    QPointer<MemoryImapServer> m_server;
+    QPointer<ScriptedImapServer> m_server;
     QByteArray m_incoming;
     QByteArray m_written;
     QAbstractSocket::SocketState m_state = QAbstractSocket::UnconnectedState;

@@ -354,3 +354,69 @@ MessageGenerator::Generated MessageGenerator::realistic(int n)
     }
     return m;
 }
+
+QByteArray MessageGenerator::uniform(int n)
+{
+    QByteArray plain;
+    QByteArray html = "<html><body>\r\n";
+    int line = 0;
+    while (plain.size() < 1800) {
+        const QByteArray text = "Line " + QByteArray::number(++line) + " of message " +
+                                QByteArray::number(n) + ": the quick brown fox jumps over the lazy dog.";
+        plain += text + "\r\n";
+        html += "<p>" + text + "</p>\r\n";
+    }
+    html += "</body></html>\r\n";
+    return "From: Bench Sender " + QByteArray::number(n % 97) + " <sender" + QByteArray::number(n % 97) +
+           "@bench.example>\r\n"
+           "To: ann.tester@corvanel.test\r\n"
+           "Subject: Benchmark message " +
+           QByteArray::number(n) +
+           "\r\n"
+           "Date: Mon, 15 Jan 2024 08:30:00 +0100\r\n"
+           "Message-ID: <bench." +
+           QByteArray::number(n) +
+           "@bench.example>\r\n"
+           "MIME-Version: 1.0\r\n"
+           "Content-Type: multipart/alternative; boundary=\"bench-alt\"\r\n\r\n"
+           "--bench-alt\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\n" +
+           plain + "\r\n--bench-alt\r\nContent-Type: text/html; charset=us-ascii\r\n\r\n" + html +
+           "\r\n--bench-alt--\r\n";
+}
+
+QString MessageGenerator::plainSubject(int n)
+{
+    return QStringLiteral("Message %1").arg(n);
+}
+
+QString MessageGenerator::plainFrom(int n)
+{
+    return QStringLiteral("Sender %1 <sender%1@example.org>").arg(n);
+}
+
+QString MessageGenerator::plainBody(int n)
+{
+    QString body = n % 5 == 0 ? QStringLiteral("=starts with an equals sign, message %1").arg(n)
+                              : QStringLiteral("Body of message %1").arg(n);
+    if (n % 7 == 0)
+        body += QLatin1Char(' ') + QString(1500, QLatin1Char('x'));
+    return body;
+}
+
+QByteArray MessageGenerator::plain(int n)
+{
+    const int day = 1 + (n - 1) % 28;
+    return QStringLiteral("From: %1\r\n"
+                          "To: storm.tester@corvanel.test\r\n"
+                          "Subject: %2\r\n"
+                          "Date: %3 Dec 2026 09:30:00 +0000\r\n"
+                          "Message-ID: <m%4@example.org>\r\n"
+                          "MIME-Version: 1.0\r\n"
+                          "Content-Type: text/plain; charset=utf-8\r\n"
+                          "\r\n%5\r\n")
+        .arg(plainFrom(n), plainSubject(n))
+        .arg(day)
+        .arg(n)
+        .arg(plainBody(n))
+        .toUtf8();
+}

@@ -1,8 +1,15 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
-// Messages generated for tests and benchmarks, always the same for the same number.
+// Messages generated for tests and benchmarks, always the same for the same number. Three kinds:
+//
+// uniform(n): the benchmarks' steady message, about 4.3 KB, multipart/alternative with a plain
+//   and an HTML part, a From with a display name, a Subject and a Date.
+//
+// plain(n): a short text/plain message in UTF-8 whose texts the tests compare with what the
+//   client shows (plainSubject, plainFrom, plainBody): the fake mailbox serves these.
 //
 // realistic(n): an inbox like a consumer's of the 2020s, always the same for the same number:
 //   45 % newsletters: multipart/alternative, a 2-6 KB text part and a 30-90 KB HTML part (tables,
@@ -27,4 +34,12 @@ public:
     static Generated realistic(int n);
     static RealisticKind realisticKind(int n);
     static const char* kindName(RealisticKind kind);
+
+    static QByteArray uniform(int n);
+
+    static QByteArray plain(int n);
+    static QString plainSubject(int n); // "Message n"
+    static QString plainFrom(int n);    // "Sender n <sendern@example.org>"
+    // Every fifth body begins with "=" and every seventh is long enough to fill two cells.
+    static QString plainBody(int n);
 };

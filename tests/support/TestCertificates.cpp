@@ -5,7 +5,7 @@
 #include <QSslCertificate>
 #include <QSslKey>
 
-TestCertificates::TestCertificates()
+TestCertificates::TestCertificates(const QString& trustedAltNames)
 {
     if (!m_dir.isValid()) {
         m_error = QStringLiteral("no temporary folder");
@@ -14,7 +14,7 @@ TestCertificates::TestCertificates()
     (void)(makeCa(QStringLiteral("ca"), QStringLiteral("/CN=Corvanel Test CA")) &&
            makeCa(QStringLiteral("unknown-ca"), QStringLiteral("/CN=Unknown Test CA")) &&
            makeServer(QStringLiteral("trusted"), QStringLiteral("ca"), QStringLiteral("/CN=localhost"),
-                      QStringLiteral("DNS:localhost,IP:127.0.0.1")) &&
+                      trustedAltNames) &&
            makeServer(QStringLiteral("unknown"), QStringLiteral("unknown-ca"),
                       QStringLiteral("/CN=localhost"), QStringLiteral("DNS:localhost,IP:127.0.0.1")) &&
            makeServer(QStringLiteral("otherhost"), QStringLiteral("ca"), QStringLiteral("/CN=other.example"),
@@ -64,19 +64,36 @@ bool TestCertificates::makeServer(const QString& name, const QString& ca, const 
 }
 
 QString TestCertificates::caFile() const { return path(QStringLiteral("ca.crt")); }
+QString TestCertificates::foreignCaFile() const
+{
+    return path(QStringLiteral("unknown-ca.crt"));
+}
+
+QString TestCertificates::nameOf(Server kind)
+{
+    return kind == Server::Trusted            ? QStringLiteral("trusted")
+           : kind == Server::UnknownAuthority ? QStringLiteral("unknown")
+                                              : QStringLiteral("otherhost");
+}
+
+QString TestCertificates::certificateFile(Server kind) const
+{
+    return path(nameOf(kind) + ".crt");
+}
+QString TestCertificates::keyFile(Server kind) const
+{
+    return path(nameOf(kind) + ".key");
+}
 
 QSslConfiguration TestCertificates::serverConfiguration(Server kind) const
 {
-    const QString name = kind == Server::Trusted            ? QStringLiteral("trusted")
-                         : kind == Server::UnknownAuthority ? QStringLiteral("unknown")
-                                                            : QStringLiteral("otherhost");
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    const QList<QSslCertificate> certificates = QSslCertificate::fromPath(path(name + ".crt"));
+    const QList<QSslCertificate> certificates = QSslCertificate::fromPath(certificateFile(kind));
     if (!certificates.isEmpty())
         configuration.setLocalCertificate(certificates.first());
-    QFile keyFile(path(name + ".key"));
-    if (keyFile.open(QIODevice::ReadOnly))
-        configuration.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Ec));
+    QFile key(keyFile(kind));
+    if (key.open(QIODevice::ReadOnly))
+        configuration.setPrivateKey(QSslKey(key.readAll(), QSsl::Ec));
     configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
     return configuration;
 }
