@@ -169,7 +169,7 @@ int main(int argc, char* argv[])
         list.setSubItem(k, 4, QStringLiteral("07/12/2026 09:%1:00").arg(k % 60, 2, 10, QLatin1Char('0')));
         list.setSubItem(k, 5, QStringLiteral("46363"));
         list.setChecked(k, true);
-        store.at(k).PlainTextBody = mailBody(k);
+        store.set(k, MailStore::PlainTextBody, mailBody(k));
     }
 
     ScriptedMessageBoxes boxes;
