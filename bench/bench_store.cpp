@@ -12,8 +12,10 @@
 // read once; record i is message ((i - 1) % distinct) + 1 with its own numbering: From, its name,
 // address and Subject carry the record number, so no two records share a text. Between uses the
 // distinct messages are held packed (as the store packs bodies) so that they add little to the
-// peak. --uncompressed also keeps every listed record as the seven UTF-16 texts beside the list,
-// as a store without packing holds them: the difference is what packing saves.
+// peak. The store's scratch file is in the page cache, which the system reclaims when memory
+// runs short, and not in the resident memory figures; its size is printed beside them. --uncompressed also
+// keeps every listed record as the seven UTF-16 texts beside the list, as a store without packing holds them:
+// the difference is what packing saves.
 #include "export/SendToExcel.h"
 #include "frame/TimeZoneLookup.h"
 #include "mail/MailMessage.h"
@@ -174,8 +176,10 @@ int main(int argc, char* argv[])
                 generateSeconds);
     std::printf("  text parts of the listed messages: %.1f MiB as stored, bodies %.1f MiB as UTF-16\n",
                 mib(double(textPartBytes)), mib(double(bodyChars) * 2));
-    std::printf("  bodies held by the store: %.1f MiB packed\n",
-                mib(double(form.mailStore().packedBodyBytes())));
+    std::printf("  bodies held by the store: %.1f MiB packed, of which %.1f MiB in its scratch file (not in "
+                "memory)\n",
+                mib(double(form.mailStore().packedBodyBytes())),
+                mib(double(form.mailStore().spilledBodyBytes())));
     std::printf("time: listing %.2f s (%.1f us/record), Check All %.2f s, export %.2f s (.xlsx %.1f MiB)%s\n",
                 listSeconds, listSeconds * 1e6 / records, checkSeconds, exportSeconds, mib(double(xlsxBytes)),
                 exported ? "" : "  EXPORT FAILED");

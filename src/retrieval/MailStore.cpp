@@ -2,6 +2,9 @@
 
 #include "frame/VbError.h"
 
+#include <QDir>
+#include <QTemporaryFile>
+
 #include <zstd.h>
 
 #include <cstring>
@@ -19,6 +22,9 @@ enum Form : char {
 
 // Below this many bytes a zstd frame's own header costs more than it saves.
 constexpr qsizetype kCompressFrom = 64;
+// Packed bodies from this size on go to the scratch file; smaller ones cost less to keep than
+// their position in the file does.
+constexpr qsizetype kSpillFrom = 256;
 // Level 1: mail text still shrinks four to eight times, at several hundred MB/s; higher levels
 // gain a few percent for several times the listing time.
 constexpr int kLevel = 1;
@@ -103,7 +109,7 @@ QString MailStore::unpack(const QByteArray& packed)
         plain = QByteArray(qsizetype(length), Qt::Uninitialized);
         const size_t read = ZSTD_decompressDCtx(decompressor(), plain.data(), size_t(length), data, size);
         if (ZSTD_isError(read) || read != length)
-            throw std::bad_alloc();
+            throw VbError(57, QStringLiteral("Device I/O error"));
         data = plain.constData();
     }
     if (form == Utf8 || form == Utf8Zstd)
@@ -115,8 +121,57 @@ QString MailStore::unpack(const QByteArray& packed)
 void MailStore::recreate(long long n)
 {
     std::vector<Stored>().swap(m_records);
+    if (m_spill) {
+        // The file is kept for the next retrieval, emptied.
+        if (!m_spill->resize(0))
+            m_spill.reset();
+    }
+    m_spilledBytes = 0;
     if (n > 0)
         m_records.resize(size_t(n));
+}
+
+MailStore::Body MailStore::hold(const QString& text)
+{
+    Body body;
+    body.packed = pack(text);
+    if (body.packed.size() < kSpillFrom || m_spillFailed)
+        return body;
+    if (!m_spill) {
+        auto file = std::make_unique<QTemporaryFile>(
+            (m_scratchFolder.isEmpty() ? QDir::tempPath() : m_scratchFolder) +
+            QStringLiteral("/corvanel-bodies-XXXXXX"));
+        if (!file->open()) {
+            m_spillFailed = true;
+            return body;
+        }
+        // Open, the file is still ours after its name is gone (not so on Windows, where the
+        // name stays until the file is closed and QTemporaryFile removes it).
+        QFile::remove(file->fileName());
+        m_spill = std::move(file);
+    }
+    const qint64 offset = m_spill->size();
+    if (!m_spill->seek(offset) || m_spill->write(body.packed) != body.packed.size()) {
+        m_spillFailed = true; // the disk is full or gone: what follows stays in memory
+        return body;
+    }
+    body.offset = offset;
+    body.length = qint32(body.packed.size());
+    m_spilledBytes += body.length;
+    body.packed = QByteArray();
+    return body;
+}
+
+QString MailStore::read(const Body& body) const
+{
+    if (body.offset < 0)
+        return unpack(body.packed);
+    QByteArray packed;
+    if (m_spill && m_spill->seek(body.offset))
+        packed = m_spill->read(body.length);
+    if (packed.size() != body.length)
+        throw VbError(57, QStringLiteral("Device I/O error"));
+    return unpack(packed);
 }
 
 MailStore::Stored& MailStore::stored(int k)
@@ -141,8 +196,8 @@ MailRecord MailStore::at(int k) const
                       s.FromAddress,
                       s.Subject,
                       s.ReceivedDate,
-                      unpack(s.PlainTextBody),
-                      unpack(s.HTMLTextBody)};
+                      read(s.PlainTextBody),
+                      read(s.HTMLTextBody)};
 }
 
 QString MailStore::field(int k, Field field) const
@@ -160,9 +215,9 @@ QString MailStore::field(int k, Field field) const
     case ReceivedDate:
         return s.ReceivedDate;
     case PlainTextBody:
-        return unpack(s.PlainTextBody);
+        return read(s.PlainTextBody);
     case HTMLTextBody:
-        return unpack(s.HTMLTextBody);
+        return read(s.HTMLTextBody);
     }
     return QString();
 }
@@ -187,10 +242,10 @@ void MailStore::set(int k, Field field, const QString& text)
         s.ReceivedDate = text;
         break;
     case PlainTextBody:
-        s.PlainTextBody = pack(text);
+        s.PlainTextBody = hold(text);
         break;
     case HTMLTextBody:
-        s.HTMLTextBody = pack(text);
+        s.HTMLTextBody = hold(text);
         break;
     }
 }
@@ -198,19 +253,16 @@ void MailStore::set(int k, Field field, const QString& text)
 void MailStore::set(int k, const MailRecord& record)
 {
     Stored& s = stored(k);
-    s = Stored{record.From,
-               record.FromName,
-               record.FromAddress,
-               record.Subject,
-               record.ReceivedDate,
-               pack(record.PlainTextBody),
-               pack(record.HTMLTextBody)};
+    Body plain = hold(record.PlainTextBody);
+    Body html = hold(record.HTMLTextBody);
+    s = Stored{record.From,         record.FromName,  record.FromAddress, record.Subject,
+               record.ReceivedDate, std::move(plain), std::move(html)};
 }
 
 qint64 MailStore::packedBodyBytes() const
 {
-    qint64 total = 0;
+    qint64 total = m_spilledBytes;
     for (const Stored& s : m_records)
-        total += s.PlainTextBody.size() + s.HTMLTextBody.size();
+        total += s.PlainTextBody.packed.size() + s.HTMLTextBody.packed.size();
     return total;
 }

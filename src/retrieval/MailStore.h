@@ -3,6 +3,7 @@
 #include "retrieval/MailRecord.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 
 #include <memory>
@@ -16,7 +17,10 @@
 // given: the list rows are handed the same texts, so both share one copy. The two bodies, which
 // make up nearly all of a mailbox's text and are read only by the export, are kept as UTF-8
 // compressed with zstd (UTF-16 when the text holds an unpaired surrogate, which UTF-8 cannot
-// carry); a body is unpacked when it is read.
+// carry); a body is unpacked when it is read. Packed bodies of some size go to a scratch file in
+// the temporary folder, readable by the user only and removed from the folder as soon as it is
+// open (where the system allows), so that a folder of 100,000 messages does not hold its
+// bodies in memory; when that file cannot be made or written, the bodies stay in memory.
 class MailStore {
 public:
     enum Field { From, FromName, FromAddress, Subject, ReceivedDate, PlainTextBody, HTMLTextBody };
@@ -35,26 +39,43 @@ public:
     void set(int k, Field field, const QString& text);
     void set(int k, const MailRecord& record);
 
-    // Bytes the bodies take as held (for the benchmarks' memory figures).
+    // The folder of the scratch file, for a store that has not made it yet (by default the
+    // temporary folder at that moment).
+    void setScratchFolder(const QString& folder) { m_scratchFolder = folder; }
+
+    // Bytes the packed bodies take, in memory and in the scratch file (for the benchmarks).
     qint64 packedBodyBytes() const;
+    qint64 spilledBodyBytes() const { return m_spilledBytes; }
 
     // A body's held form and back; exposed for the round-trip tests and the benchmarks.
     static QByteArray pack(const QString& text);
     static QString unpack(const QByteArray& packed);
 
 private:
+    // A packed body: in memory, or `length` bytes at `offset` in the scratch file.
+    struct Body {
+        QByteArray packed;
+        qint64 offset = -1;
+        qint32 length = 0;
+    };
     struct Stored {
         QString From;
         QString FromName;
         QString FromAddress;
         QString Subject;
         QString ReceivedDate;
-        QByteArray PlainTextBody;
-        QByteArray HTMLTextBody;
+        Body PlainTextBody;
+        Body HTMLTextBody;
     };
 
     Stored& stored(int k);
     const Stored& stored(int k) const;
+    Body hold(const QString& text);
+    QString read(const Body& body) const;
 
     std::vector<Stored> m_records;
+    QString m_scratchFolder;
+    std::unique_ptr<QFile> m_spill; // the scratch file, once a body needed it
+    bool m_spillFailed = false;     // it could not be made or written: bodies stay in memory
+    qint64 m_spilledBytes = 0;
 };

@@ -18,6 +18,7 @@ private Q_SLOTS:
     void storePositionsAndRecreation();
     void storeGivesTextsBackUnchanged_data();
     void storeGivesTextsBackUnchanged();
+    void storeBodiesInAScratchFileOrInMemory();
     void counts();
     void leadingNumberParse_data();
     void leadingNumberParse();
@@ -269,6 +270,36 @@ void TestMessageListModel::storeGivesTextsBackUnchanged()
     QCOMPARE(store.field(1, MailStore::Subject), QStringLiteral("s"));
     if (packedSmall)
         QVERIFY(MailStore::pack(text).size() * 4 < text.size() * qsizetype(sizeof(QChar)));
+}
+
+// Packed bodies of some size go to a scratch file that has no name in the temporary folder;
+// where no such file can be made, they stay in memory. Either way they read back the same.
+void TestMessageListModel::storeBodiesInAScratchFileOrInMemory()
+{
+    QTemporaryDir temp;
+    QString big;
+    for (int i = 0; big.size() < 200000; ++i)
+        big += QString::number(i * 7919 % 100003) + QLatin1Char(' ');
+    for (const bool folderUsable : {true, false}) {
+        MailStore store;
+        store.setScratchFolder(folderUsable ? temp.path() : temp.filePath(QStringLiteral("missing")));
+        store.recreate(3);
+        store.set(1, MailStore::PlainTextBody, big);
+        store.set(2, MailRecord{"f", "n", "a", "s", "d", QStringLiteral("short"), big + QLatin1Char('!')});
+        store.set(1, MailStore::HTMLTextBody, big.left(1000));
+        QCOMPARE(store.spilledBodyBytes() > 0, folderUsable);
+        QVERIFY(store.packedBodyBytes() > 0);
+        QVERIFY(QDir(temp.path()).entryList(QDir::Files).isEmpty());
+        QCOMPARE(store.field(1, MailStore::PlainTextBody), big);
+        QCOMPARE(store.at(2).HTMLTextBody, big + QLatin1Char('!'));
+        QCOMPARE(store.at(2).PlainTextBody, QStringLiteral("short"));
+        QCOMPARE(store.field(1, MailStore::HTMLTextBody), big.left(1000));
+        // A new retrieval starts from an empty file.
+        store.recreate(1);
+        QCOMPARE(store.spilledBodyBytes(), 0);
+        store.set(1, MailStore::PlainTextBody, big.mid(5));
+        QCOMPARE(store.field(1, MailStore::PlainTextBody), big.mid(5));
+    }
 }
 
 void TestMessageListModel::counts()
