@@ -198,7 +198,7 @@ int main(int argc, char* argv[])
     QByteArray allText;
     for (const auto& [row, rowCells] : sheet.rows())
         for (const Worksheet::Cell& cell : rowCells)
-            allText += cell.text.toUtf8();
+            allText += cell.text().toUtf8();
     QByteArray deflated;
     const Seconds deflate = measure([&] { deflated = qCompress(allText, 6); });
 
@@ -210,7 +210,7 @@ int main(int argc, char* argv[])
             return 1;
         for (const auto& [row, rowCells] : sheet.rows())
             for (const Worksheet::Cell& cell : rowCells) {
-                const QJsonArray line = {row, cell.column, cell.text, cell.textPrefix};
+                const QJsonArray line = {row, cell.column, cell.text(), cell.textPrefix};
                 cells.write(QJsonDocument(line).toJson(QJsonDocument::Compact));
                 cells.write("\n");
             }

@@ -15,6 +15,7 @@
 #include "retrieval/MailStore.h"
 #include "retrieval/MessageListModel.h"
 #include "retrieval/MessageListing.h"
+#include "retrieval/PackedText.h"
 #include "support/MainWindowFixture.h"
 #include "support/MessageGenerator.h"
 
@@ -158,12 +159,12 @@ int main(int argc, char* argv[])
                 averageChars(newsletters, &MailMessage::HtmlBody));
     std::printf("  %-52s %8.1f\n", "newsletter: both bodies packed for the store (zstd)",
                 microsecondsPerMessage(int(newsletters.size()), [&](int i) {
-                    packedPlain[size_t(i)] = MailStore::pack(newsletters[size_t(i)].PlainTextBody);
-                    packedHtml[size_t(i)] = MailStore::pack(newsletters[size_t(i)].HtmlBody);
+                    packedPlain[size_t(i)] = PackedText::pack(newsletters[size_t(i)].PlainTextBody);
+                    packedHtml[size_t(i)] = PackedText::pack(newsletters[size_t(i)].HtmlBody);
                 }));
     std::printf("  %-52s %8.1f\n", "newsletter: text body unpacked (what the export reads)",
                 microsecondsPerMessage(int(newsletters.size()), [&](int i) {
-                    sink += MailStore::unpack(packedPlain[size_t(i)]).size();
+                    sink += PackedText::unpack(packedPlain[size_t(i)]).size();
                 }));
     qint64 unpackedBytes = 0, packedBytes = 0;
     for (size_t i = 0; i < newsletters.size(); ++i) {

@@ -23,6 +23,7 @@
 #include "retrieval/MailStore.h"
 #include "retrieval/MessageListModel.h"
 #include "retrieval/MessageListing.h"
+#include "retrieval/PackedText.h"
 #include "selection/SelectionOperations.h"
 #include "support/MainWindowFixture.h"
 #include "support/MessageGenerator.h"
@@ -105,7 +106,7 @@ int main(int argc, char* argv[])
         const MailMessage m = MailMessage::fromBytes(generated.raw);
         ++kinds[int(generated.kind)];
         pool.push_back(Pooled{m.From, m.FromName, m.FromAddress, m.Subject, m.Date,
-                              MailStore::pack(m.PlainTextBody), MailStore::pack(m.HtmlBody),
+                              PackedText::pack(m.PlainTextBody), PackedText::pack(m.HtmlBody),
                               generated.textPartBytes, m.PlainTextBody.size(), m.HtmlBody.size()});
     }
     const double generateSeconds = timer.nsecsElapsed() / 1e9;
@@ -132,8 +133,8 @@ int main(int argc, char* argv[])
         const QString from = fromName + QStringLiteral(" <") + fromAddress + QLatin1Char('>');
         const QString subject = own(p.Subject) + tag;
         const QString date = GeneralDate::format(p.Date.addSecs(i));
-        const QString plain = MailStore::unpack(p.plain);
-        const QString html = MailStore::unpack(p.html);
+        const QString plain = PackedText::unpack(p.plain);
+        const QString html = PackedText::unpack(p.html);
         form.listing().oChilkat_MailExtractListing(from, fromName, fromAddress, subject, date, plain, html,
                                                    i);
         if (uncompressed)

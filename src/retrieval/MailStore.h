@@ -15,9 +15,8 @@
 //
 // The records are held compactly and given back unchanged. The five header texts are kept as
 // given: the list rows are handed the same texts, so both share one copy. The two bodies, which
-// make up nearly all of a mailbox's text and are read only by the export, are kept as UTF-8
-// compressed with zstd (UTF-16 when the text holds an unpaired surrogate, which UTF-8 cannot
-// carry); a body is unpacked when it is read. Packed bodies of some size go to a scratch file in
+// make up nearly all of a mailbox's text and are read only by the export, are kept packed
+// (PackedText) and unpacked when read. Packed bodies of some size go to a scratch file in
 // the temporary folder, readable by the user only and removed from the folder as soon as it is
 // open (where the system allows), so that a folder of 100,000 messages does not hold its
 // bodies in memory; when that file cannot be made or written, the bodies stay in memory.
@@ -46,10 +45,6 @@ public:
     // Bytes the packed bodies take, in memory and in the scratch file (for the benchmarks).
     qint64 packedBodyBytes() const;
     qint64 spilledBodyBytes() const { return m_spilledBytes; }
-
-    // A body's held form and back; exposed for the round-trip tests and the benchmarks.
-    static QByteArray pack(const QString& text);
-    static QString unpack(const QByteArray& packed);
 
 private:
     // A packed body: in memory, or `length` bytes at `offset` in the scratch file.

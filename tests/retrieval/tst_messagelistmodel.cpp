@@ -2,6 +2,7 @@
 #include "retrieval/EmailCounts.h"
 #include "retrieval/LeadingNumber.h"
 #include "retrieval/MailStore.h"
+#include "retrieval/PackedText.h"
 #include "retrieval/MessageListModel.h"
 
 #include <QAbstractItemModelTester>
@@ -269,7 +270,7 @@ void TestMessageListModel::storeGivesTextsBackUnchanged()
     QCOMPARE(store.field(1, MailStore::HTMLTextBody), text + QLatin1Char('!'));
     QCOMPARE(store.field(1, MailStore::Subject), QStringLiteral("s"));
     if (packedSmall)
-        QVERIFY(MailStore::pack(text).size() * 4 < text.size() * qsizetype(sizeof(QChar)));
+        QVERIFY(PackedText::pack(text).size() * 4 < text.size() * qsizetype(sizeof(QChar)));
 }
 
 // Packed bodies of some size go to a scratch file that has no name in the temporary folder;
