@@ -168,38 +168,55 @@ private:
     bool m_space = false;
 };
 
-void walk(const xmlNode* node, TextWriter& out, int preformatted)
+// Line breaks or the cell gap an element asks for before and after its content.
+void edge(const xmlNode* element, TextWriter& out)
 {
-    for (; node; node = node->next) {
-        switch (node->type) {
-        case XML_TEXT_NODE:
-        case XML_CDATA_SECTION_NODE:
+    if (const int breaks = isParagraph(element) ? 2 : isBlock(element) ? 1 : 0)
+        out.needBreaks(breaks);
+    if (nameIn(element, {"td", "th"}))
+        out.needSpace();
+}
+
+// Walks the document in order without recursion: mail can nest elements deeper than a stack
+// would take.
+void walk(const xmlDoc* doc, TextWriter& out)
+{
+    int preformatted = 0; // open <pre> elements
+    const xmlNode* node = doc->children;
+    while (node) {
+        bool enter = false;
+        if (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) {
             if (node->content)
                 out.text(reinterpret_cast<const char*>(node->content), preformatted > 0);
-            break;
-        case XML_ELEMENT_NODE: {
-            if (isInvisible(node) || isHidden(node))
-                break;
+        } else if (node->type == XML_ELEMENT_NODE && !isInvisible(node) && !isHidden(node)) {
             if (nameIs(node, "br")) {
                 out.lineBreak();
-                break;
+            } else {
+                edge(node, out);
+                if (nameIs(node, "pre"))
+                    ++preformatted;
+                enter = node->children != nullptr;
+                if (!enter) {
+                    edge(node, out);
+                    if (nameIs(node, "pre"))
+                        --preformatted;
+                }
             }
-            const int breaks = isParagraph(node) ? 2 : isBlock(node) ? 1 : 0;
-            const bool cell = nameIn(node, {"td", "th"});
-            if (breaks)
-                out.needBreaks(breaks);
-            if (cell)
-                out.needSpace();
-            walk(node->children, out, preformatted + (nameIs(node, "pre") ? 1 : 0));
-            if (breaks)
-                out.needBreaks(breaks);
-            if (cell)
-                out.needSpace();
-            break;
+        } // comments, processing instructions and the document type show nothing
+        if (enter) {
+            node = node->children;
+            continue;
         }
-        default: // comments, processing instructions, the document type
-            break;
+        // On to the next node, closing the elements whose content ends here.
+        while (!node->next) {
+            node = node->parent;
+            if (!node || node->type != XML_ELEMENT_NODE)
+                return;
+            edge(node, out);
+            if (nameIs(node, "pre"))
+                --preformatted;
         }
+        node = node->next;
     }
 }
 
@@ -215,13 +232,14 @@ QString HtmlText::fromHtml(const QString& html)
     if (utf8.trimmed().isEmpty())
         return QString();
     // The bytes are UTF-8 whatever a <meta charset> inside says: the part was decoded already.
+    // Without XML_PARSE_HUGE the parser drops everything after the 256th level of nesting.
     const int options = HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET |
-                        HTML_PARSE_IGNORE_ENC | HTML_PARSE_COMPACT;
+                        HTML_PARSE_IGNORE_ENC | HTML_PARSE_COMPACT | XML_PARSE_HUGE;
     std::unique_ptr<xmlDoc, DocFree> doc(
         htmlReadMemory(utf8.constData(), int(utf8.size()), nullptr, "UTF-8", options));
     if (!doc)
         return QString();
     TextWriter out;
-    walk(xmlDocGetRootElement(doc.get()), out, 0);
+    walk(doc.get(), out);
     return out.result();
 }

@@ -273,6 +273,11 @@ void TestMailMessage::htmlOnlyBodies_data()
     QTest::newRow("utf-8 part declaring another charset inside")
         << utf8 << QByteArray("<meta charset=\"windows-1252\"><p>Jürgen – 日本</p>")
         << QStringLiteral("Jürgen – 日本");
+    QTest::newRow("nested deeper than a stack takes")
+        << utf8
+        << "before " + QByteArray("<div><b>").repeated(100000) + "deep" +
+               QByteArray("</b></div>").repeated(100000) + " after"
+        << QStringLiteral("before\r\n\r\ndeep\r\nafter"); // loose text opening a body reads as a paragraph
     QTest::newRow("empty body") << utf8 << QByteArray("") << QString();
     QTest::newRow("only invisible content")
         << utf8 << QByteArray("<html><head><style>x{}</style></head><body> <br> <!-- c --> </body></html>")
