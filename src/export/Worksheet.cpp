@@ -95,7 +95,8 @@ Worksheet::Cell& Worksheet::store(int row, int column, QString text, bool textPr
     for (const QChar ch : std::as_const(text))
         if (ch.isLowSurrogate())
             --shownLength;
-    Cell made{column, PackedText::pack(text), shownLength, textPrefix, 0, QDateTime()};
+    Cell made{column,     PackedText::pack(text, PackedText::Uncompressed), shownLength, textPrefix, 0,
+              QDateTime()};
 
     std::vector<Cell>& cells = m_rows[row];
     // Cells arrive in column order almost always: append without searching.

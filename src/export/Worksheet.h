@@ -23,8 +23,9 @@ public:
     static constexpr int kMaxTextLength = 32767;  // UTF-16 code units per cell
     static constexpr double kMaxColumnWidth = 255;
 
-    // A cell's text is held packed (PackedText): an export of a large folder holds every
-    // checked message's body here until the workbook is written.
+    // A cell's text is held as UTF-8 (PackedText, uncompressed: compressing would cost a sixth
+    // of the export's time): an export of a large folder holds every checked message's body
+    // here until the workbook is written, and UTF-8 holds mail text in about half the bytes.
     struct Cell {
         int column;
         QByteArray packedText;

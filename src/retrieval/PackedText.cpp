@@ -68,7 +68,7 @@ QByteArray tagged(char form, const char* data, qsizetype size)
 
 } // namespace
 
-QByteArray PackedText::pack(const QString& text)
+QByteArray PackedText::pack(const QString& text, Compression compression)
 {
     if (text.isEmpty())
         return QByteArray();
@@ -76,7 +76,7 @@ QByteArray PackedText::pack(const QString& text)
     const QByteArray utf8 = utf16 ? QByteArray() : text.toUtf8();
     const char* data = utf16 ? reinterpret_cast<const char*>(text.constData()) : utf8.constData();
     const qsizetype size = utf16 ? text.size() * qsizetype(sizeof(QChar)) : utf8.size();
-    if (size >= kCompressFrom) {
+    if (compression == Compressed && size >= kCompressFrom) {
         QByteArray frame(qsizetype(ZSTD_compressBound(size_t(size))), Qt::Uninitialized);
         const size_t written =
             ZSTD_compressCCtx(compressor(), frame.data(), size_t(frame.size()), data, size_t(size), kLevel);

@@ -8,7 +8,10 @@
 // cannot carry). For the large texts a mailbox holds until the export writes them.
 class PackedText {
 public:
-    static QByteArray pack(const QString& text); // an empty text packs to no bytes
+    // Uncompressed: UTF-8 only, several times quicker, for texts held briefly.
+    enum Compression { Compressed, Uncompressed };
+
+    static QByteArray pack(const QString& text, Compression compression = Compressed); // "" packs to no bytes
     // Device I/O error (57) for bytes that pack() did not give (damaged on their way back).
     static QString unpack(const QByteArray& packed);
 };
