@@ -21,11 +21,10 @@ MailStore::~MailStore() = default;
 void MailStore::recreate(long long n)
 {
     std::vector<Stored>().swap(m_records);
-    if (m_spill) {
-        // The file is kept for the next retrieval, emptied.
-        if (!m_spill->resize(0))
-            m_spill.reset();
-    }
+    // The file is kept for the next retrieval, emptied; one that failed is tried afresh.
+    if (m_spill && (m_spillFailed || !m_spill->resize(0)))
+        m_spill.reset();
+    m_spillFailed = false;
     m_spilledBytes = 0;
     if (n > 0)
         m_records.resize(size_t(n));
@@ -51,7 +50,8 @@ MailStore::Body MailStore::hold(const QString& text)
         m_spill = std::move(file);
     }
     const qint64 offset = m_spill->size();
-    if (!m_spill->seek(offset) || m_spill->write(body.packed) != body.packed.size()) {
+    // Flushed at once: a write the system refuses leaves this body in memory, not lost.
+    if (!m_spill->seek(offset) || m_spill->write(body.packed) != body.packed.size() || !m_spill->flush()) {
         m_spillFailed = true; // the disk is full or gone: what follows stays in memory
         return body;
     }
