@@ -1,6 +1,7 @@
 // Times the selection operations on a large list: "Check All" (main window, which yields
 // before every row, and larger window, which does not), both rule checks, and the count
-// refresh, first on the list alone and then with a table view showing it.
+// refresh, first on the list alone and then with a table view showing it. Medians over 200 ms
+// are marked: each operation should stay under that with the window shown.
 #include "frame/MousePointer.h"
 #include "retrieval/EmailCounts.h"
 #include "retrieval/MessageListModel.h"
@@ -21,6 +22,8 @@
 namespace {
 constexpr int kRows = 50000;
 constexpr int kRuns = 3;
+// Each operation on 50,000 rows, the window shown, should take under this (median).
+constexpr double kTargetMs = 200;
 
 void fill(MessageListModel& list) {
     for (const char* caption : {"From", "From Name", "From Address", "Subject", "Received Date", "RecDate"})
@@ -49,8 +52,9 @@ void measure(const char* name, const std::function<void()>& prepare, const std::
         ms.push_back(double(timer.nsecsElapsed()) / 1e6);
     }
     std::sort(ms.begin(), ms.end());
-    std::printf("  %-46s min %9.1f ms   median %9.1f ms   (%.2f us/row)\n", name, ms.front(),
-                ms[ms.size() / 2], ms.front() * 1000.0 / kRows);
+    std::printf("  %-46s min %9.1f ms   median %9.1f ms   (%.2f us/row)%s\n", name, ms.front(),
+                ms[ms.size() / 2], ms.front() * 1000.0 / kRows,
+                ms[ms.size() / 2] < kTargetMs ? "" : "   over the 200 ms target");
 }
 
 void runAll(const char* title, MessageListModel& list, QTableView* view) {
@@ -93,8 +97,27 @@ void runAll(const char* title, MessageListModel& list, QTableView* view) {
             boxes.answerPrompt(QStringLiteral("invoice"));
         },
         [&] { mainOps.PushButton10_Click(); });
+    // The searching alone, beside the way it was done before: a lowered copy of every text.
+    const QString lowerX = QStringLiteral("invoice");
+    int found = 0;
+    measure(
+        "  the search alone (three texts a row)", [] {},
+        [&] {
+            for (int k = 1; k <= list.count(); ++k)
+                found += mainOps.rowContains(k, lowerX);
+        });
+    measure(
+        "  with lowered copies (the former way)", [] {},
+        [&] {
+            for (int k = 1; k <= list.count(); ++k)
+                found += list.text(k).toLower().contains(lowerX) ||
+                         list.subItem(k, 3).toLower().contains(lowerX) ||
+                         list.subItem(k, 4).toLower().contains(lowerX);
+        });
     std::printf("  last labels: \"%s\", \"%s\"; error boxes: %lld\n", qPrintable(total), qPrintable(selected),
                 qlonglong(boxes.errorBoxes().size()));
+    if (found < 0)
+        std::printf("unreachable\n");
     if (view)
         view->setModel(nullptr);
 }

@@ -139,7 +139,7 @@ void SendToExcel::PushButton4_Click()
             QString b;
             tail.line(160, [&] {
                 if (m_store.contains(i))
-                    b = m_store.at(i).PlainTextBody;
+                    b = m_store.field(i, MailStore::PlainTextBody);
             });
             int k = n;
             qsizetype from = 0;  // b is consumed from the front without copying what remains

@@ -3,10 +3,16 @@
 #include "export/Columns.h"
 #include "export/DateNumberFormat.h"
 #include "export/Range.h"
-#include "frame/VbError.h"
 #include "frame/GeneralDate.h"
+#include "frame/VbError.h"
+#include "retrieval/PackedText.h"
 
 #include <algorithm>
+
+QString Worksheet::Cell::text() const
+{
+    return PackedText::unpack(packedText);
+}
 
 Range Worksheet::cells(int row, int column)
 {
@@ -84,21 +90,29 @@ Worksheet::Cell& Worksheet::store(int row, int column, QString text, bool textPr
                           .arg(text.size())
                           .arg(kMaxTextLength));
 
+    // Characters as shown: a surrogate pair is one character.
+    int shownLength = int(text.size());
+    for (const QChar ch : std::as_const(text))
+        if (ch.isLowSurrogate())
+            --shownLength;
+    Cell made{column,     PackedText::pack(text, PackedText::Uncompressed), shownLength, textPrefix, 0,
+              QDateTime()};
+
     std::vector<Cell>& cells = m_rows[row];
     // Cells arrive in column order almost always: append without searching.
     if (cells.empty() || cells.back().column < column) {
-        cells.push_back({column, std::move(text), textPrefix, 0, QDateTime()});
+        cells.push_back(std::move(made));
         ++m_cellCount;
         return cells.back();
     }
     auto at = std::lower_bound(cells.begin(), cells.end(), column,
                                [](const Cell& cell, int c) { return cell.column < c; });
     if (at != cells.end() && at->column == column) {
-        *at = {column, std::move(text), textPrefix, 0, QDateTime()};
+        *at = std::move(made);
         return *at;
     }
     ++m_cellCount;
-    return *cells.insert(at, {column, std::move(text), textPrefix, 0, QDateTime()});
+    return *cells.insert(at, std::move(made));
 }
 
 const Worksheet::Cell* Worksheet::find(int row, int column) const
@@ -115,7 +129,7 @@ QString Worksheet::value(int row, int column) const
 {
     checkAddress(row, column);
     const Cell* cell = find(row, column);
-    return cell ? cell->text : QString();
+    return cell ? cell->text() : QString();
 }
 
 bool Worksheet::hasTextPrefix(int row, int column) const
@@ -130,13 +144,8 @@ void Worksheet::autoFit()
     std::map<int, qsizetype> longest;
     for (const auto& [row, cells] : m_rows) {
         for (const Cell& cell : cells) {
-            // Characters as shown: a surrogate pair is one character.
-            qsizetype length = cell.text.size();
-            for (const QChar ch : cell.text)
-                if (ch.isLowSurrogate())
-                    --length;
             qsizetype& best = longest[cell.column];
-            best = std::max(best, length);
+            best = std::max(best, qsizetype(cell.shownLength));
         }
     }
     for (const auto& [column, length] : longest)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
@@ -22,12 +23,18 @@ public:
     static constexpr int kMaxTextLength = 32767;  // UTF-16 code units per cell
     static constexpr double kMaxColumnWidth = 255;
 
+    // A cell's text is held as UTF-8 (PackedText, uncompressed: compressing would cost a sixth
+    // of the export's time): an export of a large folder holds every checked message's body
+    // here until the workbook is written, and UTF-8 holds mail text in about half the bytes.
     struct Cell {
         int column;
-        QString text;
+        QByteArray packedText;
+        int shownLength;        // characters as shown: a surrogate pair is one
         bool textPrefix;        // the value was given with a leading apostrophe: always text
         int numberFormat = 0;   // 1-based into numberFormats(): a date cell; 0: a text cell
         QDateTime date;
+
+        QString text() const;
     };
     using Rows = std::map<int, std::vector<Cell>>;  // row -> cells in column order
 

@@ -62,7 +62,7 @@ void XlsxWriter::write(const Worksheet& sheet, const QString& path)
                 error = worksheet_write_datetime(out, lxw_row_t(row - 1), lxw_col_t(cell.column - 1), &when,
                                                  dateFormats[size_t(cell.numberFormat - 1)]);
             } else {
-                const QByteArray text = XlsxText::forCell(cell.text);
+                const QByteArray text = XlsxText::forCell(cell.text());
                 error = worksheet_write_string(out, lxw_row_t(row - 1), lxw_col_t(cell.column - 1),
                                                text.constData(), cell.textPrefix ? textFormat : nullptr);
             }

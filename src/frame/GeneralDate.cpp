@@ -24,8 +24,10 @@ QString GeneralDate::timePattern(const QLocale& locale)
     if (given == lastGiven && !lastPattern.isEmpty())
         return lastPattern;
     QString pattern = given;
-    // Drop the time-zone name ("t", "tt", ...) with the blanks around it.
-    static const QRegularExpression zone(QStringLiteral("\\s*\\bt+\\b\\s*"));
+    // Drop the time-zone name ("t", "tt", ...) with the blanks around it, and the brackets
+    // some locales put around it ("H:mm:ss (t)"), which would otherwise stay behind empty.
+    static const QRegularExpression zone(
+        QStringLiteral("\\s*(?:\\(\\s*t+\\s*\\)|\\[\\s*t+\\s*\\]|\\bt+\\b)\\s*"));
     pattern.replace(zone, QStringLiteral(" "));
     lastGiven = given;
     lastPattern = pattern.trimmed();

@@ -1,5 +1,7 @@
 #include "mail/MailMessage.h"
 
+#include "mail/HtmlText.h"
+
 // The project builds with QT_NO_KEYWORDS, so glib's struct member "signals" does not clash
 // with Qt's macro and both headers may meet here.
 #include <gmime/gmime.h>
@@ -207,5 +209,8 @@ MailMessage MailMessage::fromBytes(const QByteArray& raw, const QDateTime& inter
         result.PlainTextBody = partText(search.plain);
     if (search.html)
         result.HtmlBody = partText(search.html);
+    // Mail with only an HTML part gets the text a reader of it sees as its plain-text body.
+    if (!search.plain && search.html)
+        result.PlainTextBody = HtmlText::fromHtml(result.HtmlBody);
     return result;
 }

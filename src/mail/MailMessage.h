@@ -12,7 +12,8 @@ struct MailMessage {
     QString FromAddress;   // e-mail address of the first From address
     QString Subject;       // RFC 2047 decoded
     QDateTime Date;        // the Date header; when missing or unreadable, the server's INTERNALDATE
-    QString PlainTextBody; // first text/plain part that is not an attachment, decoded to Unicode
+    QString PlainTextBody; // first text/plain part that is not an attachment, decoded to Unicode;
+                           // without one, the text shown for the HTML part (HtmlText)
     QString HtmlBody;      // first text/html part that is not an attachment, decoded to Unicode
 
     static MailMessage fromBytes(const QByteArray& raw, const QDateTime& internalDate = QDateTime());

@@ -8,6 +8,7 @@
 #include "retrieval/EmailCounts.h"
 #include "retrieval/MessageListModel.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -95,6 +96,19 @@ void SelectionOperations::ListView1_ItemCheck(int) {
 bool SelectionOperations::textContains(const QString& text, const QString& lowerX) {
     if (text.isEmpty())
         return false;
+    // Most header texts are ASCII, whose lower case is one letter for one: they are searched
+    // lowered letter by letter, without making a lowered copy of every text of every row.
+    const char16_t* const begin = reinterpret_cast<const char16_t*>(text.constData());
+    const char16_t* const end = begin + text.size();
+    if (std::all_of(begin, end, [](char16_t c) { return c < 0x80; })) {
+        const auto lowered = [](char16_t c) {
+            return c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c;
+        };
+        const char16_t* const xBegin = reinterpret_cast<const char16_t*>(lowerX.constData());
+        return std::search(begin, end, xBegin, xBegin + lowerX.size(),
+                           [&](char16_t c, char16_t x) { return lowered(c) == x; }) != end ||
+               lowerX.isEmpty();
+    }
     return text.toLower().contains(lowerX);
 }
 

@@ -96,7 +96,7 @@ private:
         for (int i = 1; i <= subItems.size(); ++i)
             m_list->setSubItem(k, i, subItems[i - 1]);
         if (m_store->contains(k))
-            m_store->at(k).PlainTextBody = plainBody;
+            m_store->set(k, MailStore::PlainTextBody, plainBody);
         m_list->setChecked(k, checked);
         return k;
     }

@@ -108,6 +108,18 @@ private Q_SLOTS:
         QCOMPARE(sheet.cells(3, 1).Value(), QStringLiteral("=quoted"));
         QVERIFY(sheet.hasTextPrefix(3, 1));
         QVERIFY(!sheet.hasTextPrefix(2, 1));
+
+        // Cells hold their text as UTF-8, except where a surrogate stands alone: every text comes
+        // back as given.
+        const QString odd = QStringLiteral("nul[") + QChar(0) + QStringLiteral("] \U0001F600 Grüße 東京 ");
+        const QString lone = odd + QChar(0xDC00) + QStringLiteral(" end") + QChar(0xD83D);
+        const QString longest = QString(32767 - odd.size(), QLatin1Char('x')) + odd;
+        sheet.cells(4, 1).setValue(odd);
+        sheet.cells(4, 2).setValue(lone);
+        sheet.cells(4, 3).setValue(longest);
+        QCOMPARE(sheet.cells(4, 1).Value(), odd);
+        QCOMPARE(sheet.cells(4, 2).Value(), lone);
+        QCOMPARE(sheet.cells(4, 3).Value(), longest);
     }
 
     void addressesStayInsideTheSheet()

@@ -26,6 +26,8 @@ private Q_SLOTS:
     void fromForms();
     void bodyEncodings_data();
     void bodyEncodings();
+    void htmlOnlyBodies_data();
+    void htmlOnlyBodies();
     void dates_data();
     void dates();
     void emptyAndMissingBodies();
@@ -194,6 +196,105 @@ void TestMailMessage::bodyEncodings()
     QCOMPARE(m.HtmlBody, QString());
 }
 
+void TestMailMessage::htmlOnlyBodies_data()
+{
+    QTest::addColumn<QByteArray>("contentHeaders");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("expected");
+
+    const QByteArray utf8 = "Content-Type: text/html; charset=utf-8";
+    QTest::newRow("paragraphs and headings")
+        << utf8
+        << QByteArray("<html><body><h1>Title</h1><p>First\r\n   paragraph,\tone line.</p><p>Second</p>"
+                      "</body></html>")
+        << QStringLiteral("Title\r\n\r\nFirst paragraph, one line.\r\n\r\nSecond");
+    QTest::newRow("br and divs")
+        << utf8
+        << QByteArray("<div>Hello<br>World<br><br>after a gap</div><div>next block</div><div></div>"
+                      "<div>  </div><div>last</div>")
+        << QStringLiteral("Hello\r\nWorld\r\n\r\nafter a gap\r\nnext block\r\nlast");
+    QTest::newRow("entities")
+        << utf8
+        << QByteArray("<p>Fish &amp; chips &lt;b&gt; &quot;q&quot; &#8364;5 &euro;6 &#x1F600; caf&eacute;"
+                      "&nbsp;&nbsp;x &unknown; AT&T</p>")
+        << QStringLiteral("Fish & chips <b> \"q\" €5 €6 \U0001F600 café  x &unknown; AT&T");
+    QTest::newRow("lists")
+        << utf8
+        << QByteArray("<p>Agenda:</p><ul><li>one</li><li>two <b>bold</b></li>\r\n<li><p>three</p></li>"
+                      "</ul><ol><li>first<li>second</ol>tail")
+        << QStringLiteral("Agenda:\r\n\r\none\r\ntwo bold\r\n\r\nthree\r\n\r\nfirst\r\nsecond\r\ntail");
+    QTest::newRow("links keep their text")
+        << utf8
+        << QByteArray("Read <a href=\"https://example.com/x?a=1&amp;b=2\">the full story</a>, or "
+                      "<a href=\"mailto:x@y.z\"><img src=\"i.png\" alt=\"icon\"></a>unsubscribe.")
+        << QStringLiteral("Read the full story, or unsubscribe.");
+    QTest::newRow("head, scripts, styles and comments")
+        << utf8
+        << QByteArray("<!DOCTYPE html><html><head><title>Hidden title</title><style>p{color:red}</style>"
+                      "<meta charset=\"utf-8\"></head><body><script>var x = '<p>no</p>';</script>"
+                      "<!-- a comment --><!--[if mso]><p>outlook only</p><![endif]-->"
+                      "<p>Visible</p><noscript>Enable scripts</noscript><template>t</template></body></html>")
+        << QStringLiteral("Visible\r\n\r\nEnable scripts");
+    QTest::newRow("hidden preview line")
+        << utf8
+        << QByteArray("<div style=\"display: NONE; max-height:0\">Preview text</div><span hidden>h</span>"
+                      "<div style=\"color:#333\">Shown</div>")
+        << QStringLiteral("Shown");
+    QTest::newRow("newsletter layout tables")
+        << utf8
+        << QByteArray(
+               "<table width=\"100%\" cellpadding=\"0\"><tr><td align=\"center\">\r\n"
+               "  <table><tr><td><img src=\"logo.png\"></td><td>Weekly <b>News</b></td></tr>\r\n"
+               "  <tr><td colspan=\"2\"><h2>Top story</h2><p>Prices fell 5%.</p></td></tr>\r\n"
+               "  <tr><td>Price</td><td>&euro;10</td><td>&nbsp;</td></tr></table>\r\n"
+               "</td></tr><tr><td><a href=\"#\">View online</a> | <a href=\"#\">Unsubscribe</a></td></tr>"
+               "</table>")
+        << QStringLiteral("Weekly News\r\n\r\nTop story\r\n\r\nPrices fell 5%.\r\n\r\nPrice €10\r\n\r\n"
+                          "View online | Unsubscribe");
+    QTest::newRow("preformatted text kept")
+        << utf8 << QByteArray("<p>Log:</p><pre>  a  b\r\n\tc\r\n</pre><p>end</p>")
+        << QStringLiteral("Log:\r\n\r\n  a  b\r\n\tc\r\n\r\nend");
+    QTest::newRow("broken markup")
+        << utf8
+        << QByteArray("<p>unclosed <b>bold <i>both</p><p>next</b> para<div>x</span></div></td>y & z <3")
+        << QStringLiteral("unclosed bold both\r\n\r\nnext para\r\n\r\nx\r\ny & z <3");  // <div> ends the <p>
+    QTest::newRow("text only, no tags")
+        << utf8 << QByteArray("Just text,\r\n  on two lines") << QStringLiteral("Just text, on two lines");
+    QTest::newRow("latin-1 part, the meta charset is not applied again")
+        << QByteArray(
+               "Content-Type: text/html; charset=ISO-8859-1\r\nContent-Transfer-Encoding: quoted-printable")
+        << QByteArray("<html><head><meta http-equiv=3D\"Content-Type\" content=3D\"text/html; "
+                      "charset=3Diso-8859-1\">"
+                      "</head><body><p>Gr=FC=DFe aus K=F6ln</p></body></html>")
+        << QStringLiteral("Grüße aus Köln");
+    QTest::newRow("shift_jis part")
+        << QByteArray("Content-Type: text/html; charset=Shift_JIS\r\nContent-Transfer-Encoding: base64")
+        << QByteArray("PHA+k/qWe4zqPC9wPg==") << QStringLiteral("日本語");
+    QTest::newRow("utf-8 part declaring another charset inside")
+        << utf8 << QByteArray("<meta charset=\"windows-1252\"><p>Jürgen – 日本</p>")
+        << QStringLiteral("Jürgen – 日本");
+    QTest::newRow("nested deeper than a stack takes")
+        << utf8
+        << "before " + QByteArray("<div><b>").repeated(100000) + "deep" +
+               QByteArray("</b></div>").repeated(100000) + " after"
+        << QStringLiteral("before\r\n\r\ndeep\r\nafter"); // loose text opening a body reads as a paragraph
+    QTest::newRow("empty body") << utf8 << QByteArray("") << QString();
+    QTest::newRow("only invisible content")
+        << utf8 << QByteArray("<html><head><style>x{}</style></head><body> <br> <!-- c --> </body></html>")
+        << QString();
+}
+
+void TestMailMessage::htmlOnlyBodies()
+{
+    QFETCH(QByteArray, contentHeaders);
+    QFETCH(QByteArray, body);
+    const QByteArray raw =
+        "From: a@b.c\r\nSubject: t\r\nMIME-Version: 1.0\r\n" + contentHeaders + "\r\n\r\n" + body;
+    const MailMessage m = MailMessage::fromBytes(raw, kInternal);
+    QTEST(m.PlainTextBody, "expected");
+    QCOMPARE(m.HtmlBody.isEmpty(), body.isEmpty());
+}
+
 void TestMailMessage::dates_data()
 {
     QTest::addColumn<QByteArray>("header");
@@ -235,10 +336,10 @@ void TestMailMessage::emptyAndMissingBodies()
     QCOMPARE(m.PlainTextBody, QString());
     QCOMPARE(m.HtmlBody, QStringLiteral("<b>x</b>"));
 
-    // Html only: the plain body is empty, not the html.
+    // Html only: the plain body is the html's text, the html stays as sent.
     m = MailMessage::fromBytes(mail({"From: a@b.c", "Content-Type: text/html; charset=utf-8"}, "<i>only</i>"),
                                kInternal);
-    QCOMPARE(m.PlainTextBody, QString());
+    QCOMPARE(m.PlainTextBody, QStringLiteral("only"));
     QCOMPARE(m.HtmlBody, QStringLiteral("<i>only</i>"));
 
     // No text part at all.

@@ -2,6 +2,7 @@
 #include "retrieval/EmailCounts.h"
 #include "retrieval/LeadingNumber.h"
 #include "retrieval/MailStore.h"
+#include "retrieval/PackedText.h"
 #include "retrieval/MessageListModel.h"
 
 #include <QAbstractItemModelTester>
@@ -16,6 +17,9 @@ private Q_SLOTS:
     void viewsHearOfNewRowsInBatches();
     void clearDropsRowsNotYetAnnounced();
     void storePositionsAndRecreation();
+    void storeGivesTextsBackUnchanged_data();
+    void storeGivesTextsBackUnchanged();
+    void storeBodiesInAScratchFileOrInMemory();
     void counts();
     void leadingNumberParse_data();
     void leadingNumberParse();
@@ -198,14 +202,105 @@ void TestMessageListModel::storePositionsAndRecreation()
     MailStore store;
     store.recreate(3);
     QCOMPARE(store.size(), 3);
-    store.at(3).PlainTextBody = "body";
+    store.set(3, MailStore::PlainTextBody, "body");
     QCOMPARE(store.at(3).PlainTextBody, QStringLiteral("body"));
     QVERIFY_THROWS_EXCEPTION(VbError, store.at(0));
     QVERIFY_THROWS_EXCEPTION(VbError, store.at(4));
+    QVERIFY_THROWS_EXCEPTION(VbError, store.field(4, MailStore::Subject));
+    QVERIFY_THROWS_EXCEPTION(VbError, store.set(0, MailStore::PlainTextBody, "x"));
+    QVERIFY_THROWS_EXCEPTION(VbError, store.set(4, MailRecord{}));
     store.recreate(2);
     QCOMPARE(store.at(2).PlainTextBody, QString());
     store.recreate(0);
     QCOMPARE(store.size(), 0);
+}
+
+void TestMessageListModel::storeGivesTextsBackUnchanged_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("packedSmall"); // held in under a quarter of its UTF-16 size
+    QString random;
+    QRandomGenerator generator(21);
+    for (int i = 0; i < 300000; ++i)
+        random += QChar(char16_t(generator.bounded(0x20, 0xD7FF)));
+    QString repetitive;
+    for (int i = 0; repetitive.size() < 3000000; ++i)
+        repetitive += QStringLiteral("Line %1 of a long newsletter: Grüße, 日本語, \U0001F600.\r\n").arg(i);
+    QString controls;
+    for (char16_t c = 0; c < 0x20; ++c)
+        controls += QChar(c);
+    controls += controls;
+    controls += QStringLiteral("\x7f\u0085\u2028\uFEFF\uFFFE\uFFFF");
+
+    QTest::newRow("empty") << QString() << false;
+    QTest::newRow("one letter") << QStringLiteral("x") << false;
+    QTest::newRow("short, not worth packing") << QStringLiteral("Hi Ann,\r\nsee you at 5.\r\n") << false;
+    QTest::newRow("huge, repetitive") << repetitive << true;
+    QTest::newRow("random, does not shrink") << random << false;
+    QTest::newRow("outside the BMP")
+        << QStringLiteral("\U0001F600\U0001F4E7 \U00020000\U0010FFFF mail ").repeated(40) << false;
+    QTest::newRow("control characters, NUL among them") << controls << false;
+    QTest::newRow("unpaired surrogates, short")
+        << QString(QChar(0xD800)) + QStringLiteral("a") + QChar(0xDC00) << false;
+    QTest::newRow("unpaired surrogate in a long text")
+        << QStringLiteral("long body ").repeated(100) + QChar(0xDBFF) + QStringLiteral(" end") + QChar(0xD83D)
+        << false; // the high half of an emoji cut off at the end
+}
+
+void TestMessageListModel::storeGivesTextsBackUnchanged()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, packedSmall);
+    MailStore store;
+    store.recreate(2);
+    const MailStore::Field fields[] = {
+        MailStore::From,         MailStore::FromName,      MailStore::FromAddress, MailStore::Subject,
+        MailStore::ReceivedDate, MailStore::PlainTextBody, MailStore::HTMLTextBody};
+    for (const MailStore::Field field : fields)
+        store.set(2, field, text);
+    const MailRecord record = store.at(2);
+    for (const QString& got : {record.From, record.FromName, record.FromAddress, record.Subject,
+                               record.ReceivedDate, record.PlainTextBody, record.HTMLTextBody})
+        QCOMPARE(got, text);
+    for (const MailStore::Field field : fields)
+        QCOMPARE(store.field(2, field), text);
+    // A whole record at once, beside an untouched one.
+    store.set(1, MailRecord{"f", "n", "a", "s", "d", text, text + QLatin1Char('!')});
+    QCOMPARE(store.field(1, MailStore::PlainTextBody), text);
+    QCOMPARE(store.field(1, MailStore::HTMLTextBody), text + QLatin1Char('!'));
+    QCOMPARE(store.field(1, MailStore::Subject), QStringLiteral("s"));
+    if (packedSmall)
+        QVERIFY(PackedText::pack(text).size() * 4 < text.size() * qsizetype(sizeof(QChar)));
+}
+
+// Packed bodies of some size go to a scratch file that has no name in the temporary folder;
+// where no such file can be made, they stay in memory. Either way they read back the same.
+void TestMessageListModel::storeBodiesInAScratchFileOrInMemory()
+{
+    QTemporaryDir temp;
+    QString big;
+    for (int i = 0; big.size() < 200000; ++i)
+        big += QString::number(i * 7919 % 100003) + QLatin1Char(' ');
+    for (const bool folderUsable : {true, false}) {
+        MailStore store;
+        store.setScratchFolder(folderUsable ? temp.path() : temp.filePath(QStringLiteral("missing")));
+        store.recreate(3);
+        store.set(1, MailStore::PlainTextBody, big);
+        store.set(2, MailRecord{"f", "n", "a", "s", "d", QStringLiteral("short"), big + QLatin1Char('!')});
+        store.set(1, MailStore::HTMLTextBody, big.left(1000));
+        QCOMPARE(store.spilledBodyBytes() > 0, folderUsable);
+        QVERIFY(store.packedBodyBytes() > 0);
+        QVERIFY(QDir(temp.path()).entryList(QDir::Files).isEmpty());
+        QCOMPARE(store.field(1, MailStore::PlainTextBody), big);
+        QCOMPARE(store.at(2).HTMLTextBody, big + QLatin1Char('!'));
+        QCOMPARE(store.at(2).PlainTextBody, QStringLiteral("short"));
+        QCOMPARE(store.field(1, MailStore::HTMLTextBody), big.left(1000));
+        // A new retrieval starts from an empty file.
+        store.recreate(1);
+        QCOMPARE(store.spilledBodyBytes(), 0);
+        store.set(1, MailStore::PlainTextBody, big.mid(5));
+        QCOMPARE(store.field(1, MailStore::PlainTextBody), big.mid(5));
+    }
 }
 
 void TestMessageListModel::counts()

@@ -93,6 +93,13 @@ void TestRetrievalDovecot::initTestCase()
                           "<p>abc</p>\r\n--b--\r\n",
                           QString(), m_filterUser);
     m_server.writeMessage("Inbox", message(4, "nospace", "x"), QString(), m_filterUser);
+    m_server.writeMessage(
+        "Inbox",
+        "From: news@example.org\r\nSubject: newsletter\r\nMIME-Version: 1.0\r\n"
+        "Content-Type: text/html; charset=utf-8\r\n\r\n"
+        "<html><head><style>p{}</style></head><body><p>Your code: <b>xyz</b>&nbsp;expires</p>"
+        "</body></html>\r\n",
+        QString(), m_filterUser);
 
     QVERIFY(m_server.addUser(m_dateUser, "date-pw"));
     // Local times, so that the received-date text is the same wherever the test runs.
@@ -221,10 +228,17 @@ void TestRetrievalDovecot::filterExamples()
     QCOMPARE(f.list().count(), 1);
     QCOMPARE(f.list().subItem(1, 3), QStringLiteral("ABC report"));
     QCOMPARE(f.mailStore().at(1).Subject, QStringLiteral("ABC report"));
+    // Mail with only an HTML part is searched in the text its HTML shows.
+    f.txtSearch->setText("code: xyz expires");
+    f.PushButton3->click();
+    QCOMPARE(f.list().count(), 1);
+    QCOMPARE(f.list().subItem(1, 3), QStringLiteral("newsletter"));
+    QCOMPARE(f.mailStore().at(1).PlainTextBody, QStringLiteral("Your code: xyz expires"));
+    QVERIFY(f.mailStore().at(1).HTMLTextBody.startsWith(QStringLiteral("<html><head><style>")));
     // A filter of one space passes every message with a space in a searched field.
     f.txtSearch->setText(" ");
     f.PushButton3->click();
-    QCOMPARE(f.list().count(), 4);
+    QCOMPARE(f.list().count(), 5);
 }
 
 void TestRetrievalDovecot::recDateExamples()

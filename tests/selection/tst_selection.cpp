@@ -152,6 +152,12 @@ private Q_SLOTS:
         QTest::newRow("RecDate only") << RowTexts{n, n, n, n, n, QStringLiteral("invoice")} << false;
         QTest::newRow("split by a space") << RowTexts{n, n, n, QStringLiteral("In voice"), n, n} << false;
         QTest::newRow("all empty") << RowTexts{} << false;
+        QTest::newRow("at the very end") << RowTexts{n, n, n, QStringLiteral("Your INVOICE"), n, n} << true;
+        QTest::newRow("shorter than X") << RowTexts{QStringLiteral("INVOIC"), n, n, n, n, n} << false;
+        QTest::newRow("non-ASCII text")
+            << RowTexts{n, n, n, QStringLiteral("Ihre Rechnung (iNVOICE) für März"), n, n} << true;
+        QTest::newRow("full-width letters are others")
+            << RowTexts{n, n, n, QStringLiteral("\uFF29\uFF2E\uFF36\uFF2F\uFF29\uFF23\uFF25"), n, n} << false;
     }
     void searchedColumns() {
         QFETCH(RowTexts, row);
