@@ -47,9 +47,10 @@ public:
     // server left out comes before them).
     std::optional<Bodies> bodies() const;
 
-    // The sections worth fetching instead of the whole message of `messageSize` octets: those of
-    // the bodies, when everything else (attachments, mostly) comes to more than `smallRest`
-    // octets. Nothing when the whole message is the better fetch, or the bodies are not known.
+    // The sections worth fetching with the header instead of the whole message of `messageSize`
+    // octets: those of the bodies (none when it has none), when everything else (attachments,
+    // mostly) comes to more than `smallRest` octets. Nothing when the whole message is the better
+    // fetch, or the bodies are not known.
     std::optional<QList<QByteArray>> sectionsToFetch(qint64 messageSize, qint64 smallRest) const;
 
     // The stored bytes of the parts with these sections.

@@ -48,7 +48,7 @@ qint64 ImapReadAhead::Plan::expectedBytes() const
 {
     if (size < 0)
         return -1;
-    if (sections.isEmpty())
+    if (!inParts)
         return size;
     return qMin(size, partBytes + kHeaderAllowance);
 }
@@ -66,6 +66,7 @@ void ImapReadAhead::setRange(int first, int last)
     m_nextToSend = first;
     m_nextStructure = first;
     m_readyUpTo = first - 1;
+    m_structureEnd = last;
     m_window = kInitialWindow;
     m_answered = 0;
     m_answeredBytes = 0;
@@ -161,7 +162,8 @@ qint64 ImapReadAhead::bytesInFlight() const
 
 bool ImapReadAhead::ready(int number) const
 {
-    return !m_structureFirst || m_structureRefused || number <= m_readyUpTo || m_plans.contains(number);
+    return !m_structureFirst || m_structureRefused || number <= m_readyUpTo || number > m_structureEnd ||
+           m_plans.contains(number);
 }
 
 ImapReadAhead::Entry ImapReadAhead::makeEntry(ImapConnection& d, int number, bool whole)
@@ -171,8 +173,10 @@ ImapReadAhead::Entry ImapReadAhead::makeEntry(ImapConnection& d, int number, boo
     entry.number = number;
     entry.tag = d.nextTag();
     if (!whole)
+        entry.inParts = !whole && plan.inParts;
+    if (entry.inParts)
         entry.sections = plan.sections;
-    entry.command = entry.sections.isEmpty() ? wholeCommand(number) : partsCommand(number, entry.sections);
+    entry.command = entry.inParts ? partsCommand(number, entry.sections) : wholeCommand(number);
     entry.expected = whole ? plan.size : plan.expectedBytes();
     return entry;
 }
@@ -183,14 +187,16 @@ void ImapReadAhead::sendStructures(ImapConnection& d, QByteArray& batch)
 {
     if (!m_structureFirst || m_structureRefused || m_stopped)
         return;
-    while (m_nextStructure <= m_last && m_nextStructure < m_nextToSend + kStructureAhead) {
+    // Numbers past the mailbox's end are not asked for: servers refuse the whole range for them.
+    m_structureEnd = d.exists > 0 ? qMin(m_last, d.exists) : m_last;
+    while (m_nextStructure <= m_structureEnd && m_nextStructure < m_nextToSend + kStructureAhead) {
         const auto unanswered = std::count_if(m_structures.begin(), m_structures.end(),
                                               [](const StructureFetch& s) { return !s.done; });
         if (unanswered >= 2)
             return;
         StructureFetch structure;
         structure.first = m_nextStructure;
-        structure.last = qMin(m_last, m_nextStructure + kStructureChunk - 1);
+        structure.last = qMin(m_structureEnd, m_nextStructure + kStructureChunk - 1);
         structure.tag = d.nextTag();
         m_nextStructure = structure.last + 1;
         batch += structure.tag + ' ' + structureCommand(structure.first, structure.last) + "\r\n";
@@ -310,6 +316,7 @@ bool ImapReadAhead::handleStructure(const ImapResponse& response, qint64 number)
             if (const std::optional<QList<QByteArray>> sections =
                     structure->sectionsToFetch(size, kSmallRest);
                 sections && size >= 0) {
+                plan.inParts = true;
                 plan.sections = *sections;
                 plan.partBytes = structure->bytesOf(*sections);
             }
@@ -471,13 +478,15 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
         for (const QByteArray& reply : entry.replies)
             call.log.noteReceived(reply);
 
-        if (!entry.sections.isEmpty()) {
+        if (entry.inParts) {
             std::optional<QByteArray> rebuilt;
             if (entry.status == "OK")
                 rebuilt = fromParts(entry);
             if (rebuilt) {
-                call.note(QStringLiteral("Rebuilt from its header and the parts %1.")
-                              .arg(QString::fromLatin1(entry.sections.join(", "))));
+                call.note(entry.sections.isEmpty()
+                              ? QStringLiteral("Rebuilt from its header: it has no text body.")
+                              : QStringLiteral("Rebuilt from its header and the parts %1.")
+                                    .arg(QString::fromLatin1(entry.sections.join(", "))));
                 entry.data.body = std::move(rebuilt);
             } else {
                 // Whatever went wrong with the parts, the whole message is the answer.

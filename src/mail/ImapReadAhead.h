@@ -72,7 +72,8 @@ private:
     // What is known of a number's message before it is fetched.
     struct Plan {
         qint64 size = -1;           // RFC822.SIZE, -1 when not known
-        QList<QByteArray> sections; // the bodies' sections to fetch; empty: the whole message
+        bool inParts = false;       // the header and these sections instead of the whole message
+        QList<QByteArray> sections; // the bodies' sections (none when the message has no body)
         qint64 partBytes = 0;       // their bytes
         qint64 expectedBytes() const;
     };
@@ -80,6 +81,7 @@ private:
         int number = 0;
         QByteArray tag;
         QByteArray command; // without the tag
+        bool inParts = false;
         QList<QByteArray> sections;
         qint64 expected = -1; // bytes of the answer expected, -1 when not known
         ImapFetch::Data data;
@@ -120,6 +122,7 @@ private:
     bool m_structureRefused = false; // the server refused one: the rest of the walk goes whole
     int m_readyUpTo = -1;            // the structures of the numbers up to here have been answered
     int m_nextStructure = 0;
+    int m_structureEnd = -1; // the last number whose structure is asked for
     int m_last = -1;
     int m_expected = 0;
     int m_waitingFor = -1; // the number of the fetch now waiting

@@ -394,7 +394,7 @@ void TestImapResponseParser::bodyStructure_data()
     QTest::addColumn<qint64>("messageSize");
     QTest::addColumn<QByteArray>("tree");   // empty: refused
     QTest::addColumn<QByteArray>("bodies"); // plain and html sections, "-" for none; "?" unknown
-    QTest::addColumn<QByteArray>("fetch");
+    QTest::addColumn<QByteArray>("fetch");  // sections, "header" (the header alone) or "whole"
 
     // Dovecot: lower case, full extension data.
     QTest::newRow("dovecot newsletter")
@@ -484,6 +484,12 @@ void TestImapResponseParser::bodyStructure_data()
                       "text/plain[iso-8859-1], 1.1.2 text/html), 1.2 image/gif{inline}), 2 "
                       "application/zip{attachment})")
         << QByteArray("1.1.1 1.1.2") << QByteArray("1.1.1 1.1.2");
+    QTest::newRow("no body at all")
+        << QByteArray(
+               "((\"application\" \"pdf\" NIL NIL NIL \"base64\" 90000 NIL (\"attachment\" NIL) NIL NIL) "
+               "\"mixed\" (\"boundary\" \"n\") NIL NIL NIL)")
+        << qint64(91000) << QByteArray(" multipart/mixed(1 application/pdf{attachment})") << QByteArray("- -")
+        << QByteArray("header");
     QTest::newRow("single part")
         << QByteArray(
                "(\"TEXT\" \"PLAIN\" (\"CHARSET\" \"UTF-8\") NIL NIL \"8BIT\" 5000 100 NIL NIL NIL NIL)")
@@ -552,7 +558,9 @@ void TestImapResponseParser::bodyStructure()
         QCOMPARE(plain + ' ' + html, bodies);
     }
     const std::optional<QList<QByteArray>> sections = read->sectionsToFetch(messageSize, 16 * 1024);
-    QCOMPARE(sections ? sections->join(' ') : QByteArray("whole"), fetch);
+    QCOMPARE(sections ? (sections->isEmpty() ? QByteArray("header") : sections->join(' '))
+                      : QByteArray("whole"),
+             fetch);
 }
 
 QTEST_GUILESS_MAIN(TestImapResponseParser)
