@@ -66,6 +66,7 @@ void ImapReadAhead::setRange(int first, int last)
     m_nextToSend = first;
     m_nextStructure = first;
     m_readyUpTo = first - 1;
+    m_first = first;
     m_structureEnd = last;
     m_window = kInitialWindow;
     m_answered = 0;
@@ -192,11 +193,13 @@ void ImapReadAhead::sendStructures(ImapConnection& d, QByteArray& batch)
     while (m_nextStructure <= m_structureEnd && m_nextStructure < m_nextToSend + kStructureAhead) {
         const auto unanswered = std::count_if(m_structures.begin(), m_structures.end(),
                                               [](const StructureFetch& s) { return !s.done; });
-        if (unanswered >= 2)
+        if (unanswered >= kMaxStructureFetches)
             return;
+        // The first range is short: the first message waits for its answer.
+        const int chunk = m_nextStructure == m_first ? kFirstStructureChunk : kStructureChunk;
         StructureFetch structure;
         structure.first = m_nextStructure;
-        structure.last = qMin(m_structureEnd, m_nextStructure + kStructureChunk - 1);
+        structure.last = qMin(m_structureEnd, m_nextStructure + chunk - 1);
         structure.tag = d.nextTag();
         m_nextStructure = structure.last + 1;
         batch += structure.tag + ' ' + structureCommand(structure.first, structure.last) + "\r\n";
@@ -411,14 +414,16 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
     call.progressMessage = number;
     bool stray = false;
     if (!waitingEntry(number) && !ready(number) && !m_structures.empty()) {
-        // The number's structure is still on its way: wait for it, then send its fetch.
+        // The number's structure is still on its way: wait for the answer of its whole range, so
+        // that the fetches of all its numbers can leave together, then send them.
+        const auto rangeDone = [&] { return m_structureRefused || number <= m_readyUpTo; };
         d.inFlightTag = m_structures.front().tag;
         d.inFlightSent = true;
         if (!d.waitFor(
                 call,
                 [&](const ImapResponse& r) {
                     handle(d, call, r, stray);
-                    return stray || ready(number);
+                    return stray || rangeDone();
                 },
                 -1, false))
             return std::nullopt;

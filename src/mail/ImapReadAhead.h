@@ -40,9 +40,13 @@ public:
     static constexpr int kInitialWindow = 4;
     static constexpr int kDefaultMaxCommands = 256;
     static constexpr qint64 kDefaultMaxBytes = qint64(16) * 1024 * 1024;
-    // Numbers per structure command, and how far ahead of the message fetches structures are asked.
+    // Numbers per structure command (fewer in the first, which the first message waits for), how
+    // many of them may be unanswered, and how far ahead of the message fetches they reach: far
+    // enough that their answers come before the fetches they allow are due.
+    static constexpr int kFirstStructureChunk = 50;
     static constexpr int kStructureChunk = 250;
-    static constexpr int kStructureAhead = 2 * kStructureChunk;
+    static constexpr int kMaxStructureFetches = 4;
+    static constexpr int kStructureAhead = 2000;
     // Parts besides the bodies up to this size are fetched with them: the whole message.
     static constexpr qint64 kSmallRest = 16 * 1024;
 
@@ -121,6 +125,7 @@ private:
     bool m_structureFirst = true;
     bool m_structureRefused = false; // the server refused one: the rest of the walk goes whole
     int m_readyUpTo = -1;            // the structures of the numbers up to here have been answered
+    int m_first = 0;
     int m_nextStructure = 0;
     int m_structureEnd = -1; // the last number whose structure is asked for
     int m_last = -1;

@@ -181,6 +181,7 @@ private Q_SLOTS:
     void expungedBetweenStructureAndFetch();
     void stopWhileStructuresAreComing();
     void reconnectStartsWithStructuresAgain();
+    void sizesKnownFillTheLinkWithinTheByteBudget();
 };
 
 void TestImapReadAhead::commandsGoOutAheadOfTheWalk()
@@ -580,11 +581,11 @@ void TestImapReadAhead::structureFirstWalk()
         .sendLine("* 4 FETCH (RFC822.SIZE 500 BODYSTRUCTURE (\"text\"))")
         .sendLine(okLine(1))
         .expect(fetchCommand(2, 1))
-        .send(fetchData(1))
-        .sendLine(okLine(2))
         .expect(partsCommand(3, 2))
         .expect(fetchCommand(4, 3))
         .expect(fetchCommand(5, 4))
+        .send(fetchData(1))
+        .sendLine(okLine(2))
         .send(partsData(2))
         .sendLine(okLine(3))
         .send(fetchData(3))
@@ -594,8 +595,10 @@ void TestImapReadAhead::structureFirstWalk()
     const std::optional<MailMessage> first = client.fetchSingle(1, false);
     QVERIFY2(first.has_value(), qPrintable(client.lastErrorText()));
     QCOMPARE(first->Subject, QStringLiteral("message 1"));
-    // One structure command and the first message's fetch, nothing else before its answer.
-    QCOMPARE(server.written(), structureCommand(1, 1, 4) + "\r\n" + fetchCommand(2, 1) + "\r\n");
+    // The structure command alone, then every fetch of its range in one write once it is answered.
+    QCOMPARE(server.written(), structureCommand(1, 1, 4) + "\r\n" + fetchCommand(2, 1) + "\r\n" +
+                                   partsCommand(3, 2) + "\r\n" + fetchCommand(4, 3) + "\r\n" +
+                                   fetchCommand(5, 4) + "\r\n");
 
     const std::optional<MailMessage> second = client.fetchSingle(2, false);
     QVERIFY2(second.has_value(), qPrintable(client.lastErrorText()));
@@ -682,12 +685,12 @@ void TestImapReadAhead::expungedBetweenStructureAndFetch()
         .send(attachedStructure(1) + attachedStructure(2))
         .sendLine(okLine(1))
         .expect(partsCommand(2, 1))
+        .expect(partsCommand(3, 2))
         .sendLine(okLine(2)) // no data: Dovecot's answer for a message expunged meanwhile
-        .expect(fetchCommand(3, 1))
-        .sendLine(tagFor(3) + " NO [EXPUNGEISSUED] Some of the requested messages no longer exist")
-        .expect(partsCommand(4, 2))
+        .expect(fetchCommand(4, 1))
+        .sendLine(tagFor(4) + " NO [EXPUNGEISSUED] Some of the requested messages no longer exist")
         .send(partsData(2))
-        .sendLine(okLine(4));
+        .sendLine(okLine(3));
     QVERIFY(!client.fetchSingle(1, false).has_value());
     QCOMPARE(client.lastFailure().kind, ImapFailure::Kind::Refused);
     QCOMPARE(client.lastFailure().code, QByteArray("EXPUNGEISSUED"));
@@ -767,6 +770,57 @@ void TestImapReadAhead::reconnectStartsWithStructuresAgain()
     QCOMPARE(fields(*m), fields(MailMessage::fromBytes(attachedMessage(2))));
     QVERIFY(server.scriptDone());
     QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+}
+
+// With the sizes known, everything the byte budget holds leaves at once: no window that grows
+// from four, no cap on the number of commands.
+void TestImapReadAhead::sizesKnownFillTheLinkWithinTheByteBudget()
+{
+    {
+        MemoryImapServer server;
+        ImapClient client;
+        connectTo(client, server, true);
+        client.setReadAhead(1, 30);
+        server.expect(structureCommand(1, 1, 30));
+        QByteArray structures;
+        for (int n = 1; n <= 30; ++n)
+            structures += plainStructure(n);
+        server.send(structures).sendLine(okLine(1));
+        for (int n = 1; n <= 30; ++n)
+            server.expect(fetchCommand(n + 1, n));
+        for (int n = 1; n <= 30; ++n)
+            server.send(fetchData(n)).sendLine(okLine(n + 1));
+        for (int n = 1; n <= 30; ++n) {
+            const std::optional<MailMessage> m = client.fetchSingle(n, false);
+            QVERIFY2(m.has_value(), qPrintable(client.lastErrorText()));
+            QCOMPARE(m->Subject, QStringLiteral("message %1").arg(n));
+            if (n == 1)
+                QCOMPARE(fetchesWritten(server), 31);
+        }
+        QVERIFY(server.scriptDone());
+        QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    }
+    {
+        // 100 bytes: four messages of 24 bytes, not a fifth.
+        MemoryImapServer server;
+        ImapClient client;
+        connectTo(client, server, true);
+        client.setReadAheadLimits(1000, 100);
+        client.setReadAhead(1, 9);
+        server.expect(structureCommand(1, 1, 9));
+        QByteArray structures;
+        for (int n = 1; n <= 9; ++n)
+            structures += plainStructure(n);
+        server.send(structures).sendLine(okLine(1));
+        for (int n = 1; n <= 4; ++n)
+            server.expect(fetchCommand(n + 1, n));
+        server.send(fetchData(1)).sendLine(okLine(2));
+        QVERIFY(client.fetchSingle(1, false).has_value());
+        QCOMPARE(fetchesWritten(server), 5);
+        QCOMPARE(message(1).size(), 24);
+        QVERIFY(server.scriptDone());
+        QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestImapReadAhead)
