@@ -228,7 +228,7 @@ bool ImapReadAhead::topUp(ImapConnection& d, ImapCall& call)
     }
     while (refill && !m_stopped && m_nextToSend <= m_last && ready(m_nextToSend)) {
         if (!m_entries.empty()) {
-            const Plan& plan = m_plans[m_nextToSend];
+            const Plan plan = m_plans.value(m_nextToSend);
             if (plan.size >= 0) {
                 if (bytesInFlight() + plan.expectedBytes() > m_maxBytes)
                     break;

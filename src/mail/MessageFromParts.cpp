@@ -38,7 +38,10 @@ QByteArray declaredBoundary(const QByteArray& header)
     if (!body || !GMIME_IS_MULTIPART(body))
         return QByteArray();
     const char* boundary = g_mime_multipart_get_boundary(GMIME_MULTIPART(body));
-    return boundary ? QByteArray(boundary) : QByteArray();
+    // For a multipart that declares none the parser makes one up: such a message has no parts.
+    if (!boundary || !*boundary || !header.contains(boundary))
+        return QByteArray();
+    return QByteArray(boundary);
 }
 
 bool holdsDelimiter(const QByteArray& bytes, const QByteArray& delimiter)
