@@ -182,6 +182,7 @@ private Q_SLOTS:
     void stopWhileStructuresAreComing();
     void reconnectStartsWithStructuresAgain();
     void sizesKnownFillTheLinkWithinTheByteBudget();
+    void structuresStopAtTheMailboxEnd();
 };
 
 void TestImapReadAhead::commandsGoOutAheadOfTheWalk()
@@ -821,6 +822,38 @@ void TestImapReadAhead::sizesKnownFillTheLinkWithinTheByteBudget()
         QVERIFY(server.scriptDone());
         QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
     }
+}
+
+// Servers refuse a whole range that passes the mailbox's end: structures are asked up to it, and
+// a number past it is fetched whole and fails on its own.
+void TestImapReadAhead::structuresStopAtTheMailboxEnd()
+{
+    MemoryImapServer server;
+    ImapClient client;
+    connectTo(client, server, true);
+    server.expect("A001 EXAMINE \"Inbox\"").sendLine("* 2 EXISTS").sendLine("A001 OK done");
+    QCOMPARE(client.selectMailbox(QStringLiteral("Inbox")), 1);
+    client.setReadAhead(1, 3);
+    server.expect(structureCommand(2, 1, 2))
+        .send(plainStructure(1) + plainStructure(2))
+        .sendLine(okLine(2))
+        .expect(fetchCommand(3, 1))
+        .expect(fetchCommand(4, 2))
+        .expect(fetchCommand(5, 3))
+        .send(fetchData(1))
+        .sendLine(okLine(3))
+        .send(fetchData(2))
+        .sendLine(okLine(4))
+        .sendLine(tagFor(5) + " BAD Error in IMAP command FETCH: Invalid messageset");
+    for (int n = 1; n <= 2; ++n) {
+        const std::optional<MailMessage> m = client.fetchSingle(n, false);
+        QVERIFY2(m.has_value(), qPrintable(client.lastErrorText()));
+        QCOMPARE(m->Subject, QStringLiteral("message %1").arg(n));
+    }
+    QVERIFY(!client.fetchSingle(3, false).has_value());
+    QCOMPARE(client.lastFailure().kind, ImapFailure::Kind::Refused);
+    QVERIFY(server.scriptDone());
+    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
 }
 
 QTEST_GUILESS_MAIN(TestImapReadAhead)
