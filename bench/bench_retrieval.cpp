@@ -41,10 +41,10 @@
 #include "support/ScriptedMessageBoxes.h"
 
 #include <QApplication>
+#include <QPushButton>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QPushButton>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -73,10 +73,10 @@ double corvanelRound(DovecotHarness& server, ImapClient& component, ScriptedMess
     session->setMaxRecord(count);
     QObject::connect(session.get(), &clsChilkatIMAP::MailExtractListing,
                      [&stored](const QString& From, const QString& FromName, const QString& FromAddress,
-                               const QString& Subject, const QString& ReceivedDate,
-                               const QString& PlainTextBody, const QString& HTMLTextBody, int uID) {
-                         stored.push_back({From, FromName, FromAddress, Subject, ReceivedDate, PlainTextBody,
-                                           HTMLTextBody, uID});
+                               const QString& Subject, const QString& ReceivedDate, const QString& PlainTextBody,
+                               const QString& HTMLTextBody, int uID) {
+                         stored.push_back(
+                             {From, FromName, FromAddress, Subject, ReceivedDate, PlainTextBody, HTMLTextBody, uID});
                      });
     QElapsedTimer clock;
     clock.start();
@@ -381,8 +381,7 @@ int main(int argc, char* argv[])
             std::fprintf(stderr, "round %d failed\n", round);
             return 1;
         }
-        std::printf("round %d: Corvanel %.3f s (%.0f msg/s), window %.3f s (%.0f msg/s), imaplib %.3f s "
-                    "(%.0f msg/s)\n",
+        std::printf("round %d: Corvanel %.3f s (%.0f msg/s), window %.3f s (%.0f msg/s), imaplib %.3f s (%.0f msg/s)\n",
                     round, c, count / c, w, count / w, p, count / p);
         std::fflush(stdout);
         bestCorvanel = std::max(bestCorvanel, count / c);
@@ -390,8 +389,7 @@ int main(int argc, char* argv[])
         bestWindow = std::max(bestWindow, count / w);
     }
     std::printf("Corvanel StartMailExtraction: %.0f messages/s\n", bestCorvanel);
-    std::printf("Corvanel \"2a. Get All Emails\":  %.0f messages/s (list rows and records included)\n",
-                bestWindow);
+    std::printf("Corvanel \"2a. Get All Emails\":  %.0f messages/s (list rows and records included)\n", bestWindow);
     std::printf("Python imaplib FETCH loop:    %.0f messages/s\n", bestPython);
     std::printf("ratio Corvanel / imaplib:     %.2f (target >= 1.5)\n", bestCorvanel / bestPython);
     std::printf("ratio window / imaplib:       %.2f (target >= 1.5)\n", bestWindow / bestPython);

@@ -82,8 +82,7 @@ public:
     std::optional<RawMessage> fetchRaw(int number, bool isUid = false);
     std::optional<QStringList> listMailboxes(const QString& reference, const QString& pattern);
     // The same listing with each mailbox's hierarchy delimiter and attributes (\Noselect, \Sent...).
-    std::optional<std::vector<MailboxEntry>> listMailboxEntries(const QString& reference,
-                                                                const QString& pattern);
+    std::optional<std::vector<MailboxEntry>> listMailboxEntries(const QString& reference, const QString& pattern);
     QString lastErrorText() const;
     // Why the last call failed (kind None after a success).
     ImapFailure lastFailure() const;

@@ -44,7 +44,7 @@ QByteArray describe(const ImapBodyStructure::Part& part)
     return out;
 }
 
-} // namespace
+}  // namespace
 
 class TestImapResponseParser : public QObject {
     Q_OBJECT
@@ -78,13 +78,13 @@ void TestImapResponseParser::framesLinesAndLiterals()
     QList<ImapResponse> all = takeAll(parser);
     QCOMPARE(all.size(), 3);
     QCOMPARE(all[0].lines, QList<QByteArray>{"* 3 EXISTS"});
-    QCOMPARE(all[1].lines, QList<QByteArray>{"* OK [UIDVALIDITY 1] x"}); // bare LF accepted
+    QCOMPARE(all[1].lines, QList<QByteArray>{"* OK [UIDVALIDITY 1] x"});  // bare LF accepted
     QCOMPARE(all[2].tag(), QByteArray("A1"));
     QVERIFY(parser.midResponse());
     QVERIFY(parser.inLiteral());
 
     parser.feed("c {0}\r\n");
-    QVERIFY(takeAll(parser).isEmpty()); // still waiting for the line after the empty literal
+    QVERIFY(takeAll(parser).isEmpty());  // still waiting for the line after the empty literal
     parser.feed(" UID 7)\r\n");
     all = takeAll(parser);
     QCOMPARE(all.size(), 1);
@@ -139,13 +139,13 @@ void TestImapResponseParser::oversizedInputFailsForGood()
     {
         ImapResponseParser parser;
         parser.setLimits(100, 1000, 5000);
-        parser.feed("* OK " + QByteArray(95, 'a') + "\r\n"); // exactly 100: fine
+        parser.feed("* OK " + QByteArray(95, 'a') + "\r\n");  // exactly 100: fine
         QCOMPARE(takeAll(parser).size(), 1);
-        parser.feed(QByteArray(101, 'b')); // no line end yet, already too long
+        parser.feed(QByteArray(101, 'b'));  // no line end yet, already too long
         QVERIFY(takeAll(parser).isEmpty());
         QVERIFY(parser.failed());
         QVERIFY(parser.errorText().contains(QStringLiteral("100")));
-        parser.feed("\r\nA1 OK\r\n"); // nothing is ever read again
+        parser.feed("\r\nA1 OK\r\n");  // nothing is ever read again
         QVERIFY(takeAll(parser).isEmpty());
     }
     {
@@ -157,7 +157,7 @@ void TestImapResponseParser::oversizedInputFailsForGood()
         QVERIFY(parser.errorText().contains(QStringLiteral("1001")));
     }
     {
-        ImapResponseParser parser; // default limits: 256 MB per literal
+        ImapResponseParser parser;  // default limits: 256 MB per literal
         parser.feed("* 1 FETCH (BODY[] {99999999999999999999}\r\n");
         QVERIFY(takeAll(parser).isEmpty());
         QVERIFY(parser.failed());
@@ -189,21 +189,20 @@ void TestImapResponseParser::lineAtTheLimitWhoseEndArrivesSplit()
         parser.feed("\n");
         QCOMPARE(takeAll(parser).size(), 1);
         QVERIFY(!parser.failed());
-        parser.feed("* OK " + QByteArray(36, 'a') + "\r"); // one byte longer: too long already
+        parser.feed("* OK " + QByteArray(36, 'a') + "\r");  // one byte longer: too long already
         QVERIFY(takeAll(parser).isEmpty());
         QVERIFY(parser.failed());
     }
     // Found by fuzzing: the 40-byte line after "{5+}" failed only when the bytes came one by one.
-    const QByteArray stream =
-        "* LIST () \"/d\r\nA007 BAD Error in IMAP commald GET\" {5+}\r\nDraft\r\n"
-        "+ go ahead\r\nA007 BAD Error in IMAP commald GETC* 1 nvalid messageset (0.001 + "
-        "0.000 secs).\r\n";
+    const QByteArray stream = "* LIST () \"/d\r\nA007 BAD Error in IMAP commald GET\" {5+}\r\nDraft\r\n"
+                              "+ go ahead\r\nA007 BAD Error in IMAP commald GETC* 1 nvalid messageset (0.001 + "
+                              "0.000 secs).\r\n";
     ImapResponseParser whole;
     whole.setLimits(40, 100, 300);
     whole.feed(stream);
     const QList<ImapResponse> expected = takeAll(whole);
     QCOMPARE(expected.size(), 3);
-    QVERIFY(whole.failed()); // the last line is too long whichever way it comes
+    QVERIFY(whole.failed());  // the last line is too long whichever way it comes
     ImapResponseParser bytewise;
     bytewise.setLimits(40, 100, 300);
     QList<ImapResponse> got;
@@ -281,7 +280,7 @@ void TestImapResponseParser::readsValues()
     QCOMPARE(value.number(), -1);
     value.kind = ImapValue::Kind::String;
     value.text = "12";
-    QCOMPARE(value.number(), -1); // a string is not a number
+    QCOMPARE(value.number(), -1);  // a string is not a number
 
     ImapResponse status = single("A3 NO [TRYCREATE] No such mailbox\r\n");
     ImapResponseReader statusReader(status);

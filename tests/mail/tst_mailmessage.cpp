@@ -41,17 +41,18 @@ private Q_SLOTS:
 
 void TestMailMessage::multipartAlternative()
 {
-    const QByteArray raw = mail({"From: Ann Example <ann@example.com>", "To: bob@example.org",
-                                 "Subject: Quarterly figures", "Date: Tue, 14 Mar 2023 09:15:00 +0000",
-                                 "MIME-Version: 1.0", "Content-Type: multipart/alternative; boundary=\"b1\""},
-                                "preamble\r\n"
-                                "--b1\r\n"
-                                "Content-Type: text/plain; charset=utf-8\r\n\r\n"
-                                "Plain line one\r\nPlain line two\r\n"
-                                "--b1\r\n"
-                                "Content-Type: text/html; charset=utf-8\r\n\r\n"
-                                "<p>Html body</p>\r\n"
-                                "--b1--\r\n");
+    const QByteArray raw = mail(
+        {"From: Ann Example <ann@example.com>", "To: bob@example.org", "Subject: Quarterly figures",
+         "Date: Tue, 14 Mar 2023 09:15:00 +0000", "MIME-Version: 1.0",
+         "Content-Type: multipart/alternative; boundary=\"b1\""},
+        "preamble\r\n"
+        "--b1\r\n"
+        "Content-Type: text/plain; charset=utf-8\r\n\r\n"
+        "Plain line one\r\nPlain line two\r\n"
+        "--b1\r\n"
+        "Content-Type: text/html; charset=utf-8\r\n\r\n"
+        "<p>Html body</p>\r\n"
+        "--b1--\r\n");
     const MailMessage m = MailMessage::fromBytes(raw, kInternal);
     QCOMPARE(m.From, QStringLiteral("Ann Example <ann@example.com>"));
     QCOMPARE(m.FromName, QStringLiteral("Ann Example"));
@@ -107,9 +108,8 @@ void TestMailMessage::fromForms_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("address");
 
-    QTest::newRow("bare address") << QByteArray("From: solo@example.com")
-                                  << QStringLiteral("solo@example.com") << QString()
-                                  << QStringLiteral("solo@example.com");
+    QTest::newRow("bare address") << QByteArray("From: solo@example.com") << QStringLiteral("solo@example.com")
+                                  << QString() << QStringLiteral("solo@example.com");
     QTest::newRow("quoted name with comma")
         << QByteArray("From: \"Doe, Jane\" <jane@example.com>")
         << QStringLiteral("\"Doe, Jane\" <jane@example.com>") << QStringLiteral("Doe, Jane")
@@ -149,8 +149,7 @@ void TestMailMessage::bodyEncodings_data()
         << QByteArray("Caf=E9 cr=E8me, tr=E8s =\r\nlong line=3D joined\r\n")
         << QStringLiteral("Café crème, très long line= joined\r\n");
     QTest::newRow("qp utf-8")
-        << QByteArray(
-               "Content-Type: text/plain; charset=\"utf-8\"\r\nContent-Transfer-Encoding: Quoted-Printable")
+        << QByteArray("Content-Type: text/plain; charset=\"utf-8\"\r\nContent-Transfer-Encoding: Quoted-Printable")
         << QByteArray("=E2=82=AC 5 f=C3=BCr =\r\nalle\r\n") << QStringLiteral("€ 5 für alle\r\n");
     QTest::newRow("base64 utf-8")
         << QByteArray("Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: base64")
@@ -159,34 +158,30 @@ void TestMailMessage::bodyEncodings_data()
         << QByteArray("Content-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: base64")
         << QByteArray("U2No9m4gR3L832Vu\r\n") << QStringLiteral("Schön Grüßen");
     QTest::newRow("8bit latin-1") << QByteArray("Content-Type: text/plain; charset=iso-8859-1")
-                                  << QByteArray("Gr\xfc\xdf"
-                                                "e\r\n")
-                                  << QStringLiteral("Grüße\r\n");
+                                  << QByteArray("Gr\xfc\xdf" "e\r\n") << QStringLiteral("Grüße\r\n");
     QTest::newRow("8bit windows-1252 labelled latin-1")
         << QByteArray("Content-Type: text/plain; charset=iso-8859-1")
         << QByteArray("\x93quoted\x94 \x80 5\r\n") << QStringLiteral("“quoted” € 5\r\n");
     QTest::newRow("8bit utf-8") << QByteArray("Content-Type: text/plain; charset=utf-8")
                                 << QByteArray("na\xc3\xafve \xe2\x80\x94 ok\r\n")
                                 << QStringLiteral("naïve — ok\r\n");
-    QTest::newRow("koi8-r converted")
-        << QByteArray("Content-Type: text/plain; charset=koi8-r")
-        << QByteArray("\xf0\xd2\xc9\xd7\xc5\xd4\r\n") << QStringLiteral("Привет\r\n");
-    QTest::newRow("no charset, valid utf-8")
-        << QByteArray("Content-Type: text/plain") << QByteArray("\xc3\xa9t\xc3\xa9\r\n")
-        << QStringLiteral("été\r\n");
-    QTest::newRow("no charset, latin-1 bytes")
-        << QByteArray("Content-Type: text/plain") << QByteArray("\xe9t\xe9\r\n") << QStringLiteral("été\r\n");
-    QTest::newRow("no content type at all")
-        << QByteArray("X-Nothing: 1") << QByteArray("d\xe9j\xe0\r\n") << QStringLiteral("déjà\r\n");
+    QTest::newRow("koi8-r converted") << QByteArray("Content-Type: text/plain; charset=koi8-r")
+                                      << QByteArray("\xf0\xd2\xc9\xd7\xc5\xd4\r\n")
+                                      << QStringLiteral("Привет\r\n");
+    QTest::newRow("no charset, valid utf-8") << QByteArray("Content-Type: text/plain")
+                                             << QByteArray("\xc3\xa9t\xc3\xa9\r\n") << QStringLiteral("été\r\n");
+    QTest::newRow("no charset, latin-1 bytes") << QByteArray("Content-Type: text/plain")
+                                               << QByteArray("\xe9t\xe9\r\n") << QStringLiteral("été\r\n");
+    QTest::newRow("no content type at all") << QByteArray("X-Nothing: 1") << QByteArray("d\xe9j\xe0\r\n")
+                                            << QStringLiteral("déjà\r\n");
     QTest::newRow("unknown charset, utf-8 bytes")
         << QByteArray("Content-Type: text/plain; charset=x-no-such-charset")
         << QByteArray("\xc3\xa9t\xc3\xa9\r\n") << QStringLiteral("été\r\n");
     QTest::newRow("unknown charset, latin-1 bytes")
         << QByteArray("Content-Type: text/plain; charset=x-no-such-charset") << QByteArray("\xe9t\xe9\r\n")
         << QStringLiteral("été\r\n");
-    QTest::newRow("declared utf-8 but latin-1 bytes")
-        << QByteArray("Content-Type: text/plain; charset=utf-8") << QByteArray("\xe9t\xe9\r\n")
-        << QStringLiteral("été\r\n");
+    QTest::newRow("declared utf-8 but latin-1 bytes") << QByteArray("Content-Type: text/plain; charset=utf-8")
+                                                      << QByteArray("\xe9t\xe9\r\n") << QStringLiteral("été\r\n");
     QTest::newRow("unknown transfer encoding kept raw")
         << QByteArray("Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: x-weird")
         << QByteArray("as is\r\n") << QStringLiteral("as is\r\n");
@@ -196,8 +191,7 @@ void TestMailMessage::bodyEncodings()
 {
     QFETCH(QByteArray, contentHeaders);
     QFETCH(QByteArray, body);
-    const QByteArray raw =
-        "From: a@b.c\r\nSubject: t\r\nMIME-Version: 1.0\r\n" + contentHeaders + "\r\n\r\n" + body;
+    const QByteArray raw = "From: a@b.c\r\nSubject: t\r\nMIME-Version: 1.0\r\n" + contentHeaders + "\r\n\r\n" + body;
     const MailMessage m = MailMessage::fromBytes(raw, kInternal);
     QTEST(m.PlainTextBody, "expected");
     QCOMPARE(m.HtmlBody, QString());
@@ -251,10 +245,9 @@ void TestMailMessage::emptyAndMissingBodies()
     QCOMPARE(m.HtmlBody, QStringLiteral("<i>only</i>"));
 
     // No text part at all.
-    m = MailMessage::fromBytes(
-        mail({"From: a@b.c", "Content-Type: image/png", "Content-Transfer-Encoding: base64"},
-             "iVBORw0KGgo=\r\n"),
-        kInternal);
+    m = MailMessage::fromBytes(mail({"From: a@b.c", "Content-Type: image/png", "Content-Transfer-Encoding: base64"},
+                                    "iVBORw0KGgo=\r\n"),
+                               kInternal);
     QCOMPARE(m.PlainTextBody, QString());
     QCOMPARE(m.HtmlBody, QString());
     QCOMPARE(m.FromAddress, QStringLiteral("a@b.c"));
@@ -262,19 +255,19 @@ void TestMailMessage::emptyAndMissingBodies()
 
 void TestMailMessage::attachmentTextSkipped()
 {
-    const QByteArray raw =
-        mail({"From: a@b.c", "Content-Type: multipart/mixed; boundary=\"mix\""},
-             "--mix\r\n"
-             "Content-Type: text/plain; name=notes.txt\r\n"
-             "Content-Disposition: attachment; filename=notes.txt\r\n\r\n"
-             "attached notes\r\n"
-             "--mix\r\n"
-             "Content-Type: text/html\r\nContent-Disposition: attachment; filename=page.html\r\n\r\n"
-             "<p>attached page</p>\r\n"
-             "--mix\r\n"
-             "Content-Type: text/plain; charset=utf-8\r\nContent-Disposition: inline\r\n\r\n"
-             "the real body\r\n"
-             "--mix--\r\n");
+    const QByteArray raw = mail(
+        {"From: a@b.c", "Content-Type: multipart/mixed; boundary=\"mix\""},
+        "--mix\r\n"
+        "Content-Type: text/plain; name=notes.txt\r\n"
+        "Content-Disposition: attachment; filename=notes.txt\r\n\r\n"
+        "attached notes\r\n"
+        "--mix\r\n"
+        "Content-Type: text/html\r\nContent-Disposition: attachment; filename=page.html\r\n\r\n"
+        "<p>attached page</p>\r\n"
+        "--mix\r\n"
+        "Content-Type: text/plain; charset=utf-8\r\nContent-Disposition: inline\r\n\r\n"
+        "the real body\r\n"
+        "--mix--\r\n");
     const MailMessage m = MailMessage::fromBytes(raw, kInternal);
     QCOMPARE(m.PlainTextBody, QStringLiteral("the real body"));
     QCOMPARE(m.HtmlBody, QString());
@@ -284,20 +277,20 @@ void TestMailMessage::nestedMultipartAndAttachedMessage()
 {
     // multipart/mixed { multipart/alternative { plain, related { html, image } }, message/rfc822 }:
     // the bodies come from the alternative part, never from the forwarded message.
-    const QByteArray raw =
-        mail({"From: a@b.c", "Content-Type: multipart/mixed; boundary=outer"},
-             "--outer\r\n"
-             "Content-Type: multipart/alternative; boundary=alt\r\n\r\n"
-             "--alt\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nouter plain\r\n"
-             "--alt\r\nContent-Type: multipart/related; boundary=rel\r\n\r\n"
-             "--rel\r\nContent-Type: text/html; charset=utf-8\r\n\r\n<p>outer html</p>\r\n"
-             "--rel\r\nContent-Type: image/gif\r\nContent-Transfer-Encoding: base64\r\n\r\nR0lGODlh\r\n"
-             "--rel--\r\n"
-             "--alt--\r\n"
-             "--outer\r\n"
-             "Content-Type: message/rfc822\r\n\r\n"
-             "From: inner@b.c\r\nSubject: inner\r\nContent-Type: text/plain\r\n\r\ninner plain\r\n"
-             "--outer--\r\n");
+    const QByteArray raw = mail(
+        {"From: a@b.c", "Content-Type: multipart/mixed; boundary=outer"},
+        "--outer\r\n"
+        "Content-Type: multipart/alternative; boundary=alt\r\n\r\n"
+        "--alt\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nouter plain\r\n"
+        "--alt\r\nContent-Type: multipart/related; boundary=rel\r\n\r\n"
+        "--rel\r\nContent-Type: text/html; charset=utf-8\r\n\r\n<p>outer html</p>\r\n"
+        "--rel\r\nContent-Type: image/gif\r\nContent-Transfer-Encoding: base64\r\n\r\nR0lGODlh\r\n"
+        "--rel--\r\n"
+        "--alt--\r\n"
+        "--outer\r\n"
+        "Content-Type: message/rfc822\r\n\r\n"
+        "From: inner@b.c\r\nSubject: inner\r\nContent-Type: text/plain\r\n\r\ninner plain\r\n"
+        "--outer--\r\n");
     const MailMessage m = MailMessage::fromBytes(raw, kInternal);
     QCOMPARE(m.PlainTextBody, QStringLiteral("outer plain"));
     QCOMPARE(m.HtmlBody, QStringLiteral("<p>outer html</p>"));
@@ -314,13 +307,12 @@ void TestMailMessage::malformedInput_data()
     for (char& c : noise)
         c = char(generator.bounded(256));
     QTest::newRow("random bytes") << noise;
-    QTest::newRow("unterminated multipart") << QByteArray(
-        "Content-Type: multipart/mixed; boundary=q\r\n\r\n--q\r\nContent-Type: text/plain\r\n\r\nhal");
+    QTest::newRow("unterminated multipart")
+        << QByteArray("Content-Type: multipart/mixed; boundary=q\r\n\r\n--q\r\nContent-Type: text/plain\r\n\r\nhal");
     QTest::newRow("multipart without boundary")
         << QByteArray("Content-Type: multipart/alternative\r\n\r\n--x\r\n\r\nbody\r\n--x--\r\n");
-    QTest::newRow("broken base64") << QByteArray(
-        "Content-Type: text/plain\r\nContent-Transfer-Encoding: base64\r\n"
-        "\r\n!!!***@@@===\r\n");
+    QTest::newRow("broken base64") << QByteArray("Content-Type: text/plain\r\nContent-Transfer-Encoding: base64\r\n"
+                                                 "\r\n!!!***@@@===\r\n");
     QTest::newRow("broken encoded words")
         << QByteArray("From: =?utf-8?B?####?= <@>\r\nSubject: =?no-such?Q?x=ZZ?= =?utf-8?Q?\r\n\r\nx");
     QTest::newRow("endless header") << QByteArray(100000, 'H');
@@ -343,9 +335,9 @@ void TestMailMessage::largeBody()
         body += line;
     const QByteArray raw =
         mail({"From: big@example.com", "Subject: big", "Content-Type: multipart/alternative; boundary=big"},
-             "--big\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\n" + body +
-                 "--big\r\nContent-Type: text/html\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
-                 body.toBase64() + "\r\n--big--\r\n");
+             "--big\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\n" + body
+                 + "--big\r\nContent-Type: text/html\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+                 + body.toBase64() + "\r\n--big--\r\n");
     const MailMessage m = MailMessage::fromBytes(raw, kInternal);
     QCOMPARE(m.PlainTextBody.size(), body.size() - 2); // the CR LF before the boundary belongs to it
     QVERIFY(m.PlainTextBody.startsWith(QString::fromLatin1(line)));
