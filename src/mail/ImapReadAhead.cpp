@@ -56,6 +56,7 @@ qint64 ImapReadAhead::Plan::expectedBytes() const
 void ImapReadAhead::setRange(int first, int last)
 {
     m_active = first >= 0 && first <= last;
+    m_topUpDue = false;
     m_stopped = false;
     m_structureRefused = false;
     m_entries.clear();
@@ -361,6 +362,7 @@ void ImapReadAhead::handle(ImapConnection& d, ImapCall& call, const ImapResponse
             m_readyUpTo = qMax(m_readyUpTo, m_structures.front().last);
             m_structures.pop_front();
         }
+        m_topUpDue = true; // fetches may leave now, before the answer waited for is in
         return;
     } else {
         entry = entryForTag(tag);
@@ -434,6 +436,7 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
         }
         d.inFlightTag.clear();
         d.inFlightSent = false;
+        m_topUpDue = false;
         if (d.transport->state() == QAbstractSocket::ConnectedState && !topUp(d, call))
             return std::nullopt;
     }
@@ -452,14 +455,25 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
             const Entry* entry = waitingEntry(number);
             return !entry || entry->done;
         };
-        if (!answered() && !d.waitFor(
-                               call,
-                               [&](const ImapResponse& r) {
-                                   handle(d, call, r, stray);
-                                   return stray || answered();
-                               },
-                               -1, false))
-            return std::nullopt; // closed, timed out or abandoned: dealt with already
+        while (!answered()) {
+            // Structures that arrive meanwhile let more fetches leave at once, not after this
+            // answer: the link stays full.
+            if (!d.waitFor(
+                    call,
+                    [&](const ImapResponse& r) {
+                        handle(d, call, r, stray);
+                        return stray || answered() || m_topUpDue;
+                    },
+                    -1, false))
+                return std::nullopt; // closed, timed out or abandoned: dealt with already
+            if (stray)
+                break;
+            if (m_topUpDue && !answered()) {
+                m_topUpDue = false;
+                if (d.transport->state() == QAbstractSocket::ConnectedState && !topUp(d, call))
+                    return std::nullopt;
+            }
+        }
         if (stray) {
             call.note(QStringLiteral("The server asked for more command data; the connection is closed."));
             d.closeConnection();

@@ -124,6 +124,7 @@ private:
     bool m_stopped = false; // nothing more is sent ahead
     bool m_structureFirst = true;
     bool m_structureRefused = false; // the server refused one: the rest of the walk goes whole
+    bool m_topUpDue = false;         // structures have been answered since the last top-up
     int m_readyUpTo = -1;            // the structures of the numbers up to here have been answered
     int m_first = 0;
     int m_nextStructure = 0;

@@ -183,6 +183,7 @@ private Q_SLOTS:
     void reconnectStartsWithStructuresAgain();
     void sizesKnownFillTheLinkWithinTheByteBudget();
     void structuresStopAtTheMailboxEnd();
+    void structuresArrivingDuringAWaitSendTheirFetches();
 };
 
 void TestImapReadAhead::commandsGoOutAheadOfTheWalk()
@@ -852,6 +853,40 @@ void TestImapReadAhead::structuresStopAtTheMailboxEnd()
     }
     QVERIFY(!client.fetchSingle(3, false).has_value());
     QCOMPARE(client.lastFailure().kind, ImapFailure::Kind::Refused);
+    QVERIFY(server.scriptDone());
+    QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
+}
+
+// The second range's structures come while the first message is awaited: its fetches leave at
+// once, not after that message.
+void TestImapReadAhead::structuresArrivingDuringAWaitSendTheirFetches()
+{
+    MemoryImapServer server;
+    ImapClient client;
+    connectTo(client, server, true);
+    client.setReadAhead(1, 60);
+    QByteArray first;
+    for (int n = 1; n <= 50; ++n)
+        first += plainStructure(n);
+    QByteArray second;
+    for (int n = 51; n <= 60; ++n)
+        second += plainStructure(n);
+    server.expect(structureCommand(1, 1, 50))
+        .expect(structureCommand(2, 51, 60))
+        .send(first)
+        .sendLine(okLine(1));
+    for (int n = 1; n <= 50; ++n)
+        server.expect(fetchCommand(n + 2, n));
+    server.send(second).sendLine(okLine(2));
+    for (int n = 51; n <= 60; ++n)
+        server.expect(fetchCommand(n + 2, n));
+    for (int n = 1; n <= 60; ++n)
+        server.send(fetchData(n)).sendLine(okLine(n + 2));
+    for (int n = 1; n <= 60; ++n) {
+        const std::optional<MailMessage> m = client.fetchSingle(n, false);
+        QVERIFY2(m.has_value(), qPrintable(client.lastErrorText()));
+        QCOMPARE(m->Subject, QStringLiteral("message %1").arg(n));
+    }
     QVERIFY(server.scriptDone());
     QVERIFY2(server.errors().isEmpty(), qPrintable(server.errors().join('\n')));
 }
