@@ -1,10 +1,11 @@
 # The fuzz targets and how long an input each one gets; sourced by scripts/fuzz-ci and bench/fuzz-long.
 # shellcheck shell=bash
-FUZZ_TARGETS=(imap_response mail_message range_number settings)
+FUZZ_TARGETS=(imap_response body_structure mail_message range_number settings)
 
 fuzz_max_len() {
   case "$1" in
     imap_response) echo 8192 ;;   # a few responses with a message-sized literal
+    body_structure) echo 4096 ;;  # a deeply nested structure, or a header and a few parts
     mail_message) echo 16384 ;;   # a multipart message with several encoded parts
     range_number) echo 256 ;;     # what fits in the range dialog's text boxes, and then some
     settings) echo 4096 ;;        # a settings file many times the size of the real one

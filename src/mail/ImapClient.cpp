@@ -153,6 +153,11 @@ void ImapClient::setReadAheadLimits(int maxCommands, qint64 maxBytes)
     d->readAhead.setLimits(maxCommands, maxBytes);
 }
 
+void ImapClient::setStructureFirst(bool on)
+{
+    d->readAhead.setStructureFirst(on);
+}
+
 QStringList ImapClient::capabilities()
 {
     const std::shared_ptr<ImapConnection> keep = d;

@@ -94,9 +94,20 @@ public:
     // its own command, answer and lastErrorText(). Any other call ends the read-ahead first.
     void setReadAhead(int first, int last);
     void clearReadAhead();
-    // How far read-ahead may go: commands in flight, and bytes of answers (at the average
-    // size seen so far) held at once. Defaults: 256 commands, 16 MB.
+    //
+    // The read-ahead asks for the sizes and MIME structures of the numbers ahead first; a message
+    // with large parts besides its text and HTML bodies (attachments) is then fetched as its
+    // header and those bodies only, and what fetchRaw() gives for it is a message rebuilt from
+    // them that reads like the whole one. Anything unusual (a structure that cannot be read, a
+    // refused part) fetches the whole message instead.
+    // How far read-ahead may go: bytes of answers held at once (as the sizes tell, or at the
+    // average size seen so far while they are unknown), and commands in flight. Defaults: 16 MB,
+    // and 256 commands while sizes are unknown, no command limit while they are known; setting
+    // the limits here bounds both.
     void setReadAheadLimits(int maxCommands, qint64 maxBytes);
+    // Whether the read-ahead asks for sizes and structures first (default: yes); without, every
+    // message is fetched whole.
+    void setStructureFirst(bool on);
 
     // The server's capabilities as it last announced them: in its greeting, in a CAPABILITY
     // response code (servers add one to the answer of a sign-in) or in a CAPABILITY reply. A

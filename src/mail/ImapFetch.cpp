@@ -17,6 +17,7 @@ bool ImapFetch::read(const ImapResponse& response, qint64 number, bool isUid, Da
     if (head.number < 0 || !items || !items->isList() || items->items.size() % 2 != 0)
         return false;
     std::optional<QByteArray> body;
+    QMap<QByteArray, QByteArray> sections;
     QDateTime date;
     qint64 uid = -1;
     for (qsizetype i = 0; i + 1 < items->items.size(); i += 2) {
@@ -27,6 +28,8 @@ bool ImapFetch::read(const ImapResponse& response, qint64 number, bool isUid, Da
         const QByteArray key = name.text.toUpper();
         if (key == "BODY[]" && value.isString())
             body = value.text;
+        else if (key.startsWith("BODY[") && key.endsWith(']') && (value.isString() || value.isNil()))
+            sections.insert(key.mid(5, key.size() - 6), value.text);
         else if (key == "INTERNALDATE" && value.isString())
             date = parseImapInternalDate(value.text);
         else if (key == "UID")
@@ -36,6 +39,8 @@ bool ImapFetch::read(const ImapResponse& response, qint64 number, bool isUid, Da
         return true; // another message's data (flags changed, say)
     if (body)
         data.body = std::move(body);
+    for (auto it = sections.begin(); it != sections.end(); ++it)
+        data.sections.insert(it.key(), it.value());
     if (date.isValid())
         data.internalDate = date;
     return true;

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QMap>
 
 #include <optional>
 
@@ -21,6 +22,7 @@ public:
     struct Data {
         std::optional<QByteArray> body;
         QDateTime internalDate;
+        QMap<QByteArray, QByteArray> sections; // BODY[HEADER], BODY[1.MIME]... by section name
     };
     static bool read(const ImapResponse& response, qint64 number, bool isUid, Data& data);
     // The end of a fetch the server answered OK: the message, or the failure of an answer

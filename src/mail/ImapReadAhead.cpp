@@ -1,9 +1,11 @@
 #include "mail/ImapReadAhead.h"
 
+#include "mail/ImapBodyStructure.h"
 #include "mail/ImapConnection.h"
 #include "mail/ImapEventSink.h"
 #include "mail/ImapResponseHead.h"
 #include "mail/ImapResponseReader.h"
+#include "mail/MessageFromParts.h"
 
 #include <algorithm>
 
@@ -11,21 +13,62 @@ namespace {
 
 constexpr int kMaxRepliesPerMessage = 40;
 constexpr int kMaxLoggedReplyChars = 300;
+// What a header and the parts' MIME headers are taken to add to the bodies' bytes.
+constexpr qint64 kHeaderAllowance = 4096;
 
-QByteArray fetchCommand(int number)
+QByteArray wholeCommand(int number)
 {
     return "FETCH " + QByteArray::number(number) + " (BODY.PEEK[] INTERNALDATE)";
 }
 
+QByteArray partsCommand(int number, const QList<QByteArray>& sections)
+{
+    QByteArray items = "BODY.PEEK[HEADER]";
+    for (const QByteArray& section : sections)
+        items += " BODY.PEEK[" + section + ".MIME] BODY.PEEK[" + section + ']';
+    return "FETCH " + QByteArray::number(number) + " (" + items + " INTERNALDATE)";
+}
+
+QByteArray structureCommand(int first, int last)
+{
+    const QByteArray range = first == last ? QByteArray::number(first)
+                                           : QByteArray::number(first) + ':' + QByteArray::number(last);
+    return "FETCH " + range + " (RFC822.SIZE BODYSTRUCTURE)";
+}
+
+// Tags in the order they were made: the same prefix, then a counter.
+bool sentBefore(const QByteArray& a, const QByteArray& b)
+{
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
+}
+
 } // namespace
+
+qint64 ImapReadAhead::Plan::expectedBytes() const
+{
+    if (size < 0)
+        return -1;
+    if (!inParts)
+        return size;
+    return qMin(size, partBytes + kHeaderAllowance);
+}
 
 void ImapReadAhead::setRange(int first, int last)
 {
     m_active = first >= 0 && first <= last;
+    m_topUpDue = false;
     m_stopped = false;
+    m_structureRefused = false;
+    m_entries.clear();
+    m_structures.clear();
+    m_plans.clear();
     m_last = last;
     m_expected = first;
     m_nextToSend = first;
+    m_nextStructure = first;
+    m_readyUpTo = first - 1;
+    m_first = first;
+    m_structureEnd = last;
     m_window = kInitialWindow;
     m_answered = 0;
     m_answeredBytes = 0;
@@ -34,6 +77,7 @@ void ImapReadAhead::setRange(int first, int last)
 void ImapReadAhead::setLimits(int maxCommands, qint64 maxBytes)
 {
     m_maxCommands = qMax(1, maxCommands);
+    m_commandCapSet = true;
     m_maxBytes = qMax<qint64>(1, maxBytes);
     m_window = qMin(m_window, m_maxCommands);
 }
@@ -49,6 +93,12 @@ bool ImapReadAhead::serves(int number, bool isUid) const
 
 bool ImapReadAhead::abandon(const QByteArray& tag)
 {
+    if (structureForTag(tag)) {
+        // Abandoned while the structures it waited for were coming: nothing of its own was sent.
+        m_stopped = true;
+        m_expected = m_waitingFor + 1;
+        return true;
+    }
     Entry* entry = entryForTag(tag);
     if (!entry)
         return false;
@@ -67,7 +117,14 @@ QList<QByteArray> ImapReadAhead::stop()
         if (!entry.done)
             tags.append(entry.tag);
     }
+    for (const StructureFetch& structure : m_structures) {
+        if (!structure.done)
+            tags.append(structure.tag);
+    }
+    std::sort(tags.begin(), tags.end(), sentBefore);
     m_entries.clear();
+    m_structures.clear();
+    m_plans.clear();
     m_active = false;
     return tags;
 }
@@ -75,11 +132,13 @@ QList<QByteArray> ImapReadAhead::stop()
 void ImapReadAhead::reset()
 {
     m_entries.clear();
+    m_structures.clear();
+    m_plans.clear();
     m_active = false;
 }
 
-// Commands in flight that the window and the byte budget allow: answers of the average size
-// seen so far must fit the budget together.
+// Commands in flight that the window and the byte budget allow while sizes are not known:
+// answers of the average size seen so far must fit the budget together.
 int ImapReadAhead::allowedInFlight() const
 {
     int allowed = qMin(m_window, m_maxCommands);
@@ -90,22 +149,98 @@ int ImapReadAhead::allowedInFlight() const
     return allowed;
 }
 
+// Bytes of the answers in flight or waiting to be taken: as expected where the size is known,
+// otherwise at the average size seen so far.
+qint64 ImapReadAhead::bytesInFlight() const
+{
+    const qint64 average = m_answered > 0 ? m_answeredBytes / m_answered : 0;
+    qint64 bytes = 0;
+    for (const Entry& entry : m_entries) {
+        if (!entry.abandoned)
+            bytes += entry.expected >= 0 ? entry.expected : average;
+    }
+    return bytes;
+}
+
+bool ImapReadAhead::ready(int number) const
+{
+    return !m_structureFirst || m_structureRefused || number <= m_readyUpTo || number > m_structureEnd ||
+           m_plans.contains(number);
+}
+
+ImapReadAhead::Entry ImapReadAhead::makeEntry(ImapConnection& d, int number, bool whole)
+{
+    const Plan plan = m_plans.take(number);
+    Entry entry;
+    entry.number = number;
+    entry.tag = d.nextTag();
+    if (!whole)
+        entry.inParts = !whole && plan.inParts;
+    if (entry.inParts)
+        entry.sections = plan.sections;
+    entry.command = entry.inParts ? partsCommand(number, entry.sections) : wholeCommand(number);
+    entry.expected = whole ? plan.size : plan.expectedBytes();
+    return entry;
+}
+
+// Asks for the structures of the numbers ahead: at most two ranges unanswered at a time, none
+// further than kStructureAhead past the message fetches.
+void ImapReadAhead::sendStructures(ImapConnection& d, QByteArray& batch)
+{
+    if (!m_structureFirst || m_structureRefused || m_stopped)
+        return;
+    // Numbers past the mailbox's end are not asked for: servers refuse the whole range for them.
+    m_structureEnd = d.exists > 0 ? qMin(m_last, d.exists) : m_last;
+    while (m_nextStructure <= m_structureEnd && m_nextStructure < m_nextToSend + kStructureAhead) {
+        const auto unanswered = std::count_if(m_structures.begin(), m_structures.end(),
+                                              [](const StructureFetch& s) { return !s.done; });
+        if (unanswered >= kMaxStructureFetches)
+            return;
+        // The first range is short: the first message waits for its answer.
+        const int chunk = m_nextStructure == m_first ? kFirstStructureChunk : kStructureChunk;
+        StructureFetch structure;
+        structure.first = m_nextStructure;
+        structure.last = qMin(m_structureEnd, m_nextStructure + chunk - 1);
+        structure.tag = d.nextTag();
+        m_nextStructure = structure.last + 1;
+        batch += structure.tag + ' ' + structureCommand(structure.first, structure.last) + "\r\n";
+        m_structures.push_back(std::move(structure));
+    }
+}
+
 bool ImapReadAhead::topUp(ImapConnection& d, ImapCall& call)
 {
-    // A wide window is refilled in steps of a sixteenth of it, not after every answer: one
-    // write (one TLS record) per step instead of one per message, while fifteen sixteenths of
-    // the window stay in flight.
-    const int allowed = allowedInFlight();
-    const int room = allowed - int(m_entries.size());
-    const int remaining = m_last - m_nextToSend + 1;
-    if (room <= 0 || (room < qMax(1, allowed / 16) && room < remaining && !m_entries.empty()))
-        return true;
     QByteArray batch;
-    while (!m_stopped && int(m_entries.size()) < allowed && m_nextToSend <= m_last) {
-        Entry entry;
-        entry.number = m_nextToSend++;
-        entry.tag = d.nextTag();
-        batch += entry.tag + ' ' + fetchCommand(entry.number) + "\r\n";
+    sendStructures(d, batch);
+    const int allowed = allowedInFlight();
+    const bool sized = m_nextToSend <= m_last && ready(m_nextToSend) && m_plans.value(m_nextToSend).size >= 0;
+    bool refill = true;
+    if (sized) {
+        // Sizes known: refilled once a sixteenth of the budget is free, so that the commands
+        // leave in few writes while the link stays full.
+        refill = m_entries.empty() || m_maxBytes - bytesInFlight() >= m_maxBytes / 16;
+    } else {
+        // A wide window is refilled in steps of a sixteenth of it, not after every answer: one
+        // write (one TLS record) per step instead of one per message, while fifteen sixteenths of
+        // the window stay in flight.
+        const int room = allowed - int(m_entries.size());
+        const int remaining = m_last - m_nextToSend + 1;
+        refill = !(room <= 0 || (room < qMax(1, allowed / 16) && room < remaining && !m_entries.empty()));
+    }
+    while (refill && !m_stopped && m_nextToSend <= m_last && ready(m_nextToSend)) {
+        if (!m_entries.empty()) {
+            const Plan plan = m_plans.value(m_nextToSend);
+            if (plan.size >= 0) {
+                if (bytesInFlight() + plan.expectedBytes() > m_maxBytes)
+                    break;
+                if (m_commandCapSet && int(m_entries.size()) >= m_maxCommands)
+                    break;
+            } else if (int(m_entries.size()) >= allowed) {
+                break;
+            }
+        }
+        Entry entry = makeEntry(d, m_nextToSend++, false);
+        batch += entry.tag + ' ' + entry.command + "\r\n";
         m_entries.push_back(std::move(entry));
     }
     // Everything in one write: the commands leave together.
@@ -139,6 +274,62 @@ ImapReadAhead::Entry* ImapReadAhead::waitingEntry(int number)
     return nullptr;
 }
 
+ImapReadAhead::StructureFetch* ImapReadAhead::structureForTag(const QByteArray& tag)
+{
+    for (StructureFetch& structure : m_structures) {
+        if (structure.tag == tag && !structure.done)
+            return &structure;
+    }
+    return nullptr;
+}
+
+// Takes one message's size and structure when the response is that; false for anything else.
+bool ImapReadAhead::handleStructure(const ImapResponse& response, qint64 number)
+{
+    const bool asked = std::any_of(m_structures.begin(), m_structures.end(), [&](const StructureFetch& s) {
+        return !s.done && number >= s.first && number <= s.last;
+    });
+    const QByteArray first = response.lines.isEmpty() ? QByteArray() : response.lines.first().toUpper();
+    if (!asked || (!first.contains("BODYSTRUCTURE") && !first.contains("RFC822.SIZE")))
+        return false;
+    ImapResponseReader reader(response);
+    ImapResponseHead::read(reader);
+    const std::optional<ImapValue> items = reader.readValue();
+    if (!items || !items->isList())
+        return false;
+    const ImapValue* structureValue = nullptr;
+    qint64 size = -1;
+    bool isStructure = false;
+    for (qsizetype i = 0; i + 1 < items->items.size(); i += 2) {
+        const QByteArray key = items->items[i].text.toUpper();
+        if (key == "RFC822.SIZE") {
+            size = items->items[i + 1].number();
+            isStructure = true;
+        } else if (key == "BODYSTRUCTURE") {
+            structureValue = &items->items[i + 1];
+            isStructure = true;
+        }
+    }
+    if (!isStructure)
+        return false;
+    Plan plan;
+    plan.size = size;
+    if (structureValue) {
+        // What cannot be read is fetched whole.
+        if (const std::optional<ImapBodyStructure> structure = ImapBodyStructure::read(*structureValue)) {
+            if (const std::optional<QList<QByteArray>> sections =
+                    structure->sectionsToFetch(size, kSmallRest);
+                sections && size >= 0) {
+                plan.inParts = true;
+                plan.sections = *sections;
+                plan.partBytes = structure->bytesOf(*sections);
+            }
+        }
+    }
+    m_plans.insert(int(number), plan);
+    return true;
+}
+
 // Sorts one response to the message it belongs to.
 void ImapReadAhead::handle(ImapConnection& d, ImapCall& call, const ImapResponse& response, bool& stray)
 {
@@ -151,10 +342,28 @@ void ImapReadAhead::handle(ImapConnection& d, ImapCall& call, const ImapResponse
     if (tag == "*") {
         ImapResponseReader reader(response);
         const ImapResponseHead head = ImapResponseHead::read(reader);
-        if (head.word == "FETCH" && head.number >= 0)
+        if (head.word == "FETCH" && head.number >= 0) {
+            if (handleStructure(response, head.number))
+                return; // kept for the fetch of that number; no message's log shows it
             entry = entryForNumber(head.number);
+        }
         if (entry && !entry->abandoned && !ImapFetch::read(response, entry->number, false, entry->data))
             entry->unreadable = true;
+    } else if (StructureFetch* structure = structureForTag(tag)) {
+        structure->done = true;
+        ImapResponseReader reader(response);
+        if (ImapResponseHead::read(reader).word != "OK") {
+            // The rest of the walk is fetched whole, the numbers of this range included.
+            call.log.noteReply(response);
+            call.note(QStringLiteral("The server refused the structure fetch; messages are fetched whole."));
+            m_structureRefused = true;
+        }
+        while (!m_structures.empty() && m_structures.front().done) {
+            m_readyUpTo = qMax(m_readyUpTo, m_structures.front().last);
+            m_structures.pop_front();
+        }
+        m_topUpDue = true; // fetches may leave now, before the answer waited for is in
+        return;
     } else {
         entry = entryForTag(tag);
         if (!entry)
@@ -175,73 +384,155 @@ void ImapReadAhead::handle(ImapConnection& d, ImapCall& call, const ImapResponse
     }
 }
 
+// The message rebuilt from the fetched header and parts; nothing when a section is missing or
+// the parts cannot be put together.
+std::optional<QByteArray> ImapReadAhead::fromParts(const Entry& entry)
+{
+    const auto header = entry.data.sections.constFind("HEADER");
+    if (header == entry.data.sections.constEnd() || header->isEmpty())
+        return std::nullopt;
+    QList<MessageFromParts::Part> parts;
+    for (const QByteArray& section : entry.sections) {
+        const auto mime = entry.data.sections.constFind(section + ".MIME");
+        const auto body = entry.data.sections.constFind(section);
+        if (mime == entry.data.sections.constEnd() || body == entry.data.sections.constEnd())
+            return std::nullopt;
+        parts.append({*mime, *body});
+    }
+    return MessageFromParts::assemble(*header, parts);
+}
+
 std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, ImapCall& call, int number)
 {
     if (!d.transport || d.state == ImapClient::State::NotConnected || !d.abandonedTags.isEmpty()) {
         if (!d.ensureUsable(call))
             return std::nullopt;
     }
+    m_waitingFor = number;
     // A server that has gone may still have answered: what came before it went is served.
     if (d.transport->state() == QAbstractSocket::ConnectedState && !topUp(d, call))
         return std::nullopt;
-    Entry* waiting = waitingEntry(number);
-    if (!waiting) {
-        call.note(QStringLiteral("No read-ahead fetch for %1.").arg(number)); // cannot happen
-        return std::nullopt;
-    }
-    const QByteArray tag = waiting->tag;
-    call.note(QStringLiteral("Sent: %1 %2")
-                  .arg(QString::fromLatin1(tag), QString::fromLatin1(fetchCommand(number))));
     call.progress = true;
     call.progressMessage = number;
-    d.inFlightTag = tag;
-    d.inFlightSent = true;
     bool stray = false;
-    const auto answered = [&] {
-        const Entry* entry = waitingEntry(number);
-        return !entry || entry->done;
-    };
-    if (!answered() && !d.waitFor(
-                           call,
-                           [&](const ImapResponse& r) {
-                               handle(d, call, r, stray);
-                               return stray || answered();
-                           },
-                           -1, false))
-        return std::nullopt; // closed, timed out or abandoned: dealt with already
-    if (stray) {
-        call.note(QStringLiteral("The server asked for more command data; the connection is closed."));
-        d.closeConnection();
-        return std::nullopt;
+    if (!waitingEntry(number) && !ready(number) && !m_structures.empty()) {
+        // The number's structure is still on its way: wait for the answer of its whole range, so
+        // that the fetches of all its numbers can leave together, then send them.
+        const auto rangeDone = [&] { return m_structureRefused || number <= m_readyUpTo; };
+        d.inFlightTag = m_structures.front().tag;
+        d.inFlightSent = true;
+        if (!d.waitFor(
+                call,
+                [&](const ImapResponse& r) {
+                    handle(d, call, r, stray);
+                    return stray || rangeDone();
+                },
+                -1, false))
+            return std::nullopt;
+        if (stray) {
+            call.note(QStringLiteral("The server asked for more command data; the connection is closed."));
+            d.closeConnection();
+            return std::nullopt;
+        }
+        d.inFlightTag.clear();
+        d.inFlightSent = false;
+        m_topUpDue = false;
+        if (d.transport->state() == QAbstractSocket::ConnectedState && !topUp(d, call))
+            return std::nullopt;
     }
-    d.inFlightTag.clear();
-    d.inFlightSent = false;
+    for (;;) {
+        Entry* waiting = waitingEntry(number);
+        if (!waiting) {
+            call.note(QStringLiteral("No read-ahead fetch for %1.").arg(number)); // cannot happen
+            return std::nullopt;
+        }
+        const QByteArray tag = waiting->tag;
+        call.note(QStringLiteral("Sent: %1 %2")
+                      .arg(QString::fromLatin1(tag), QString::fromLatin1(waiting->command)));
+        d.inFlightTag = tag;
+        d.inFlightSent = true;
+        const auto answered = [&] {
+            const Entry* entry = waitingEntry(number);
+            return !entry || entry->done;
+        };
+        while (!answered()) {
+            // Structures that arrive meanwhile let more fetches leave at once, not after this
+            // answer: the link stays full.
+            if (!d.waitFor(
+                    call,
+                    [&](const ImapResponse& r) {
+                        handle(d, call, r, stray);
+                        return stray || answered() || m_topUpDue;
+                    },
+                    -1, false))
+                return std::nullopt; // closed, timed out or abandoned: dealt with already
+            if (stray)
+                break;
+            if (m_topUpDue && !answered()) {
+                m_topUpDue = false;
+                if (d.transport->state() == QAbstractSocket::ConnectedState && !topUp(d, call))
+                    return std::nullopt;
+            }
+        }
+        if (stray) {
+            call.note(QStringLiteral("The server asked for more command data; the connection is closed."));
+            d.closeConnection();
+            return std::nullopt;
+        }
+        d.inFlightTag.clear();
+        d.inFlightSent = false;
 
-    const auto it = std::find_if(m_entries.begin(), m_entries.end(),
-                                 [&](const Entry& e) { return e.number == number && !e.abandoned; });
-    if (it == m_entries.end()) {
-        // A handler that ran meanwhile ended the read-ahead; the answer is skipped with the rest.
-        call.note(QStringLiteral("The read-ahead was ended during the call."));
-        return std::nullopt;
-    }
-    Entry entry = std::move(*it);
-    m_entries.erase(it);
-    // Abandoned fetches whose answers have passed are done with.
-    while (!m_entries.empty() && m_entries.front().abandoned && m_entries.front().done)
-        m_entries.pop_front();
-    m_expected = number + 1;
-    ++m_answered;
-    m_answeredBytes += entry.data.body ? entry.data.body->size() : 0;
-    m_window = qMin(m_window + 1, m_maxCommands);
-    if (m_stopped && m_entries.empty())
-        m_active = false;
-    for (const QByteArray& reply : entry.replies)
-        call.log.noteReceived(reply);
+        const auto it = std::find_if(m_entries.begin(), m_entries.end(),
+                                     [&](const Entry& e) { return e.number == number && !e.abandoned; });
+        if (it == m_entries.end()) {
+            // A handler that ran meanwhile ended the read-ahead; the answer is skipped with the rest.
+            call.note(QStringLiteral("The read-ahead was ended during the call."));
+            return std::nullopt;
+        }
+        Entry entry = std::move(*it);
+        m_entries.erase(it);
+        // Abandoned fetches whose answers have passed are done with.
+        while (!m_entries.empty() && m_entries.front().abandoned && m_entries.front().done)
+            m_entries.pop_front();
+        for (const QByteArray& reply : entry.replies)
+            call.log.noteReceived(reply);
 
-    if (entry.status != "OK") {
-        call.note(QStringLiteral("The server refused the fetch."));
-        d.noteRefusal(call, ImapOutcome{true, entry.status, entry.tagged, entry.unreadable});
-        return std::nullopt;
+        if (entry.inParts) {
+            std::optional<QByteArray> rebuilt;
+            if (entry.status == "OK")
+                rebuilt = fromParts(entry);
+            if (rebuilt) {
+                call.note(entry.sections.isEmpty()
+                              ? QStringLiteral("Rebuilt from its header: it has no text body.")
+                              : QStringLiteral("Rebuilt from its header and the parts %1.")
+                                    .arg(QString::fromLatin1(entry.sections.join(", "))));
+                entry.data.body = std::move(rebuilt);
+            } else {
+                // Whatever went wrong with the parts, the whole message is the answer.
+                call.note(QStringLiteral("The parts could not be fetched or put together; the whole "
+                                         "message is fetched."));
+                if (!d.transport || d.transport->state() != QAbstractSocket::ConnectedState)
+                    return std::nullopt;
+                Entry whole = makeEntry(d, number, true);
+                const QByteArray line = whole.tag + ' ' + whole.command + "\r\n";
+                m_entries.push_front(std::move(whole));
+                if (!d.send(call, line))
+                    return std::nullopt;
+                continue;
+            }
+        }
+        m_expected = number + 1;
+        ++m_answered;
+        m_answeredBytes += entry.data.body ? entry.data.body->size() : 0;
+        m_window = qMin(m_window + 1, m_maxCommands);
+        if (m_stopped && m_entries.empty())
+            m_active = false;
+
+        if (entry.status != "OK") {
+            call.note(QStringLiteral("The server refused the fetch."));
+            d.noteRefusal(call, ImapOutcome{true, entry.status, entry.tagged, entry.unreadable});
+            return std::nullopt;
+        }
+        return ImapFetch::finish(d, call, entry.data, entry.unreadable);
     }
-    return ImapFetch::finish(d, call, entry.data, entry.unreadable);
 }

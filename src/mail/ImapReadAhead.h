@@ -5,6 +5,7 @@
 #include "mail/ImapOutcome.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 
 #include <deque>
@@ -14,25 +15,47 @@ class ImapConnection;
 struct ImapCall;
 struct ImapResponse;
 
-// Read-ahead for a walk through a range of message numbers, one fetch after the other: several
-// single-message FETCH commands are kept in flight ahead of the number being asked for, so the
-// walk is not held up by one round trip per message. Every message still has its own command,
-// its own tagged answer and its own log; the caller sees exactly what single fetches give.
+// Read-ahead for a walk through a range of message numbers, one fetch after the other: fetch
+// commands are kept in flight ahead of the number being asked for, so the walk is not held up by
+// one round trip per message. Every message still has its own command, its own tagged answer and
+// its own log; the caller sees exactly what single fetches give.
 //
-// The number of commands ahead (the window) starts small and grows by one with every answer,
-// up to a cap, and never beyond what the byte budget allows for answers of the average size
-// seen so far. An abandoned fetch stops the read-ahead: nothing more is sent, its own answer is
-// skipped as it comes, and the fetches already sent still serve the numbers after it. A fetch
-// for another number, or any other command, ends the read-ahead; answers still on their way
-// are then skipped before that command.
+// Structure first: ahead of the message fetches, the size and MIME structure of the numbers to
+// come are asked for in ranges (FETCH a:b (RFC822.SIZE BODYSTRUCTURE)). A message whose parts
+// besides its text and HTML bodies are large (an attachment) is then fetched as its header and
+// those bodies only (BODY.PEEK[HEADER], BODY.PEEK[n.MIME], BODY.PEEK[n]) and rebuilt into a
+// message that reads like the whole one; every other message is fetched whole. A structure that
+// cannot be read, a refused structure fetch, a refused part fetch or parts that cannot be rebuilt
+// fall back to the whole message for that number, within the same call.
+//
+// How much is in flight: with the sizes known, the bytes of the answers expected (at most the
+// byte budget; one message at least); without them, a window of commands that starts small and
+// grows by one with every answer, up to a cap, and never beyond what the byte budget allows for
+// answers of the average size seen so far. An abandoned fetch stops the read-ahead: nothing more
+// is sent, its own answer is skipped as it comes, and the fetches already sent still serve the
+// numbers after it. A fetch for another number, or any other command, ends the read-ahead;
+// answers still on their way are then skipped before that command.
 class ImapReadAhead {
 public:
     static constexpr int kInitialWindow = 4;
     static constexpr int kDefaultMaxCommands = 256;
     static constexpr qint64 kDefaultMaxBytes = qint64(16) * 1024 * 1024;
+    // Numbers per structure command (fewer in the first, which the first message waits for), how
+    // many of them may be unanswered, and how far ahead of the message fetches they reach: far
+    // enough that their answers come before the fetches they allow are due.
+    static constexpr int kFirstStructureChunk = 50;
+    static constexpr int kStructureChunk = 250;
+    static constexpr int kMaxStructureFetches = 4;
+    static constexpr int kStructureAhead = 2000;
+    // Parts besides the bodies up to this size are fetched with them: the whole message.
+    static constexpr qint64 kSmallRest = 16 * 1024;
 
     void setRange(int first, int last);
+    // Commands in flight while sizes are unknown, and bytes of answers in flight; a command cap
+    // set here also bounds the fetches of known size.
     void setLimits(int maxCommands, qint64 maxBytes);
+    // Whether sizes and structures are asked for first (default: yes).
+    void setStructureFirst(bool on) { m_structureFirst = on; }
 
     // True when `number` is the one the walk expects next.
     bool serves(int number, bool isUid) const;
@@ -50,33 +73,69 @@ public:
     int inFlightCount() const { return int(m_entries.size()); }
 
 private:
+    // What is known of a number's message before it is fetched.
+    struct Plan {
+        qint64 size = -1;           // RFC822.SIZE, -1 when not known
+        bool inParts = false;       // the header and these sections instead of the whole message
+        QList<QByteArray> sections; // the bodies' sections (none when the message has no body)
+        qint64 partBytes = 0;       // their bytes
+        qint64 expectedBytes() const;
+    };
     struct Entry {
         int number = 0;
         QByteArray tag;
+        QByteArray command; // without the tag
+        bool inParts = false;
+        QList<QByteArray> sections;
+        qint64 expected = -1; // bytes of the answer expected, -1 when not known
         ImapFetch::Data data;
         bool unreadable = false;
         bool done = false;
         bool abandoned = false;
         QByteArray status;
-        QByteArray tagged; // the tagged answer's line, for the reason of a refusal
+        QByteArray tagged;         // the tagged answer's line, for the reason of a refusal
         QList<QByteArray> replies; // summaries for the message's own log
+    };
+    struct StructureFetch {
+        int first = 0;
+        int last = 0;
+        QByteArray tag;
+        bool done = false;
     };
 
     bool topUp(ImapConnection& d, ImapCall& call);
+    void sendStructures(ImapConnection& d, QByteArray& batch);
+    bool ready(int number) const;
     void handle(ImapConnection& d, ImapCall& call, const ImapResponse& response, bool& stray);
+    bool handleStructure(const ImapResponse& response, qint64 number);
     Entry* entryForNumber(qint64 number);
     Entry* entryForTag(const QByteArray& tag);
     Entry* waitingEntry(int number);
+    StructureFetch* structureForTag(const QByteArray& tag);
     int allowedInFlight() const;
+    qint64 bytesInFlight() const;
+    Entry makeEntry(ImapConnection& d, int number, bool whole);
+    static std::optional<QByteArray> fromParts(const Entry& entry);
 
     std::deque<Entry> m_entries;
+    std::deque<StructureFetch> m_structures;
+    QHash<int, Plan> m_plans;
     bool m_active = false;
     bool m_stopped = false; // nothing more is sent ahead
+    bool m_structureFirst = true;
+    bool m_structureRefused = false; // the server refused one: the rest of the walk goes whole
+    bool m_topUpDue = false;         // structures have been answered since the last top-up
+    int m_readyUpTo = -1;            // the structures of the numbers up to here have been answered
+    int m_first = 0;
+    int m_nextStructure = 0;
+    int m_structureEnd = -1; // the last number whose structure is asked for
     int m_last = -1;
     int m_expected = 0;
+    int m_waitingFor = -1; // the number of the fetch now waiting
     int m_nextToSend = 0;
     int m_window = kInitialWindow;
     int m_maxCommands = kDefaultMaxCommands;
+    bool m_commandCapSet = false;
     qint64 m_maxBytes = kDefaultMaxBytes;
     qint64 m_answeredBytes = 0;
     int m_answered = 0;

@@ -17,6 +17,7 @@ private Q_SLOTS:
     void cutAfterServerBytes_data();
     void cutAfterServerBytes();
     void unreachableTargetEndsTheClient();
+    void bandwidthSpreadsTheBytesOverTime();
 
 private:
     // A target that sends `greeting` to each connection and echoes what it reads in capitals,
@@ -137,6 +138,32 @@ void TestDelayRelay::unreachableTargetEndsTheClient()
     client.connectToHost(QHostAddress::LocalHost, relay.port());
     QVERIFY(closed.wait(5000));
     QTRY_COMPARE(relay.connectionsOpen(), 0);
+}
+
+// A narrow link: 300 KB at 1 MB/s take 0.3 s at the least, and still arrive whole and in order.
+void TestDelayRelay::bandwidthSpreadsTheBytesOverTime()
+{
+    QByteArray greeting;
+    for (int i = 0; greeting.size() < 300 * 1000; ++i)
+        greeting += "line " + QByteArray::number(i) + "\n";
+    startTarget(greeting);
+    DelayRelay::Options o;
+    o.targetPort = m_target->serverPort();
+    o.delayToServerMs = o.delayToClientMs = 0;
+    o.bytesPerSecond = 1000 * 1000;
+    DelayRelay relay(o);
+    QVERIFY(relay.listen());
+
+    QTcpSocket client;
+    QElapsedTimer clock;
+    clock.start();
+    client.connectToHost(QHostAddress::LocalHost, relay.port());
+    QByteArray received;
+    connect(&client, &QIODevice::readyRead, this, [&] { received += client.readAll(); });
+    QTRY_COMPARE_WITH_TIMEOUT(received.size(), greeting.size(), 20000);
+    QVERIFY(clock.elapsed() >= 300 * qint64(greeting.size()) / (300 * 1000));
+    QCOMPARE(received, greeting);
+    QCOMPARE(relay.bytesToClients(), qint64(greeting.size()));
 }
 
 QTEST_GUILESS_MAIN(TestDelayRelay)

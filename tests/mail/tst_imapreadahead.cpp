@@ -3,6 +3,7 @@
 // conversations with the in-memory server, which lets the client send ahead.
 #include "mail/ImapClient.h"
 #include "mail/ImapEventSink.h"
+#include "mail/MailMessage.h"
 #include "support/ScriptedImapServer.h"
 #include "support/ServerErrors.h"
 
@@ -57,14 +58,100 @@ int fetchesWritten(const ScriptedImapServer& server)
     return int(server.written().count(" FETCH "));
 }
 
+// Structure first. Message n with an attachment, as the server stores it and cuts it into parts.
+QByteArray attachedHeader(int number)
+{
+    return "Subject: report " + QByteArray::number(number) +
+           "\r\nFrom: =?utf-8?q?J=C3=BCrgen?= <j@example.org>\r\nDate: Tue, 8 Dec 2026 10:00:00 +0100\r\n"
+           "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n";
+}
+const QByteArray kTextMime = "Content-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: "
+                             "quoted-printable\r\n\r\n";
+const QByteArray kText = "Gr=FC=DFe, the report is attached.";
+const QByteArray kFileMime =
+    "Content-Type: application/pdf; name=\"r.pdf\"\r\nContent-Disposition: attachment; "
+    "filename=\"r.pdf\"\r\nContent-Transfer-Encoding: base64\r\n\r\n";
+QByteArray fileBody()
+{
+    QByteArray body;
+    for (int i = 0; i < 600; ++i)
+        body += QByteArray(76, 'Q') + "\r\n";
+    return body;
+}
+
+QByteArray attachedMessage(int number)
+{
+    return attachedHeader(number) + "--b1\r\n" + kTextMime + kText + "\r\n--b1\r\n" + kFileMime + fileBody() +
+           "\r\n--b1--\r\n";
+}
+
+QByteArray literal(const QByteArray& bytes)
+{
+    return "{" + QByteArray::number(bytes.size()) + "}\r\n" + bytes;
+}
+
+QByteArray attachedStructure(int number)
+{
+    return "* " + QByteArray::number(number) + " FETCH (RFC822.SIZE " +
+           QByteArray::number(attachedMessage(number).size()) +
+           " BODYSTRUCTURE ((\"text\" \"plain\" (\"charset\" \"iso-8859-1\") NIL NIL \"quoted-printable\" " +
+           QByteArray::number(kText.size()) +
+           " 1 NIL NIL NIL NIL)(\"application\" \"pdf\" (\"name\" \"r.pdf\") NIL NIL \"base64\" " +
+           QByteArray::number(fileBody().size()) +
+           " NIL (\"attachment\" (\"filename\" \"r.pdf\")) NIL NIL) \"mixed\" (\"boundary\" \"b1\") NIL NIL "
+           "NIL))\r\n";
+}
+
+QByteArray plainStructure(int number)
+{
+    return "* " + QByteArray::number(number) + " FETCH (RFC822.SIZE " +
+           QByteArray::number(message(number).size()) +
+           " BODYSTRUCTURE (\"text\" \"plain\" (\"charset\" \"us-ascii\") NIL NIL \"7bit\" 2 1 NIL NIL NIL "
+           "NIL))\r\n";
+}
+
+QByteArray structureCommand(int tag, int first, int last)
+{
+    return tagFor(tag) + " FETCH " + QByteArray::number(first) + ':' + QByteArray::number(last) +
+           " (RFC822.SIZE BODYSTRUCTURE)";
+}
+
+QByteArray partsCommand(int tag, int number)
+{
+    return tagFor(tag) + " FETCH " + QByteArray::number(number) +
+           " (BODY.PEEK[HEADER] BODY.PEEK[1.MIME] BODY.PEEK[1] INTERNALDATE)";
+}
+
+QByteArray partsData(int number)
+{
+    return "* " + QByteArray::number(number) + " FETCH (BODY[HEADER] " + literal(attachedHeader(number)) +
+           " BODY[1.MIME] " + literal(kTextMime) + " BODY[1] " + literal(kText) +
+           " INTERNALDATE \"17-Jul-1996 02:44:25 -0700\")\r\n";
+}
+
+QByteArray wholeAttachedData(int number)
+{
+    return "* " + QByteArray::number(number) + " FETCH (BODY[] " + literal(attachedMessage(number)) +
+           " INTERNALDATE \"17-Jul-1996 02:44:25 -0700\")\r\n";
+}
+
+// What a message object holds, for comparing two of them.
+QStringList fields(const MailMessage& m)
+{
+    return {m.From,          m.FromName, m.FromAddress, m.Subject, m.Date.toString(Qt::ISODate),
+            m.PlainTextBody, m.HtmlBody};
+}
+
 } // namespace
 
 class TestImapReadAhead : public QObject {
     Q_OBJECT
 
 private:
-    void connectTo(ImapClient& client, ScriptedImapServer& server)
+    // Whole-message read-ahead unless asked: the structure-first walk has its own cases below.
+    void connectTo(ImapClient& client, ScriptedImapServer& server, bool structureFirst = false)
     {
+        client.setStructureFirst(structureFirst);
         server.allowPipelining(true);
         server.attach(client);
         server.sendLine("* PREAUTH ready");
@@ -88,6 +175,16 @@ private Q_SLOTS:
     void progressBelongsToTheMessageAskedFor();
     void endingTheReadAheadFromAHandler();
     void dropWhileAnswersAreInFlight();
+
+    void structureFirstWalk();
+    void refusedPartsFetchTheWholeMessage();
+    void refusedStructureFetchesWhole();
+    void expungedBetweenStructureAndFetch();
+    void stopWhileStructuresAreComing();
+    void reconnectStartsWithStructuresAgain();
+    void sizesKnownFillTheLinkWithinTheByteBudget();
+    void structuresStopAtTheMailboxEnd();
+    void structuresArrivingDuringAWaitSendTheirFetches();
 };
 
 void TestImapReadAhead::commandsGoOutAheadOfTheWalk()
@@ -471,6 +568,328 @@ void TestImapReadAhead::dropWhileAnswersAreInFlight()
     QCOMPARE(client.state(), ImapClient::State::NotConnected);
     QVERIFY(!client.fetchSingle(4, false).has_value());
     QVERIFY(client.lastErrorText().contains(QStringLiteral("Not connected")));
+}
+
+// Sizes and structures first, then each message as it needs: whole when it is all text, its
+// header and text part when it has an attachment, whole when its structure cannot be read.
+void TestImapReadAhead::structureFirstWalk()
+{
+    ScriptedImapServer server;
+    ImapClient client;
+    connectTo(client, server, true);
+    client.setReadAhead(1, 4);
+    server.expect(structureCommand(1, 1, 4))
+        .send(plainStructure(1) + attachedStructure(2))
+        .sendLine("* 3 FETCH (RFC822.SIZE 500 BODYSTRUCTURE NIL)")
+        .sendLine("* 4 FETCH (RFC822.SIZE 500 BODYSTRUCTURE (\"text\"))")
+        .sendLine(okLine(1))
+        .expect(fetchCommand(2, 1))
+        .expect(partsCommand(3, 2))
+        .expect(fetchCommand(4, 3))
+        .expect(fetchCommand(5, 4))
+        .send(fetchData(1))
+        .sendLine(okLine(2))
+        .send(partsData(2))
+        .sendLine(okLine(3))
+        .send(fetchData(3))
+        .sendLine(okLine(4))
+        .send(fetchData(4))
+        .sendLine(okLine(5));
+    const std::optional<MailMessage> first = client.fetchSingle(1, false);
+    QVERIFY2(first.has_value(), qPrintable(client.lastErrorText()));
+    QCOMPARE(first->Subject, QStringLiteral("message 1"));
+    // The structure command alone, then every fetch of its range in one write once it is answered.
+    QCOMPARE(server.written(), structureCommand(1, 1, 4) + "\r\n" + fetchCommand(2, 1) + "\r\n" +
+                                   partsCommand(3, 2) + "\r\n" + fetchCommand(4, 3) + "\r\n" +
+                                   fetchCommand(5, 4) + "\r\n");
+
+    const std::optional<MailMessage> second = client.fetchSingle(2, false);
+    QVERIFY2(second.has_value(), qPrintable(client.lastErrorText()));
+    // The same message object as from the whole message, the attachment never fetched.
+    QCOMPARE(fields(*second), fields(MailMessage::fromBytes(attachedMessage(2))));
+    QCOMPARE(second->PlainTextBody, QStringLiteral("Grüße, the report is attached."));
+    QCOMPARE(second->FromName, QStringLiteral("Jürgen"));
+    const QString log = client.lastErrorText();
+    QVERIFY2(log.contains(QStringLiteral("Rebuilt from its header and the parts 1.")), qPrintable(log));
+    QVERIFY2(log.contains(QString::fromLatin1(okLine(3))), qPrintable(log));
+    QVERIFY2(!log.contains(QStringLiteral("BODYSTRUCTURE")), qPrintable(log)); // no structure in its log
+
+    for (int n = 3; n <= 4; ++n) {
+        const std::optional<MailMessage> m = client.fetchSingle(n, false);
+        QVERIFY2(m.has_value(), qPrintable(client.lastErrorText()));
+        QCOMPARE(m->Subject, QStringLiteral("message %1").arg(n));
+    }
+    QVERIFY(!server.written().contains("BODY.PEEK[2]"));
+    QVERIFY(server.scriptDone());
+    VERIFY_NO_SERVER_ERRORS(server);
+}
+
+// A server that will not give the parts gives the whole message, within the same call.
+void TestImapReadAhead::refusedPartsFetchTheWholeMessage()
+{
+    ScriptedImapServer server;
+    ImapClient client;
+    connectTo(client, server, true);
+    client.setReadAhead(2, 2);
+    server.expect(tagFor(1) + " FETCH 2 (RFC822.SIZE BODYSTRUCTURE)")
+        .send(attachedStructure(2))
+        .sendLine(okLine(1))
+        .expect(partsCommand(2, 2))
+        .sendLine(tagFor(2) + " NO [SERVERBUG] Section not available")
+        .expect(fetchCommand(3, 2))
+        .send(wholeAttachedData(2))
+        .sendLine(okLine(3));
+    const std::optional<MailMessage> m = client.fetchSingle(2, false);
+    QVERIFY2(m.has_value(), qPrintable(client.lastErrorText()));
+    QCOMPARE(fields(*m), fields(MailMessage::fromBytes(attachedMessage(2))));
+    const QString log = client.lastErrorText();
+    QVERIFY2(log.contains(QStringLiteral("the whole message is fetched")), qPrintable(log));
+    QVERIFY2(log.contains(QString::fromLatin1(partsCommand(2, 2))), qPrintable(log));
+    QVERIFY2(log.contains(QString::fromLatin1(fetchCommand(3, 2))), qPrintable(log));
+    QCOMPARE(client.lastFailure().kind, ImapFailure::Kind::None);
+    QVERIFY(server.scriptDone());
+    VERIFY_NO_SERVER_ERRORS(server);
+}
+
+// A server that does not answer the structure command fetches the walk whole.
+void TestImapReadAhead::refusedStructureFetchesWhole()
+{
+    ScriptedImapServer server;
+    ImapClient client;
+    connectTo(client, server, true);
+    client.setReadAhead(1, 2);
+    server.expect(structureCommand(1, 1, 2))
+        .sendLine(tagFor(1) + " BAD Error in IMAP command FETCH: Unknown item")
+        .expect(fetchCommand(2, 1))
+        .expect(fetchCommand(3, 2));
+    for (int n = 1; n <= 2; ++n)
+        server.send(fetchData(n)).sendLine(okLine(n + 1));
+    for (int n = 1; n <= 2; ++n) {
+        const std::optional<MailMessage> m = client.fetchSingle(n, false);
+        QVERIFY2(m.has_value(), qPrintable(client.lastErrorText()));
+        QCOMPARE(m->Subject, QStringLiteral("message %1").arg(n));
+        if (n == 1)
+            QVERIFY2(client.lastErrorText().contains(QStringLiteral("messages are fetched whole")),
+                     qPrintable(client.lastErrorText()));
+    }
+    QVERIFY(server.scriptDone());
+    VERIFY_NO_SERVER_ERRORS(server);
+}
+
+// Gone between its structure and its fetch: the parts are refused, so is the whole message, and
+// the message fails as a whole fetch of it would; the walk goes on.
+void TestImapReadAhead::expungedBetweenStructureAndFetch()
+{
+    ScriptedImapServer server;
+    ImapClient client;
+    connectTo(client, server, true);
+    client.setReadAhead(1, 2);
+    server.expect(structureCommand(1, 1, 2))
+        .send(attachedStructure(1) + attachedStructure(2))
+        .sendLine(okLine(1))
+        .expect(partsCommand(2, 1))
+        .expect(partsCommand(3, 2))
+        .sendLine(okLine(2)) // no data: Dovecot's answer for a message expunged meanwhile
+        .expect(fetchCommand(4, 1))
+        .sendLine(tagFor(4) + " NO [EXPUNGEISSUED] Some of the requested messages no longer exist")
+        .send(partsData(2))
+        .sendLine(okLine(3));
+    QVERIFY(!client.fetchSingle(1, false).has_value());
+    QCOMPARE(client.lastFailure().kind, ImapFailure::Kind::Refused);
+    QCOMPARE(client.lastFailure().code, QByteArray("EXPUNGEISSUED"));
+    const std::optional<MailMessage> m = client.fetchSingle(2, false);
+    QVERIFY2(m.has_value(), qPrintable(client.lastErrorText()));
+    QCOMPARE(fields(*m), fields(MailMessage::fromBytes(attachedMessage(2))));
+    QVERIFY(server.scriptDone());
+    VERIFY_NO_SERVER_ERRORS(server);
+}
+
+// Stop while the structures are still coming: the call ends at the next abort check, and the
+// next command skips their answer.
+void TestImapReadAhead::stopWhileStructuresAreComing()
+{
+    ScriptedImapServer server;
+    ImapClient client;
+    StopSink sink;
+    client.bindEvents(&sink);
+    connectTo(client, server, true);
+    client.setReadAhead(1, 3);
+    server.expect(structureCommand(1, 1, 3))
+        .wait(200)
+        .send(plainStructure(1) + plainStructure(2) + plainStructure(3))
+        .sendLine(okLine(1))
+        .expect(fetchCommand(2, 2))
+        .send(fetchData(2))
+        .sendLine(okLine(2));
+    sink.stop = true;
+    QVERIFY(!client.fetchSingle(1, false).has_value());
+    QCOMPARE(client.lastFailure().kind, ImapFailure::Kind::Aborted);
+    QCOMPARE(server.clock().now(), 50); // at the first abort check
+    QCOMPARE(client.state(), ImapClient::State::Authenticated);
+
+    sink.stop = false;
+    const std::optional<MailMessage> m = client.fetchSingle(2, false);
+    QVERIFY2(m.has_value(), qPrintable(client.lastErrorText()));
+    QCOMPARE(m->Subject, QStringLiteral("message 2"));
+    QVERIFY2(client.lastErrorText().contains(QStringLiteral("Skipping")), qPrintable(client.lastErrorText()));
+    QVERIFY(server.scriptDone());
+    VERIFY_NO_SERVER_ERRORS(server);
+}
+
+// A lost connection forgets what was learnt; the walk that resumes on a new one asks again.
+void TestImapReadAhead::reconnectStartsWithStructuresAgain()
+{
+    ScriptedImapServer server;
+    ImapClient client;
+    connectTo(client, server, true);
+    client.setReadAhead(1, 3);
+    server.expect(structureCommand(1, 1, 3))
+        .send(plainStructure(1) + attachedStructure(2) + attachedStructure(3))
+        .sendLine(okLine(1))
+        .expect(fetchCommand(2, 1))
+        .send(fetchData(1))
+        .sendLine(okLine(2))
+        .expect(partsCommand(3, 2))
+        .expect(tagFor(4) + " FETCH 3 (BODY.PEEK[HEADER] BODY.PEEK[1.MIME] BODY.PEEK[1] INTERNALDATE)")
+        .send("* 2 FETCH (BODY[HEADER] {300}\r\nSubject")
+        .drop();
+    QVERIFY(client.fetchSingle(1, false).has_value());
+    QVERIFY(!client.fetchSingle(2, false).has_value());
+    QCOMPARE(client.lastFailure().kind, ImapFailure::Kind::ConnectionLost);
+    QCOMPARE(client.state(), ImapClient::State::NotConnected);
+
+    server.acceptNext()
+        .sendLine("* PREAUTH again")
+        .expect(structureCommand(1, 2, 3))
+        .send(attachedStructure(2) + attachedStructure(3))
+        .sendLine(okLine(1))
+        .expect(partsCommand(2, 2))
+        .send(partsData(2))
+        .sendLine(okLine(2));
+    QCOMPARE(client.connect(QStringLiteral("127.0.0.1")), 1);
+    client.setReadAhead(2, 3);
+    const std::optional<MailMessage> m = client.fetchSingle(2, false);
+    QVERIFY2(m.has_value(), qPrintable(client.lastErrorText()));
+    QCOMPARE(fields(*m), fields(MailMessage::fromBytes(attachedMessage(2))));
+    QVERIFY(server.scriptDone());
+    VERIFY_NO_SERVER_ERRORS(server);
+}
+
+// With the sizes known, everything the byte budget holds leaves at once: no window that grows
+// from four, no cap on the number of commands.
+void TestImapReadAhead::sizesKnownFillTheLinkWithinTheByteBudget()
+{
+    {
+        ScriptedImapServer server;
+        ImapClient client;
+        connectTo(client, server, true);
+        client.setReadAhead(1, 30);
+        server.expect(structureCommand(1, 1, 30));
+        QByteArray structures;
+        for (int n = 1; n <= 30; ++n)
+            structures += plainStructure(n);
+        server.send(structures).sendLine(okLine(1));
+        for (int n = 1; n <= 30; ++n)
+            server.expect(fetchCommand(n + 1, n));
+        for (int n = 1; n <= 30; ++n)
+            server.send(fetchData(n)).sendLine(okLine(n + 1));
+        for (int n = 1; n <= 30; ++n) {
+            const std::optional<MailMessage> m = client.fetchSingle(n, false);
+            QVERIFY2(m.has_value(), qPrintable(client.lastErrorText()));
+            QCOMPARE(m->Subject, QStringLiteral("message %1").arg(n));
+            if (n == 1)
+                QCOMPARE(fetchesWritten(server), 31);
+        }
+        QVERIFY(server.scriptDone());
+        VERIFY_NO_SERVER_ERRORS(server);
+    }
+    {
+        // 100 bytes: four messages of 24 bytes, not a fifth.
+        ScriptedImapServer server;
+        ImapClient client;
+        connectTo(client, server, true);
+        client.setReadAheadLimits(1000, 100);
+        client.setReadAhead(1, 9);
+        server.expect(structureCommand(1, 1, 9));
+        QByteArray structures;
+        for (int n = 1; n <= 9; ++n)
+            structures += plainStructure(n);
+        server.send(structures).sendLine(okLine(1));
+        for (int n = 1; n <= 4; ++n)
+            server.expect(fetchCommand(n + 1, n));
+        server.send(fetchData(1)).sendLine(okLine(2));
+        QVERIFY(client.fetchSingle(1, false).has_value());
+        QCOMPARE(fetchesWritten(server), 5);
+        QCOMPARE(message(1).size(), 24);
+        QVERIFY(server.scriptDone());
+        VERIFY_NO_SERVER_ERRORS(server);
+    }
+}
+
+// Servers refuse a whole range that passes the mailbox's end: structures are asked up to it, and
+// a number past it is fetched whole and fails on its own.
+void TestImapReadAhead::structuresStopAtTheMailboxEnd()
+{
+    ScriptedImapServer server;
+    ImapClient client;
+    connectTo(client, server, true);
+    server.expect("A001 EXAMINE \"Inbox\"").sendLine("* 2 EXISTS").sendLine("A001 OK done");
+    QCOMPARE(client.selectMailbox(QStringLiteral("Inbox")), 1);
+    client.setReadAhead(1, 3);
+    server.expect(structureCommand(2, 1, 2))
+        .send(plainStructure(1) + plainStructure(2))
+        .sendLine(okLine(2))
+        .expect(fetchCommand(3, 1))
+        .expect(fetchCommand(4, 2))
+        .expect(fetchCommand(5, 3))
+        .send(fetchData(1))
+        .sendLine(okLine(3))
+        .send(fetchData(2))
+        .sendLine(okLine(4))
+        .sendLine(tagFor(5) + " BAD Error in IMAP command FETCH: Invalid messageset");
+    for (int n = 1; n <= 2; ++n) {
+        const std::optional<MailMessage> m = client.fetchSingle(n, false);
+        QVERIFY2(m.has_value(), qPrintable(client.lastErrorText()));
+        QCOMPARE(m->Subject, QStringLiteral("message %1").arg(n));
+    }
+    QVERIFY(!client.fetchSingle(3, false).has_value());
+    QCOMPARE(client.lastFailure().kind, ImapFailure::Kind::Refused);
+    QVERIFY(server.scriptDone());
+    VERIFY_NO_SERVER_ERRORS(server);
+}
+
+// The second range's structures come while the first message is awaited: its fetches leave at
+// once, not after that message.
+void TestImapReadAhead::structuresArrivingDuringAWaitSendTheirFetches()
+{
+    ScriptedImapServer server;
+    ImapClient client;
+    connectTo(client, server, true);
+    client.setReadAhead(1, 60);
+    QByteArray first;
+    for (int n = 1; n <= 50; ++n)
+        first += plainStructure(n);
+    QByteArray second;
+    for (int n = 51; n <= 60; ++n)
+        second += plainStructure(n);
+    server.expect(structureCommand(1, 1, 50))
+        .expect(structureCommand(2, 51, 60))
+        .send(first)
+        .sendLine(okLine(1));
+    for (int n = 1; n <= 50; ++n)
+        server.expect(fetchCommand(n + 2, n));
+    server.send(second).sendLine(okLine(2));
+    for (int n = 51; n <= 60; ++n)
+        server.expect(fetchCommand(n + 2, n));
+    for (int n = 1; n <= 60; ++n)
+        server.send(fetchData(n)).sendLine(okLine(n + 2));
+    for (int n = 1; n <= 60; ++n) {
+        const std::optional<MailMessage> m = client.fetchSingle(n, false);
+        QVERIFY2(m.has_value(), qPrintable(client.lastErrorText()));
+        QCOMPARE(m->Subject, QStringLiteral("message %1").arg(n));
+    }
+    QVERIFY(server.scriptDone());
+    VERIFY_NO_SERVER_ERRORS(server);
 }
 
 QTEST_GUILESS_MAIN(TestImapReadAhead)

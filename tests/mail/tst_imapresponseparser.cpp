@@ -1,4 +1,5 @@
 // Reading what an IMAP server sends: framing into responses, tokens, INTERNALDATE.
+#include "mail/ImapBodyStructure.h"
 #include "mail/ImapInternalDate.h"
 #include "mail/ImapResponseParser.h"
 #include "mail/ImapResponseReader.h"
@@ -23,6 +24,26 @@ ImapResponse single(const QByteArray& bytes)
     return all.size() == 1 ? all.first() : ImapResponse();
 }
 
+// A part tree in one line: type/subtype, [charset], {disposition} ("?" when not sent), and the
+// parts of a multipart in parentheses.
+QByteArray describe(const ImapBodyStructure::Part& part)
+{
+    QByteArray out = part.section + ' ' + part.type + '/' + part.subtype;
+    if (!part.charset.isEmpty())
+        out += '[' + part.charset + ']';
+    if (!part.dispositionKnown)
+        out += "{?}";
+    else if (!part.disposition.isEmpty())
+        out += '{' + part.disposition + '}';
+    if (part.isMultipart()) {
+        QList<QByteArray> parts;
+        for (const ImapBodyStructure::Part& child : part.parts)
+            parts.append(describe(child));
+        out += '(' + parts.join(", ") + ')';
+    }
+    return out;
+}
+
 }  // namespace
 
 class TestImapResponseParser : public QObject {
@@ -45,6 +66,9 @@ private Q_SLOTS:
 
     void internalDate_data();
     void internalDate();
+
+    void bodyStructure_data();
+    void bodyStructure();
 };
 
 void TestImapResponseParser::framesLinesAndLiterals()
@@ -359,6 +383,183 @@ void TestImapResponseParser::internalDate()
     QCOMPARE(parsed.isValid(), expected.isValid());
     if (expected.isValid())
         QCOMPARE(parsed, expected);
+}
+
+// BODYSTRUCTURE as real servers send it: the tree read, the bodies a message object takes from
+// it, and what is fetched instead of the whole message (sections, or "whole").
+void TestImapResponseParser::bodyStructure_data()
+{
+    QTest::addColumn<QByteArray>("structure");
+    QTest::addColumn<qint64>("messageSize");
+    QTest::addColumn<QByteArray>("tree");   // empty: refused
+    QTest::addColumn<QByteArray>("bodies"); // plain and html sections, "-" for none; "?" unknown
+    QTest::addColumn<QByteArray>("fetch");  // sections, "header" (the header alone) or "whole"
+
+    // Dovecot: lower case, full extension data.
+    QTest::newRow("dovecot newsletter")
+        << QByteArray("((\"text\" \"plain\" (\"charset\" \"utf-8\") NIL NIL \"quoted-printable\" 4100 80 NIL "
+                      "NIL NIL "
+                      "NIL)(\"text\" \"html\" (\"charset\" \"utf-8\") NIL NIL \"quoted-printable\" 61000 900 "
+                      "NIL NIL "
+                      "NIL NIL) \"alternative\" (\"boundary\" \"=_b1\") NIL NIL NIL)")
+        << qint64(66000) << QByteArray(" multipart/alternative(1 text/plain[utf-8], 2 text/html[utf-8])")
+        << QByteArray("1 2") << QByteArray("whole");
+    QTest::newRow("dovecot attachment after alternative")
+        << QByteArray(
+               "(((\"text\" \"plain\" (\"charset\" \"utf-8\") NIL NIL \"quoted-printable\" 1200 30 NIL NIL "
+               "NIL "
+               "NIL)(\"text\" \"html\" (\"charset\" \"utf-8\") NIL NIL \"quoted-printable\" 5000 100 NIL NIL "
+               "NIL "
+               "NIL) \"alternative\" (\"boundary\" \"b2\") NIL NIL NIL)(\"application\" \"pdf\" (\"name\" "
+               "\"r.pdf\") NIL NIL \"base64\" 300000 NIL (\"attachment\" (\"filename\" \"r.pdf\")) NIL NIL) "
+               "\"mixed\" (\"boundary\" \"b1\") NIL NIL NIL)")
+        << qint64(307000)
+        << QByteArray(
+               " multipart/mixed(1 multipart/alternative(1.1 text/plain[utf-8], 1.2 text/html[utf-8]), "
+               "2 application/pdf{attachment})")
+        << QByteArray("1.1 1.2") << QByteArray("1.1 1.2");
+    QTest::newRow("dovecot html before plain")
+        << QByteArray(
+               "((\"text\" \"html\" NIL NIL NIL \"7bit\" 300 5 NIL NIL NIL NIL)(\"text\" \"plain\" "
+               "(\"charset\" \"koi8-r\") NIL NIL \"8bit\" 200 5 NIL (\"inline\" NIL) NIL NIL)(\"image\" "
+               "\"jpeg\" NIL NIL NIL \"base64\" 90000 NIL NIL NIL NIL) \"mixed\" (\"boundary\" \"x\") NIL "
+               "NIL NIL)")
+        << qint64(91000)
+        << QByteArray(" multipart/mixed(1 text/html, 2 text/plain[koi8-r]{inline}, 3 image/jpeg)")
+        << QByteArray("2 1") << QByteArray("1 2");
+    // Cyrus: upper case, full extension data (MD5 included).
+    QTest::newRow("cyrus upper case")
+        << QByteArray(
+               "((\"TEXT\" \"PLAIN\" (\"CHARSET\" \"us-ascii\") NIL NIL \"7BIT\" 1152 23 NIL NIL NIL NIL)"
+               "(\"APPLICATION\" \"OCTET-STREAM\" (\"NAME\" \"cc.diff\") "
+               "\"<960723163407.20117h@cac.washington.edu>\" "
+               "\"Compiler diff\" \"BASE64\" 4554000 \"d41d8cd98f00b204e9800998ecf8427e\" (\"ATTACHMENT\" "
+               "(\"FILENAME\" \"cc.diff\")) NIL NIL) \"MIXED\" (\"BOUNDARY\" \"----=_Part\") NIL NIL NIL)")
+        << qint64(4556000)
+        << QByteArray(" multipart/mixed(1 text/plain[us-ascii], 2 application/octet-stream{attachment})")
+        << QByteArray("1 -") << QByteArray("1");
+    // Courier: lower case, no charset, no extension data: attachments cannot be told apart.
+    QTest::newRow("courier without extension data")
+        << QByteArray(
+               "((\"text\" \"plain\" NIL NIL NIL \"7bit\" 120 4)(\"image\" \"png\" (\"name\" \"a.png\") NIL "
+               "NIL \"base64\" 90000) \"mixed\")")
+        << qint64(91000) << QByteArray(" multipart/mixed{?}(1 text/plain{?}, 2 image/png{?})")
+        << QByteArray("?") << QByteArray("whole");
+    QTest::newRow("courier text after its bodies") // what comes after both bodies does not matter
+        << QByteArray("((\"text\" \"plain\" NIL NIL NIL \"7bit\" 120 4 NIL NIL)(\"text\" \"html\" NIL NIL "
+                      "NIL \"7bit\" "
+                      "120 4 NIL NIL)(\"text\" \"plain\" NIL NIL NIL \"7bit\" 90000 4) \"mixed\")")
+        << qint64(91000) << QByteArray(" multipart/mixed{?}(1 text/plain, 2 text/html, 3 text/plain{?})")
+        << QByteArray("1 2") << QByteArray("1 2");
+    // Attached text is no body; a forwarded message's text is never looked into.
+    QTest::newRow("attached text, then inline html")
+        << QByteArray("((\"text\" \"plain\" (\"charset\" \"utf-8\") NIL NIL \"base64\" 200000 3000 NIL "
+                      "(\"attachment\" "
+                      "(\"filename\" \"log.txt\")) NIL NIL)(\"text\" \"html\" NIL NIL NIL \"7bit\" 900 20 "
+                      "NIL NIL NIL "
+                      "NIL) \"mixed\" (\"boundary\" \"q\") NIL NIL NIL)")
+        << qint64(202000) << QByteArray(" multipart/mixed(1 text/plain[utf-8]{attachment}, 2 text/html)")
+        << QByteArray("- 2") << QByteArray("2");
+    QTest::newRow("forwarded message")
+        << QByteArray("((\"text\" \"html\" NIL NIL NIL \"7bit\" 300 5 NIL NIL NIL NIL)(\"message\" "
+                      "\"rfc822\" NIL NIL "
+                      "NIL \"7bit\" 80000 (NIL \"inner\" NIL NIL NIL NIL NIL NIL NIL NIL) (\"text\" "
+                      "\"plain\" NIL NIL "
+                      "NIL \"7bit\" 80 2 NIL NIL NIL NIL) 1200 NIL NIL NIL NIL) \"mixed\" (\"boundary\" "
+                      "\"f\") NIL NIL NIL)")
+        << qint64(81000) << QByteArray(" multipart/mixed(1 text/html, 2 message/rfc822)") << QByteArray("- 1")
+        << QByteArray("1");
+    QTest::newRow("related inside mixed")
+        << QByteArray("((((\"text\" \"plain\" (\"charset\" \"iso-8859-1\") NIL NIL \"quoted-printable\" 500 "
+                      "10 NIL NIL NIL "
+                      "NIL)(\"text\" \"html\" NIL NIL NIL \"7bit\" 900 20 NIL NIL NIL NIL) \"alternative\" "
+                      "NIL NIL NIL NIL)"
+                      "(\"image\" \"gif\" NIL \"<i1>\" NIL \"base64\" 40000 NIL (\"inline\" NIL) NIL NIL) "
+                      "\"related\")"
+                      "(\"application\" \"zip\" NIL NIL NIL \"base64\" 500000 NIL (\"attachment\" NIL) NIL "
+                      "NIL) \"mixed\")")
+        << qint64(542000)
+        << QByteArray(" multipart/mixed{?}(1 multipart/related{?}(1.1 multipart/alternative(1.1.1 "
+                      "text/plain[iso-8859-1], 1.1.2 text/html), 1.2 image/gif{inline}), 2 "
+                      "application/zip{attachment})")
+        << QByteArray("1.1.1 1.1.2") << QByteArray("1.1.1 1.1.2");
+    QTest::newRow("no body at all")
+        << QByteArray(
+               "((\"application\" \"pdf\" NIL NIL NIL \"base64\" 90000 NIL (\"attachment\" NIL) NIL NIL) "
+               "\"mixed\" (\"boundary\" \"n\") NIL NIL NIL)")
+        << qint64(91000) << QByteArray(" multipart/mixed(1 application/pdf{attachment})") << QByteArray("- -")
+        << QByteArray("header");
+    QTest::newRow("single part")
+        << QByteArray(
+               "(\"TEXT\" \"PLAIN\" (\"CHARSET\" \"UTF-8\") NIL NIL \"8BIT\" 5000 100 NIL NIL NIL NIL)")
+        << qint64(6000) << QByteArray("1 text/plain[UTF-8]") << QByteArray("1 -") << QByteArray("whole");
+    QTest::newRow("literal strings") << QByteArray("((\"text\" \"plain\" NIL NIL {4}\r\nnote \"7bit\" 10 1 "
+                                                   "NIL NIL NIL NIL)(\"audio\" \"ogg\" NIL "
+                                                   "NIL NIL \"base64\" 70000 NIL (\"attachment\" "
+                                                   "(\"filename\" {5}\r\na b c)) NIL NIL) \"mixed\")")
+                                     << qint64(71000)
+                                     << QByteArray(
+                                            " multipart/mixed{?}(1 text/plain, 2 audio/ogg{attachment})")
+                                     << QByteArray("1 -") << QByteArray("1");
+    // What cannot be read.
+    QTest::newRow("NIL") << QByteArray("NIL") << qint64(100) << QByteArray() << QByteArray() << QByteArray();
+    QTest::newRow("empty list") << QByteArray("()") << qint64(100) << QByteArray() << QByteArray()
+                                << QByteArray();
+    QTest::newRow("no subtype") << QByteArray("(\"text\" NIL NIL NIL NIL \"7bit\" 10 1)") << qint64(100)
+                                << QByteArray() << QByteArray() << QByteArray();
+    QTest::newRow("size not a number") << QByteArray("(\"text\" \"plain\" NIL NIL NIL \"7bit\" \"ten\" 1)")
+                                       << qint64(100) << QByteArray() << QByteArray() << QByteArray();
+    QTest::newRow("text without line count")
+        << QByteArray("((\"text\" \"plain\" NIL NIL NIL \"7bit\" 10)(\"image\" \"png\" NIL NIL NIL "
+                      "\"base64\" 9) \"mixed\")")
+        << qint64(100) << QByteArray() << QByteArray() << QByteArray();
+    QTest::newRow("odd parameter list")
+        << QByteArray("(\"text\" \"plain\" (\"charset\") NIL NIL \"7bit\" 10 1)") << qint64(100)
+        << QByteArray() << QByteArray() << QByteArray();
+    QTest::newRow("multipart without subtype")
+        << QByteArray("((\"text\" \"plain\" NIL NIL NIL \"7bit\" 10 1))") << qint64(100) << QByteArray()
+        << QByteArray() << QByteArray();
+    QTest::newRow("disposition not a pair")
+        << QByteArray("(\"text\" \"plain\" NIL NIL NIL \"7bit\" 10 1 NIL (\"attachment\"))") << qint64(100)
+        << QByteArray() << QByteArray() << QByteArray();
+}
+
+void TestImapResponseParser::bodyStructure()
+{
+    QFETCH(QByteArray, structure);
+    QFETCH(qint64, messageSize);
+    QFETCH(QByteArray, tree);
+    QFETCH(QByteArray, bodies);
+    QFETCH(QByteArray, fetch);
+
+    const ImapResponse response = single("* 1 FETCH (BODYSTRUCTURE " + structure + ")\r\n");
+    ImapResponseReader reader(response);
+    reader.readAtom();
+    reader.skipSpaces();
+    reader.readAtom();
+    reader.skipSpaces();
+    reader.readAtom();
+    reader.skipSpaces();
+    const std::optional<ImapValue> items = reader.readValue();
+    QVERIFY(items && items->isList() && items->items.size() == 2);
+    const std::optional<ImapBodyStructure> read = ImapBodyStructure::read(items->items[1]);
+    QCOMPARE(read.has_value(), !tree.isEmpty());
+    if (!read)
+        return;
+    QCOMPARE(describe(read->root()), tree);
+    const std::optional<ImapBodyStructure::Bodies> found = read->bodies();
+    if (bodies == "?") {
+        QVERIFY(!found);
+    } else {
+        QVERIFY(found);
+        const QByteArray plain = found->plain ? found->plain->section : QByteArray("-");
+        const QByteArray html = found->html ? found->html->section : QByteArray("-");
+        QCOMPARE(plain + ' ' + html, bodies);
+    }
+    const std::optional<QList<QByteArray>> sections = read->sectionsToFetch(messageSize, 16 * 1024);
+    QCOMPARE(sections ? (sections->isEmpty() ? QByteArray("header") : sections->join(' '))
+                      : QByteArray("whole"),
+             fetch);
 }
 
 QTEST_GUILESS_MAIN(TestImapResponseParser)

@@ -1,4 +1,5 @@
 #include "mail/MailMessage.h"
+#include "mail/MessageFromParts.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -36,6 +37,8 @@ private Q_SLOTS:
     void malformedInput_data();
     void malformedInput();
     void largeBody();
+    void rebuiltFromParts_data();
+    void rebuiltFromParts();
 };
 
 void TestMailMessage::multipartAlternative()
@@ -440,6 +443,66 @@ void TestMailMessage::largeBody()
     QCOMPARE(m.PlainTextBody.size(), body.size() - 2); // the CR LF before the boundary belongs to it
     QVERIFY(m.PlainTextBody.startsWith(QString::fromLatin1(line)));
     QCOMPARE(m.HtmlBody.toLatin1(), body);
+}
+
+// A message rebuilt from its header and its body parts reads like the whole message; what
+// cannot be rebuilt safely is refused (the whole message is fetched instead).
+void TestMailMessage::rebuiltFromParts_data()
+{
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<QList<QByteArray>>("parts"); // MIME header, body, MIME header, body...
+    QTest::addColumn<QByteArray>("whole");        // empty: nothing is rebuilt
+
+    const QByteArray header =
+        "From: =?utf-8?q?Ma=C3=ABl?= <mael@example.org>\r\nSubject: =?iso-8859-1?q?d=E9j=E0?=\r\n"
+        "Date: Fri, 04 Dec 2026 08:00:00 -0500\r\nContent-Type: multipart/mixed;\r\n"
+        " boundary=\"=_x y'(z)\"\r\n\r\n";
+    const QByteArray plainMime =
+        "Content-Type: text/plain; charset=iso-8859-15\r\nContent-Transfer-Encoding: "
+        "quoted-printable\r\n\r\n";
+    const QByteArray plain = "=A4 12, soft=\r\n break";
+    const QByteArray htmlMime =
+        "Content-Type: text/html; charset=utf-8\r\nContent-Transfer-Encoding: base64\r\n\r\n";
+    const QByteArray html = QByteArray("<b>d\xc3\xa9j\xc3\xa0</b>").toBase64();
+    const QByteArray pdf = "Content-Type: application/pdf\r\nContent-Disposition: attachment\r\n\r\nJVBERi0=";
+    QTest::newRow("text and html around an attachment")
+        << header << QList<QByteArray>{plainMime, plain, htmlMime, html}
+        << header + "--=_x y'(z)\r\n" + plainMime + plain + "\r\n--=_x y'(z)\r\n" + pdf +
+               "\r\n--=_x y'(z)\r\n" + htmlMime + html + "\r\n--=_x y'(z)--\r\n";
+    QTest::newRow("header alone") << header << QList<QByteArray>{}
+                                  << header + "--=_x y'(z)\r\n" + pdf + "\r\n--=_x y'(z)--\r\n";
+    QTest::newRow("part without header lines")
+        << header << QList<QByteArray>{QByteArray(), "bare text"}
+        << header + "--=_x y'(z)\r\n\r\nbare text\r\n--=_x y'(z)\r\n" + pdf + "\r\n--=_x y'(z)--\r\n";
+    QTest::newRow("single-part header") << QByteArray("Subject: x\r\nContent-Type: text/plain\r\n\r\n")
+                                        << QList<QByteArray>{plainMime, plain} << QByteArray();
+    QTest::newRow("multipart without boundary")
+        << QByteArray("Subject: x\r\nContent-Type: multipart/mixed\r\n\r\n")
+        << QList<QByteArray>{plainMime, plain} << QByteArray();
+    QTest::newRow("part holding the delimiter")
+        << header << QList<QByteArray>{plainMime, "text\r\n--=_x y'(z)\r\nmore"} << QByteArray();
+}
+
+void TestMailMessage::rebuiltFromParts()
+{
+    QFETCH(QByteArray, header);
+    QFETCH(QList<QByteArray>, parts);
+    QFETCH(QByteArray, whole);
+    QList<MessageFromParts::Part> list;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
+        list.append({parts[i], parts[i + 1]});
+    const std::optional<QByteArray> rebuilt = MessageFromParts::assemble(header, list);
+    QCOMPARE(rebuilt.has_value(), !whole.isEmpty());
+    if (!rebuilt)
+        return;
+    const MailMessage expected = MailMessage::fromBytes(whole, kInternal);
+    const MailMessage got = MailMessage::fromBytes(*rebuilt, kInternal);
+    QVERIFY(!expected.Subject.isEmpty());
+    QCOMPARE(got.From, expected.From);
+    QCOMPARE(got.Subject, expected.Subject);
+    QCOMPARE(got.Date, expected.Date);
+    QCOMPARE(got.PlainTextBody, expected.PlainTextBody);
+    QCOMPARE(got.HtmlBody, expected.HtmlBody);
 }
 
 QTEST_GUILESS_MAIN(TestMailMessage)

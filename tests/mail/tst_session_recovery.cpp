@@ -101,9 +101,11 @@ void TestSessionRecovery::initTestCase()
     qputenv("TEMP", QFile::encodeName(m_temp.path()));
     AppTitle::set(QStringLiteral("Recovery Test"));
     m_component.setTimeoutMs(300);
-    // These conversations are written one command at a time; reading ahead while recovering is
-    // covered by the read-ahead tests and the Dovecot retrieval that loses its connection.
+    // These conversations are written one whole-message fetch at a time; reading ahead (structures
+    // first included) while recovering is covered by the read-ahead tests and the Dovecot
+    // retrieval that loses its connection.
     m_component.setReadAheadLimits(1, 16 << 20);
+    m_component.setStructureFirst(false);
 }
 
 void TestSessionRecovery::init()

@@ -13,7 +13,9 @@ struct Direction {
     QTcpSocket* from = nullptr;
     QTcpSocket* to = nullptr;
     qint64 delayNs = 0;
-    qint64 budget = -1; // bytes still to pass on; -1: no limit
+    qint64 budget = -1;        // bytes still to pass on; -1: no limit
+    qint64 bytesPerSecond = 0; // 0: no limit
+    qint64 lastDueNs = 0;      // when the bytes queued last are through
     bool fromClosed = false;
     bool finished = false;                           // `to` has been closed after everything was passed on
     std::deque<std::pair<qint64, QByteArray>> queue; // (due time, bytes)
@@ -42,6 +44,7 @@ public:
             m_down.budget = o.cutConnections.at(number - 1);
             m_cutBoth = true;
         }
+        m_up.bytesPerSecond = m_down.bytesPerSecond = qMax<qint64>(0, o.bytesPerSecond);
         for (Direction* d : {&m_up, &m_down}) {
             d->timer.setSingleShot(true);
             d->timer.setTimerType(Qt::PreciseTimer);
@@ -79,7 +82,18 @@ private:
         QByteArray bytes = d.from->readAll();
         if (bytes.isEmpty())
             return;
-        d.queue.emplace_back(m_relay.m_clock.nsecsElapsed() + d.delayNs, std::move(bytes));
+        const qint64 due = m_relay.m_clock.nsecsElapsed() + d.delayNs;
+        if (d.bytesPerSecond <= 0) {
+            d.queue.emplace_back(due, std::move(bytes));
+        } else {
+            // In pieces, each through when the link has carried it.
+            constexpr qsizetype kPiece = 16 * 1024;
+            for (qsizetype at = 0; at < bytes.size(); at += kPiece) {
+                const QByteArray piece = bytes.mid(at, kPiece);
+                d.lastDueNs = qMax(due, d.lastDueNs) + piece.size() * 1000000000LL / d.bytesPerSecond;
+                d.queue.emplace_back(d.lastDueNs, piece);
+            }
+        }
         if (!d.timer.isActive())
             schedule(d);
     }

@@ -16,6 +16,9 @@
 // for that direction, so a command and its reply cost delayToServerMs + delayToClientMs on top
 // of loopback, whatever their size. TLS passes through untouched.
 //
+// Narrow link: with bytesPerSecond > 0, each direction also takes the time its bytes need at
+// that rate, after the delay and behind the bytes before them.
+//
 // Breaking link: with dropAfterServerBytes >= 0, each connection passes on exactly that many
 // bytes from the server to the client (counted from the greeting on), then closes the client's
 // side cleanly after those bytes and aborts the server's side: the client sees the connection
@@ -39,6 +42,9 @@ public:
         int delayToClientMs = 25;
         qint64 dropAfterServerBytes = -1; // -1: never
         QList<qint64> cutConnections;     // per connection, in the order accepted
+        // Each direction carries at most this many bytes a second (0: no limit), as a link of
+        // that bandwidth would: bytes queue behind the ones before them.
+        qint64 bytesPerSecond = 0;
     };
 
     explicit DelayRelay(const Options& options, QObject* parent = nullptr);
