@@ -2,6 +2,8 @@
 
 #include "mail/ImapCall.h"
 
+#include <optional>
+
 class ImapConnection;
 
 // Marks one public call for its whole duration: re-entrancy bookkeeping, the abort-check
@@ -13,6 +15,11 @@ public:
     ImapCallScope(const ImapCallScope&) = delete;
     ImapCallScope& operator=(const ImapCallScope&) = delete;
 
+    // Whether another call still uses the connection; the log says so and the call fails.
+    bool refused();
+    // The opening of a sign-in: 0 when refused as above, 1 when the server greeted with PREAUTH
+    // (nothing is sent), nothing when the sign-in goes ahead.
+    std::optional<int> settledBeforeSignIn();
     // From here on this call uses the current connection; other calls are refused.
     void claim();
 

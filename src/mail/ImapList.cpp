@@ -12,7 +12,7 @@ std::optional<std::vector<MailboxEntry>> ImapList::run(ImapConnection& d, const 
 {
     ImapCallScope scope(d, QStringLiteral("ListMailboxes"));
     ImapCall& call = scope.call;
-    if (d.refuseIfBusy(call))
+    if (scope.refused())
         return std::nullopt;
     scope.claim();
     std::vector<MailboxEntry> names;
