@@ -45,6 +45,26 @@ std::optional<int> ImapCallScope::settledBeforeSignIn()
     return 1;
 }
 
+bool ImapCallScope::accepted(const ImapOutcome& outcome, const QString& refusal)
+{
+    if (!outcome.completed)
+        return false;
+    if (outcome.status != "OK") {
+        call.note(refusal);
+        return false;
+    }
+    return true;
+}
+
+int ImapCallScope::signInEnded(const ImapOutcome& outcome, quint64 announcementsBefore)
+{
+    if (!accepted(outcome, QStringLiteral("Login refused.")))
+        return 0;
+    d.signedIn(announcementsBefore);
+    call.note(QStringLiteral("Logged in."));
+    return 1;
+}
+
 void ImapCallScope::claim()
 {
     d.m_busy = true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mail/ImapCall.h"
+#include "mail/ImapOutcome.h"
 
 #include <optional>
 
@@ -22,6 +23,12 @@ public:
     std::optional<int> settledBeforeSignIn();
     // From here on this call uses the current connection; other calls are refused.
     void claim();
+    // Whether a command was answered OK; a refusal is noted in these words. A command left
+    // unanswered (closed, timed out, abandoned) has said why already.
+    bool accepted(const ImapOutcome& outcome, const QString& refusal);
+    // The end of a sign-in: 1 once the server accepted it, 0 otherwise. Capabilities announced
+    // before it (`announcementsBefore` counts them) no longer hold.
+    int signInEnded(const ImapOutcome& outcome, quint64 announcementsBefore);
 
     ImapCall call;
 

@@ -17,13 +17,8 @@ int ImapExamine::run(ImapConnection& d, const QString& mailbox)
     cmd.parts = {"EXAMINE " + name};
     cmd.logText = QStringLiteral("EXAMINE ") + QString::fromLatin1(name);
     d.leaveMailbox(); // a failed EXAMINE leaves nothing selected
-    const ImapOutcome outcome = d.runCommand(call, cmd);
-    if (!outcome.completed)
+    if (!scope.accepted(d.runCommand(call, cmd), QStringLiteral("The mailbox could not be selected.")))
         return 0;
-    if (outcome.status != "OK") {
-        call.note(QStringLiteral("The mailbox could not be selected."));
-        return 0;
-    }
     d.mailboxSelected();
     call.note(QStringLiteral("Selected read-only; %1 messages.").arg(d.exists()));
     return 1;

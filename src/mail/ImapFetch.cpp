@@ -67,12 +67,8 @@ std::optional<ImapClient::RawMessage> ImapFetch::run(ImapConnection& d, int numb
     cmd.onUntagged = [&](const ImapResponse& r) { return read(r, number, isUid, data); };
     cmd.reportsProgress = true;
     const ImapOutcome outcome = d.runCommand(call, cmd);
-    if (!outcome.completed)
+    if (!scope.accepted(outcome, QStringLiteral("The server refused the fetch.")))
         return std::nullopt;
-    if (outcome.status != "OK") {
-        call.note(QStringLiteral("The server refused the fetch."));
-        return std::nullopt;
-    }
     return finish(d, call, data, outcome.unreadableData);
 }
 

@@ -42,14 +42,5 @@ int ImapLogin::run(ImapConnection& d, const QString& user, const QString& passwo
 
     scope.claim();
     const quint64 announcementsBefore = d.capabilitiesAnnounced();
-    const ImapOutcome outcome = d.runCommand(call, cmd);
-    if (!outcome.completed)
-        return 0;
-    if (outcome.status != "OK") {
-        call.note(QStringLiteral("Login refused."));
-        return 0;
-    }
-    d.signedIn(announcementsBefore);
-    call.note(QStringLiteral("Logged in."));
-    return 1;
+    return scope.signInEnded(d.runCommand(call, cmd), announcementsBefore);
 }

@@ -70,15 +70,7 @@ int ImapXOAuth2::run(ImapConnection& d, const QString& user, const QString& acce
     const quint64 announcementsBefore = d.capabilitiesAnnounced();
     const ImapOutcome outcome =
         authenticate(d, call, "XOAUTH2", initialResponse, d.announced(QStringLiteral("SASL-IR")));
-    if (!outcome.completed)
-        return 0;
-    if (outcome.status != "OK") {
-        call.note(QStringLiteral("Login refused."));
-        return 0;
-    }
-    d.signedIn(announcementsBefore);
-    call.note(QStringLiteral("Logged in."));
-    return 1;
+    return scope.signInEnded(outcome, announcementsBefore);
 }
 
 // A SASL exchange: AUTHENTICATE with the mechanism, the initial response with the command or
