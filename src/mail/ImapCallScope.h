@@ -8,7 +8,8 @@
 class ImapConnection;
 
 // Marks one public call for its whole duration: re-entrancy bookkeeping, the abort-check
-// clock, and publishing the call's log when it ends.
+// clock, and publishing the call's log when it ends. The command units open and read their
+// answers through it, all in the same words.
 class ImapCallScope {
 public:
     ImapCallScope(ImapConnection& connection, const QString& name);
