@@ -23,36 +23,34 @@ ImapClient::ImapClient(QObject* parent)
 
 ImapClient::~ImapClient()
 {
-    d->destroyed = true;
-    d->sink = nullptr;
-    d->closeConnection();
+    d->clientDestroyed();
 }
 
 void ImapClient::setTransportFactory(TransportFactory factory)
 {
-    d->transportFactory = std::move(factory);
+    d->settings().transportFactory = std::move(factory);
 }
 
 void ImapClient::setClock(std::shared_ptr<Clock> clock)
 {
-    d->clock = clock ? std::move(clock) : std::make_shared<SystemClock>();
+    d->settings().clock = clock ? std::move(clock) : std::make_shared<SystemClock>();
 }
 
 void ImapClient::setSsl(bool ssl)
 {
-    d->ssl = ssl;
+    d->settings().ssl = ssl;
 }
 void ImapClient::setPort(int port)
 {
-    d->port = port;
+    d->settings().port = port;
 }
 void ImapClient::setCaCertificatesFile(const QString& pemPath)
 {
-    d->caFile = pemPath;
+    d->settings().caFile = pemPath;
 }
 void ImapClient::setTimeoutMs(int ms)
 {
-    d->timeoutMs = qMax(1, ms);
+    d->settings().timeoutMs = qMax(1, ms);
 }
 
 int ImapClient::connect(const QString& host)
@@ -87,7 +85,7 @@ int ImapClient::selectMailbox(const QString& mailbox)
 
 int ImapClient::numMessages() const
 {
-    return d->state == State::Selected ? d->exists : 0;
+    return d->state() == State::Selected ? d->exists() : 0;
 }
 
 std::optional<ImapClient::RawMessage> ImapClient::fetchRaw(int number, bool isUid)
@@ -124,23 +122,23 @@ std::optional<std::vector<MailboxEntry>> ImapClient::listMailboxEntries(const QS
 
 QString ImapClient::lastErrorText() const
 {
-    return d->lastError;
+    return d->lastError();
 }
 
 ImapFailure ImapClient::lastFailure() const
 {
-    return d->lastFailure;
+    return d->lastFailure();
 }
 
 QStringList ImapClient::takeAlerts()
 {
-    return std::exchange(d->alerts, {});
+    return d->takeAlerts();
 }
 
 void ImapClient::setReadAhead(int first, int last)
 {
     d->endReadAhead();
-    d->readAhead.setRange(first, last);
+    d->readAhead().setRange(first, last);
 }
 
 void ImapClient::clearReadAhead()
@@ -150,12 +148,12 @@ void ImapClient::clearReadAhead()
 
 void ImapClient::setReadAheadLimits(int maxCommands, qint64 maxBytes)
 {
-    d->readAhead.setLimits(maxCommands, maxBytes);
+    d->readAhead().setLimits(maxCommands, maxBytes);
 }
 
 void ImapClient::setStructureFirst(bool on)
 {
-    d->readAhead.setStructureFirst(on);
+    d->readAhead().setStructureFirst(on);
 }
 
 QStringList ImapClient::capabilities()
@@ -177,16 +175,16 @@ int ImapClient::disconnect()
 
 void ImapClient::bindEvents(ImapEventSink* sink)
 {
-    d->sink = sink;
+    d->bindSink(sink);
 }
 
 void ImapClient::unbindEvents(ImapEventSink* sink)
 {
-    if (d->sink == sink)
-        d->sink = nullptr;
+    if (d->sink() == sink)
+        d->bindSink(nullptr);
 }
 
 ImapClient::State ImapClient::state() const
 {
-    return d->state;
+    return d->state();
 }

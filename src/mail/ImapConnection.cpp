@@ -9,6 +9,7 @@
 #include "mail/SystemClock.h"
 
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -76,82 +77,102 @@ void ImapConnection::noteRefusal(ImapCall& call, const ImapOutcome& outcome)
     statusParts(end < 0 ? outcome.raw : outcome.raw.left(end), call.failure.code, call.failure.text);
 }
 
-bool ImapConnection::alreadySignedIn(ImapCall& call)
-{
-    if (!transport || !preauthenticated)
-        return false;
-    call.note(QStringLiteral("Already signed in (the server greeted with PREAUTH); nothing was sent."));
-    return true;
-}
-
 ImapConnection::ImapConnection()
-    : clock(std::make_shared<SystemClock>())
-{}
+{
+    m_settings.clock = std::make_shared<SystemClock>();
+}
 
 ImapConnection::~ImapConnection()
 {
     closeConnection();
 }
 
-void ImapConnection::open(const QString& host, quint16 usedPort,
+void ImapConnection::open(const QString& hostName, quint16 usedPort,
                           const QList<QSslCertificate>& extraAuthorities)
 {
-    transport = transportFactory ? transportFactory() : std::make_unique<SslTransport>();
-    ++generation;
-    tagCounter = 0;
-    parser.reset();
-    reachedServer = false;
-    transport->open(host, usedPort, ssl, extraAuthorities);
+    m_transport =
+        m_settings.transportFactory ? m_settings.transportFactory() : std::make_unique<SslTransport>();
+    ++m_generation;
+    m_tagCounter = 0;
+    m_parser.reset();
+    m_reachedServer = false;
+    m_transport->open(hostName, usedPort, m_settings.ssl, extraAuthorities);
+}
+
+void ImapConnection::clientDestroyed()
+{
+    m_destroyed = true;
+    m_sink = nullptr;
+    closeConnection();
+}
+
+bool ImapConnection::transportUp() const
+{
+    return m_transport && m_transport->state() == QAbstractSocket::ConnectedState;
+}
+
+QStringList ImapConnection::takeAlerts()
+{
+    return std::exchange(m_alerts, {});
+}
+
+void ImapConnection::greeted(ImapClient::State state)
+{
+    m_state = state;
+    m_preauthenticated = state == ImapClient::State::Authenticated;
+}
+
+void ImapConnection::leaveMailbox()
+{
+    if (m_state == ImapClient::State::Selected)
+        m_state = ImapClient::State::Authenticated;
+    m_exists = 0;
+}
+
+void ImapConnection::setInFlight(const QByteArray& tag, bool sent)
+{
+    m_inFlightTag = tag;
+    m_inFlightSent = sent;
 }
 
 void ImapConnection::closeConnection()
 {
-    if (transport) {
-        transport->abort();
+    if (m_transport) {
+        m_transport->abort();
         // A call further up the stack may still hold on to the transport: keep it until then.
-        if (callDepth > 0)
-            retired.push_back(std::move(transport));
+        if (m_callDepth > 0)
+            m_retired.push_back(std::move(m_transport));
         else
-            transport.reset();
+            m_transport.reset();
     }
-    ++generation;
-    state = ImapClient::State::NotConnected;
-    parser.reset();
-    inFlightTag.clear();
-    inFlightSent = false;
-    abandonedTags.clear();
-    readAhead.reset();
-    exists = 0;
-    preauthenticated = false;
-    saidBye = false;
-    byeText.clear();
-    capabilities.clear();
-    capabilitiesKnown = false;
+    ++m_generation;
+    m_state = ImapClient::State::NotConnected;
+    m_parser.reset();
+    m_inFlightTag.clear();
+    m_inFlightSent = false;
+    m_abandonedTags.clear();
+    m_readAhead.reset();
+    m_exists = 0;
+    m_preauthenticated = false;
+    m_saidBye = false;
+    m_byeText.clear();
+    m_capabilities.clear();
+    m_capabilitiesKnown = false;
 }
 
 bool ImapConnection::busyElsewhere() const
 {
-    return busy && busyGeneration == generation && transport;
-}
-
-bool ImapConnection::refuseIfBusy(ImapCall& call)
-{
-    if (busyElsewhere()) {
-        call.note(QStringLiteral("Refused: another call is still using the connection."));
-        call.fail(ImapFailure::Kind::Other);
-        return true;
-    }
-    return false;
+    return m_busy && m_busyGeneration == m_generation && m_transport;
 }
 
 bool ImapConnection::stillOurs(ImapCall& call)
 {
-    if (destroyed) {
+    if (m_destroyed) {
         call.note(QStringLiteral("The IMAP client was destroyed during the call."));
         call.fail(ImapFailure::Kind::Other);
         return false;
     }
-    if (generation != call.generation || !transport) {
+    if (m_generation != call.generation || !m_transport) {
         call.note(QStringLiteral("The connection was closed during the call (disconnect or new connect)."));
         call.fail(ImapFailure::Kind::Other);
         return false;
@@ -161,13 +182,13 @@ bool ImapConnection::stillOurs(ImapCall& call)
 
 QByteArray ImapConnection::nextTag()
 {
-    return "A" + QByteArray::number(++tagCounter).rightJustified(3, '0');
+    return "A" + QByteArray::number(++m_tagCounter).rightJustified(3, '0');
 }
 
 bool ImapConnection::send(ImapCall& call, const QByteArray& bytes)
 {
-    if (transport->write(bytes) != bytes.size()) {
-        call.note(QStringLiteral("Could not send to the server: %1").arg(transport->errorString()));
+    if (m_transport->write(bytes) != bytes.size()) {
+        call.note(QStringLiteral("Could not send to the server: %1").arg(m_transport->errorString()));
         call.fail(ImapFailure::Kind::ConnectionLost);
         closeConnection();
         return false;
@@ -177,32 +198,32 @@ bool ImapConnection::send(ImapCall& call, const QByteArray& bytes)
 
 void ImapConnection::noteDrop(ImapCall& call)
 {
-    const QStringList tlsErrors = transport->tlsErrors();
+    const QStringList tlsErrors = m_transport->tlsErrors();
     if (!tlsErrors.isEmpty()) {
         call.note(QStringLiteral("The server's certificate was not accepted: %1")
                       .arg(tlsErrors.join(QStringLiteral("; "))));
     }
     QString where;
-    if (parser.inLiteral()) {
+    if (m_parser.inLiteral()) {
         where = QStringLiteral(" in the middle of a literal (%1 of %2 bytes had arrived)")
-                    .arg(parser.literalReceived())
-                    .arg(parser.literalSize());
-    } else if (parser.midResponse()) {
+                    .arg(m_parser.literalReceived())
+                    .arg(m_parser.literalSize());
+    } else if (m_parser.midResponse()) {
         where = QStringLiteral(" in the middle of a response");
     }
-    call.note(QStringLiteral("The connection was closed%1: %2").arg(where, transport->errorString()));
-    const QList<QSslError::SslError> codes = transport->tlsErrorCodes();
+    call.note(QStringLiteral("The connection was closed%1: %2").arg(where, m_transport->errorString()));
+    const QList<QSslError::SslError> codes = m_transport->tlsErrorCodes();
     if (!codes.isEmpty()) {
         call.fail(tlsFailureKind(codes));
     } else if (!tlsErrors.isEmpty()) {
         call.fail(ImapFailure::Kind::TlsOther);
-    } else if (!reachedServer) {
+    } else if (!m_reachedServer) {
         call.fail(ImapFailure::Kind::Unreachable);
     } else {
         call.fail(ImapFailure::Kind::ConnectionLost);
-        if (saidBye) {
+        if (m_saidBye) {
             call.failure.status = "BYE";
-            call.failure.text = byeText;
+            call.failure.text = m_byeText;
         }
     }
 }
@@ -213,9 +234,9 @@ void ImapConnection::observe(ImapCall& call, const ImapResponse& response, bool 
     if (logReply)
         call.log.noteReply(response);
     if (std::optional<QStringList> names = ImapGreeting::announcedCapabilities(response)) {
-        capabilities = std::move(*names);
-        capabilitiesKnown = true;
-        ++capabilitiesAnnounced;
+        m_capabilities = std::move(*names);
+        m_capabilitiesKnown = true;
+        ++m_capabilitiesAnnounced;
     }
     ImapResponseReader reader(response);
     const ImapResponseHead head = ImapResponseHead::read(reader);
@@ -226,26 +247,26 @@ void ImapConnection::observe(ImapCall& call, const ImapResponse& response, bool 
         QString text;
         statusParts(response.lines.first(), code, text);
         // RFC 3501: the text of an ALERT must reach the user.
-        if (code == "ALERT" && !text.isEmpty() && !alerts.contains(text))
-            alerts.append(text);
+        if (code == "ALERT" && !text.isEmpty() && !m_alerts.contains(text))
+            m_alerts.append(text);
         if (head.word == "BYE" && response.tag() == "*") {
-            saidBye = true;
-            byeText = text;
+            m_saidBye = true;
+            m_byeText = text;
         }
     }
     if (response.tag() != "*")
         return;
     if (head.number >= 0 && head.word == "EXISTS")
-        exists = int(qMin<qint64>(head.number, std::numeric_limits<int>::max()));
-    else if (head.number >= 0 && head.word == "EXPUNGE" && exists > 0)
-        --exists;
+        m_exists = int(qMin<qint64>(head.number, std::numeric_limits<int>::max()));
+    else if (head.number >= 0 && head.word == "EXPUNGE" && m_exists > 0)
+        --m_exists;
 }
 
 bool ImapConnection::raisePercent(ImapCall& call, int percent)
 {
     call.lastPercent = percent;
     bool abort = false;
-    if (ImapEventSink* s = sink)
+    if (ImapEventSink* s = m_sink)
         s->percentDone(percent, abort);
     if (!stillOurs(call))
         return false;
@@ -258,12 +279,12 @@ bool ImapConnection::raisePercent(ImapCall& call, int percent)
 
 bool ImapConnection::reportProgress(ImapCall& call)
 {
-    if (!call.progress || !parser.inLiteral() || parser.literalSize() <= 0)
+    if (!call.progress || !m_parser.inLiteral() || m_parser.literalSize() <= 0)
         return true;
     if (call.progressMessage >= 0 &&
-        !parser.pendingFirstLine().startsWith("* " + QByteArray::number(call.progressMessage) + ' '))
+        !m_parser.pendingFirstLine().startsWith("* " + QByteArray::number(call.progressMessage) + ' '))
         return true; // another message read ahead
-    const int percent = int(parser.literalReceived() * 100 / parser.literalSize());
+    const int percent = int(m_parser.literalReceived() * 100 / m_parser.literalSize());
     if (percent <= call.lastPercent)
         return true;
     return raisePercent(call, percent);
@@ -273,19 +294,19 @@ void ImapConnection::abandon(ImapCall& call)
 {
     call.note(QStringLiteral("Abandoned at the application's request."));
     call.fail(ImapFailure::Kind::Aborted);
-    if (!inFlightTag.isEmpty() && inFlightSent && readAhead.abandon(inFlightTag)) {
+    if (!m_inFlightTag.isEmpty() && m_inFlightSent && m_readAhead.abandon(m_inFlightTag)) {
         // The fetches sent ahead still come; nothing more is sent ahead.
         call.note(
             QStringLiteral("The rest of the answer to %1 will be skipped; no more fetches are sent ahead.")
-                .arg(QString::fromLatin1(inFlightTag)));
-        inFlightTag.clear();
-    } else if (!inFlightTag.isEmpty() && inFlightSent) {
+                .arg(QString::fromLatin1(m_inFlightTag)));
+        m_inFlightTag.clear();
+    } else if (!m_inFlightTag.isEmpty() && m_inFlightSent) {
         // The command went out whole: the connection stays usable once its answer has passed.
-        if (!abandonedTags.contains(inFlightTag))
-            abandonedTags.append(inFlightTag);
+        if (!m_abandonedTags.contains(m_inFlightTag))
+            m_abandonedTags.append(m_inFlightTag);
         call.note(QStringLiteral("The rest of the answer to %1 will be skipped before the next command.")
-                      .arg(QString::fromLatin1(inFlightTag)));
-        inFlightTag.clear();
+                      .arg(QString::fromLatin1(m_inFlightTag)));
+        m_inFlightTag.clear();
     } else {
         // Half a command or half a connect cannot be taken back: start afresh.
         call.note(QStringLiteral("The connection is closed."));
@@ -298,11 +319,11 @@ void ImapConnection::abandon(ImapCall& call)
 bool ImapConnection::abortRequested(ImapCall& call, bool& failed)
 {
     failed = false;
-    if (clock->now() - call.lastAbortCheck < kAbortCheckIntervalMs)
+    if (m_settings.clock->now() - call.lastAbortCheck < kAbortCheckIntervalMs)
         return false;
-    call.lastAbortCheck = clock->now();
+    call.lastAbortCheck = m_settings.clock->now();
     bool abort = false;
-    if (ImapEventSink* s = sink)
+    if (ImapEventSink* s = m_sink)
         s->abortCheck(abort);
     if (!stillOurs(call)) {
         failed = true;
@@ -322,16 +343,16 @@ bool ImapConnection::abortRequested(ImapCall& call, bool& failed)
 bool ImapConnection::waitFor(ImapCall& call, const std::function<bool(const ImapResponse&)>& handle,
                              int deadlineMs, bool logReplies)
 {
-    const std::shared_ptr<Clock> time = clock;
+    const std::shared_ptr<Clock> time = m_settings.clock;
     qint64 silentSince = time->now();
     const qint64 start = silentSince;
     if (!stillOurs(call))
         return false;
-    QAbstractSocket::SocketState lastState = transport->state();
+    QAbstractSocket::SocketState lastState = m_transport->state();
     for (;;) {
-        const QByteArray chunk = transport->readAll();
+        const QByteArray chunk = m_transport->readAll();
         if (!chunk.isEmpty()) {
-            reachedServer = true;
+            m_reachedServer = true;
             silentSince = time->now();
             call.bytesReceived += chunk.size();
             if (call.bytesReceived > kMaxBytesPerCall) {
@@ -342,39 +363,39 @@ bool ImapConnection::waitFor(ImapCall& call, const std::function<bool(const Imap
                 closeConnection();
                 return false;
             }
-            parser.feed(chunk);
+            m_parser.feed(chunk);
         }
-        while (std::optional<ImapResponse> response = parser.take()) {
+        while (std::optional<ImapResponse> response = m_parser.take()) {
             observe(call, *response, logReplies);
             if (handle(*response))
                 return true;
             if (!stillOurs(call))
                 return false;
         }
-        if (parser.failed()) {
+        if (m_parser.failed()) {
             call.note(QStringLiteral("The server's response could not be read: %1 The connection is closed.")
-                          .arg(parser.errorText()));
+                          .arg(m_parser.errorText()));
             call.fail(ImapFailure::Kind::Unreadable);
             closeConnection();
             return false;
         }
         if (!reportProgress(call))
             return false;
-        if (transport->state() == QAbstractSocket::ConnectedState || transport->reached())
-            reachedServer = true;
-        if (transport->state() == QAbstractSocket::UnconnectedState) {
+        if (m_transport->state() == QAbstractSocket::ConnectedState || m_transport->reached())
+            m_reachedServer = true;
+        if (m_transport->state() == QAbstractSocket::UnconnectedState) {
             noteDrop(call);
             closeConnection();
             return false;
         }
-        if (transport->state() != lastState) {
-            lastState = transport->state();
+        if (m_transport->state() != lastState) {
+            lastState = m_transport->state();
             silentSince = time->now();
         }
-        if (time->now() - silentSince >= timeoutMs) {
+        if (time->now() - silentSince >= m_settings.timeoutMs) {
             call.note(
                 QStringLiteral("Timed out: nothing came from the server for %1 ms. The connection is closed.")
-                    .arg(timeoutMs));
+                    .arg(m_settings.timeoutMs));
             call.fail(ImapFailure::Kind::TimedOut);
             closeConnection();
             return false;
@@ -389,9 +410,9 @@ bool ImapConnection::waitFor(ImapCall& call, const std::function<bool(const Imap
                 return false;
             continue; // data may have arrived while the sink ran
         }
-        if (transport->bytesAvailable() > 0)
+        if (m_transport->bytesAvailable() > 0)
             continue;
-        time->sleep(int(kAbortCheckIntervalMs - (time->now() - call.lastAbortCheck)), *transport);
+        time->sleep(int(kAbortCheckIntervalMs - (time->now() - call.lastAbortCheck)), *m_transport);
         if (!stillOurs(call))
             return false;
     }
@@ -400,40 +421,40 @@ bool ImapConnection::waitFor(ImapCall& call, const std::function<bool(const Imap
 // The connection is there, and nothing of an abandoned command is still on its way.
 bool ImapConnection::ensureUsable(ImapCall& call)
 {
-    if (!transport || state == ImapClient::State::NotConnected) {
+    if (!m_transport || m_state == ImapClient::State::NotConnected) {
         call.note(QStringLiteral("Not connected."));
         call.fail(ImapFailure::Kind::NotConnected);
         return false;
     }
-    if (transport->state() != QAbstractSocket::ConnectedState) {
+    if (m_transport->state() != QAbstractSocket::ConnectedState) {
         // Whatever the server said before it went (a BYE, say) belongs in the log.
-        parser.feed(transport->readAll());
-        while (std::optional<ImapResponse> response = parser.take())
+        m_parser.feed(m_transport->readAll());
+        while (std::optional<ImapResponse> response = m_parser.take())
             observe(call, *response);
         call.note(QStringLiteral("The server has closed the connection."));
         call.fail(ImapFailure::Kind::ConnectionLost);
-        if (saidBye) {
+        if (m_saidBye) {
             call.failure.status = "BYE";
-            call.failure.text = byeText;
+            call.failure.text = m_byeText;
         }
         closeConnection();
         return false;
     }
-    if (!abandonedTags.isEmpty()) {
-        call.note(abandonedTags.size() == 1
+    if (!m_abandonedTags.isEmpty()) {
+        call.note(m_abandonedTags.size() == 1
                       ? QStringLiteral("Skipping the rest of the answer to the abandoned command %1.")
-                            .arg(QString::fromLatin1(abandonedTags.first()))
+                            .arg(QString::fromLatin1(m_abandonedTags.first()))
                       : QStringLiteral("Skipping the rest of the answers to the abandoned commands %1 to %2.")
-                            .arg(QString::fromLatin1(abandonedTags.first()),
-                                 QString::fromLatin1(abandonedTags.last())));
-        inFlightTag = abandonedTags.last();
-        inFlightSent = true;
+                            .arg(QString::fromLatin1(m_abandonedTags.first()),
+                                 QString::fromLatin1(m_abandonedTags.last())));
+        m_inFlightTag = m_abandonedTags.last();
+        m_inFlightSent = true;
         if (!waitFor(call, [this](const ImapResponse& r) {
-                abandonedTags.removeAll(r.tag());
-                return abandonedTags.isEmpty();
+                m_abandonedTags.removeAll(r.tag());
+                return m_abandonedTags.isEmpty();
             }))
             return false;
-        inFlightTag.clear();
+        m_inFlightTag.clear();
     }
     return true;
 }
@@ -446,16 +467,16 @@ ImapOutcome ImapConnection::completion(const ImapResponse& response)
     outcome.completed = true;
     outcome.status = head.word;
     outcome.raw = response.raw();
-    inFlightTag.clear();
-    inFlightSent = false;
+    m_inFlightTag.clear();
+    m_inFlightSent = false;
     return outcome;
 }
 
 void ImapConnection::endReadAhead()
 {
-    for (const QByteArray& tag : readAhead.stop()) {
-        if (!abandonedTags.contains(tag))
-            abandonedTags.append(tag);
+    for (const QByteArray& tag : m_readAhead.stop()) {
+        if (!m_abandonedTags.contains(tag))
+            m_abandonedTags.append(tag);
     }
 }
 
@@ -469,8 +490,8 @@ ImapOutcome ImapConnection::runCommand(ImapCall& call, const ImapCommand& comman
     call.progress = command.reportsProgress;
     const QByteArray tag = nextTag();
     call.note(QStringLiteral("Sent: %1 %2").arg(QString::fromLatin1(tag), command.logText));
-    inFlightTag = tag;
-    inFlightSent = false;
+    m_inFlightTag = tag;
+    m_inFlightSent = false;
     ImapOutcome outcome;
     bool unreadable = false;
     auto untagged = [&](const ImapResponse& r) {
@@ -507,7 +528,7 @@ ImapOutcome ImapConnection::runCommand(ImapCall& call, const ImapCommand& comman
             return outcome;
         }
     }
-    inFlightSent = true;
+    m_inFlightSent = true;
 
     bool strayContinuation = false;
     if (!waitFor(call, [&](const ImapResponse& r) {
@@ -536,15 +557,15 @@ ImapOutcome ImapConnection::runCommand(ImapCall& call, const ImapCommand& comman
 
 bool ImapConnection::announced(const QString& capability) const
 {
-    return capabilities.contains(capability, Qt::CaseInsensitive);
+    return m_capabilities.contains(capability, Qt::CaseInsensitive);
 }
 
 // Capabilities change with the sign-in: keep only what the server announced along with it.
 void ImapConnection::signedIn(quint64 announcementsBefore)
 {
-    state = ImapClient::State::Authenticated;
-    if (capabilitiesAnnounced == announcementsBefore) {
-        capabilities.clear();
-        capabilitiesKnown = false;
+    m_state = ImapClient::State::Authenticated;
+    if (m_capabilitiesAnnounced == announcementsBefore) {
+        m_capabilities.clear();
+        m_capabilitiesKnown = false;
     }
 }

@@ -22,82 +22,132 @@ class ImapEventSink;
 // The IMAP client's connection: the transport and its reader, the tags, the waits (time-out,
 // abort checks, progress), the skipping of abandoned answers, the limits on what a server may
 // send, and the state the server's untagged data keeps up to date. The command units drive it;
-// ImapClient shares it with every running call.
+// ImapClient shares it with every running call. Its state is its own: the units read it and
+// change it only through the operations below (the settings, the server's state, the commands
+// and their answers); ImapCallScope keeps the bookkeeping of the calls.
 class ImapConnection {
 public:
     ImapConnection();
     ~ImapConnection();
 
-    // Settings
-    bool ssl = false;
-    int port = 0;
-    QString caFile;
-    int timeoutMs = 30000;
-    ImapEventSink* sink = nullptr;
-    bool destroyed = false;
-    ImapClient::TransportFactory transportFactory;
-    std::shared_ptr<Clock> clock;
+    // Chosen by ImapClient's owner before the calls; the units and the waits read them.
+    struct Settings {
+        bool ssl = false;
+        int port = 0;
+        QString caFile;
+        int timeoutMs = 30000;
+        ImapClient::TransportFactory transportFactory;
+        std::shared_ptr<Clock> clock;
+    };
+    Settings& settings() { return m_settings; }
+    const Settings& settings() const { return m_settings; }
+    void bindSink(ImapEventSink* sink) { m_sink = sink; }
+    ImapEventSink* sink() const { return m_sink; }
+    // The client is going away: no sink any more, the connection closed, and every call still
+    // running fails without touching the client.
+    void clientDestroyed();
 
-    // Connection
-    std::unique_ptr<ImapTransport> transport;
-    std::vector<std::unique_ptr<ImapTransport>> retired; // closed during a call, deleted after it
-    quint64 generation = 0; // changes whenever the connection is closed or replaced
-    ImapResponseParser parser;
-    ImapClient::State state = ImapClient::State::NotConnected;
-    int tagCounter = 0;
-    QByteArray inFlightTag;
-    bool inFlightSent = false;
-    QList<QByteArray> abandonedTags; // sent, answers still to come, their callers gone
-    ImapReadAhead readAhead;
-    int exists = 0;
-    QStringList capabilities;
-    bool capabilitiesKnown = false;
-    quint64 capabilitiesAnnounced = 0; // counts announcements, so a call sees whether one came
-    QString host;                      // of the last connect
-    bool reachedServer = false;        // the last connect got as far as a connection
-    bool preauthenticated = false;     // greeted with PREAUTH
-    bool saidBye = false;              // the server said BYE on this connection
-    QString byeText;                   // and these words with it
-    QStringList alerts;                // [ALERT] texts not taken yet
-    ImapFailure lastFailure;
+    // What the server and the connection's history say, read by the units.
+    ImapClient::State state() const { return m_state; }
+    bool connected() const { return bool(m_transport); }
+    // Connected, and the socket not closed by the server yet.
+    bool transportUp() const;
+    int exists() const { return m_exists; }
+    const QStringList& capabilities() const { return m_capabilities; }
+    bool capabilitiesKnown() const { return m_capabilitiesKnown; }
+    quint64 capabilitiesAnnounced() const { return m_capabilitiesAnnounced; }
+    bool announced(const QString& capability) const;
+    bool reachedServer() const { return m_reachedServer; }
+    // Whether the connection the call started on is still the current one.
+    bool sameConnection(const ImapCall& call) const { return m_generation == call.generation; }
+    QStringList takeAlerts();
+    ImapReadAhead& readAhead() { return m_readAhead; }
+    // How the last call went.
+    const QString& lastError() const { return m_lastError; }
+    const ImapFailure& lastFailure() const { return m_lastFailure; }
 
-    // Calls
-    int callDepth = 0;
-    bool busy = false;
-    quint64 busyGeneration = 0;
-    QString lastError;
-
+    // What the units' commands change. The host is that of the connect under way; a failure
+    // names it.
+    void setHost(const QString& host) { m_host = host; }
     // A new transport, started towards host:port; the old connection is gone by then.
     void open(const QString& host, quint16 port, const QList<QSslCertificate>& extraAuthorities);
     void closeConnection();
+    // The server's greeting was accepted: Connected, or Authenticated after PREAUTH.
+    void greeted(ImapClient::State state);
+    // Before EXAMINE: a failed one leaves nothing selected.
+    void leaveMailbox();
+    void mailboxSelected() { m_state = ImapClient::State::Selected; }
+    void signedIn(quint64 announcementsBefore);
+
+    // Whether another call uses the connection (ImapCallScope keeps that bookkeeping).
     bool busyElsewhere() const;
-    bool refuseIfBusy(ImapCall& call);
-    bool stillOurs(ImapCall& call);
+
+    // Commands and their answers.
     QByteArray nextTag();
     bool send(ImapCall& call, const QByteArray& bytes);
     bool ensureUsable(ImapCall& call);
     ImapOutcome runCommand(ImapCall& call, const ImapCommand& command);
+    // The command whose answer is awaited, for an abandoned call to skip its rest; `sent` once it
+    // went out whole.
+    void setInFlight(const QByteArray& tag, bool sent);
+    void clearInFlight() { setInFlight({}, false); }
+    // Answers of abandoned commands still to be skipped before the next command.
+    bool skippingAnswers() const { return !m_abandonedTags.isEmpty(); }
+    // An answer that has passed needs no skipping later.
+    void answerPassed(const QByteArray& tag) { m_abandonedTags.removeAll(tag); }
     // Ends a read-ahead before another command: its answers still to come are skipped.
     void endReadAhead();
     ImapOutcome completion(const ImapResponse& response);
-    bool announced(const QString& capability) const;
-    void signedIn(quint64 announcementsBefore);
-    // Runs the event loop until `handle` accepts a response; see the .cpp.    // `logReplies` false leaves
+    // Runs the event loop until `handle` accepts a response; see the .cpp. `logReplies` false leaves
     // the log of replies to `handle`.
     bool waitFor(ImapCall& call, const std::function<bool(const ImapResponse&)>& handle, int deadlineMs = -1,
                  bool logReplies = true);
-    void abandon(ImapCall& call);
-    void noteDrop(ImapCall& call);
-    bool raisePercent(ImapCall& call, int percent);
     // A NO or BAD answer: what the server said, for the caller to tell "busy" from "not there".
     void noteRefusal(ImapCall& call, const ImapOutcome& outcome);
-    // After a PREAUTH greeting a sign-in sends nothing (it would be a protocol error).
-    bool alreadySignedIn(ImapCall& call);
     // The code and the text of a status response's line ("A001 NO [UNAVAILABLE] Busy.").
     static void statusParts(const QByteArray& line, QByteArray& code, QString& text);
 
 private:
+    friend class ImapCallScope; // the call bookkeeping below
+
+    bool stillOurs(ImapCall& call);
+    void abandon(ImapCall& call);
+    void noteDrop(ImapCall& call);
+    bool raisePercent(ImapCall& call, int percent);
     void observe(ImapCall& call, const ImapResponse& response, bool logReply = true);
     bool reportProgress(ImapCall& call);
     bool abortRequested(ImapCall& call, bool& failed);
+
+    Settings m_settings;
+    ImapEventSink* m_sink = nullptr;
+    bool m_destroyed = false;
+
+    // Connection
+    std::unique_ptr<ImapTransport> m_transport;
+    std::vector<std::unique_ptr<ImapTransport>> m_retired; // closed during a call, deleted after it
+    quint64 m_generation = 0; // changes whenever the connection is closed or replaced
+    ImapResponseParser m_parser;
+    ImapClient::State m_state = ImapClient::State::NotConnected;
+    int m_tagCounter = 0;
+    QByteArray m_inFlightTag;
+    bool m_inFlightSent = false;
+    QList<QByteArray> m_abandonedTags; // sent, answers still to come, their callers gone
+    ImapReadAhead m_readAhead;
+    int m_exists = 0;
+    QStringList m_capabilities;
+    bool m_capabilitiesKnown = false;
+    quint64 m_capabilitiesAnnounced = 0; // counts announcements, so a call sees whether one came
+    QString m_host;                      // of the last connect
+    bool m_reachedServer = false;        // the last connect got as far as a connection
+    bool m_preauthenticated = false;     // greeted with PREAUTH
+    bool m_saidBye = false;              // the server said BYE on this connection
+    QString m_byeText;                   // and these words with it
+    QStringList m_alerts;                // [ALERT] texts not taken yet
+    ImapFailure m_lastFailure;
+
+    // Calls
+    int m_callDepth = 0;
+    bool m_busy = false;
+    quint64 m_busyGeneration = 0;
+    QString m_lastError;
 };

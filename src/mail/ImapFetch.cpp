@@ -50,15 +50,15 @@ std::optional<ImapClient::RawMessage> ImapFetch::run(ImapConnection& d, int numb
 {
     ImapCallScope scope(d, QStringLiteral("FetchSingle"));
     ImapCall& call = scope.call;
-    if (d.refuseIfBusy(call))
+    if (scope.refused())
         return std::nullopt;
     if (number < 0) {
         call.note(QStringLiteral("Refused: %1 is not a message number; nothing was sent.").arg(number));
         return std::nullopt;
     }
     scope.claim();
-    if (d.readAhead.serves(number, isUid))
-        return d.readAhead.fetch(d, call, number);
+    if (d.readAhead().serves(number, isUid))
+        return d.readAhead().fetch(d, call, number);
     Data data;
     ImapCommand cmd;
     cmd.parts = {(isUid ? "UID FETCH " : "FETCH ") + QByteArray::number(number) +
@@ -67,12 +67,8 @@ std::optional<ImapClient::RawMessage> ImapFetch::run(ImapConnection& d, int numb
     cmd.onUntagged = [&](const ImapResponse& r) { return read(r, number, isUid, data); };
     cmd.reportsProgress = true;
     const ImapOutcome outcome = d.runCommand(call, cmd);
-    if (!outcome.completed)
+    if (!scope.accepted(outcome, QStringLiteral("The server refused the fetch.")))
         return std::nullopt;
-    if (outcome.status != "OK") {
-        call.note(QStringLiteral("The server refused the fetch."));
-        return std::nullopt;
-    }
     return finish(d, call, data, outcome.unreadableData);
 }
 
@@ -89,7 +85,7 @@ std::optional<ImapClient::RawMessage> ImapFetch::finish(ImapConnection& d, ImapC
         // The message is whole: an abort asked for now has nothing left to abandon.
         call.lastPercent = 100;
         bool ignored = false;
-        if (ImapEventSink* s = d.sink)
+        if (ImapEventSink* s = d.sink())
             s->percentDone(100, ignored);
     }
     call.note(QStringLiteral("Fetched %1 bytes.").arg(data.body->size()));

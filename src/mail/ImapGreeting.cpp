@@ -11,16 +11,17 @@ int ImapGreeting::connect(ImapConnection& d, const QString& host)
 {
     ImapCallScope scope(d, QStringLiteral("Connect"));
     ImapCall& call = scope.call;
-    if (d.transport) {
+    if (d.connected()) {
         call.note(QStringLiteral("Closing the previous connection."));
         d.closeConnection();
     }
-    d.host = host;
-    const int usedPort = d.port > 0 ? d.port : (d.ssl ? 993 : 143);
+    d.setHost(host);
+    const ImapConnection::Settings& settings = d.settings();
+    const int usedPort = settings.port > 0 ? settings.port : (settings.ssl ? 993 : 143);
     call.note(QStringLiteral("Connecting to %1, port %2, %3.")
                   .arg(host)
                   .arg(usedPort)
-                  .arg(d.ssl ? QStringLiteral("TLS") : QStringLiteral("without TLS")));
+                  .arg(settings.ssl ? QStringLiteral("TLS") : QStringLiteral("without TLS")));
     if (host.trimmed().isEmpty()) {
         call.note(QStringLiteral("No host name was given."));
         call.fail(ImapFailure::Kind::Unreachable);
@@ -32,10 +33,10 @@ int ImapGreeting::connect(ImapConnection& d, const QString& host)
         return 0;
     }
     QList<QSslCertificate> extraAuthorities;
-    if (d.ssl && !d.caFile.isEmpty()) {
-        extraAuthorities = QSslCertificate::fromPath(d.caFile, QSsl::Pem);
+    if (settings.ssl && !settings.caFile.isEmpty()) {
+        extraAuthorities = QSslCertificate::fromPath(settings.caFile, QSsl::Pem);
         if (extraAuthorities.isEmpty()) {
-            call.note(QStringLiteral("No CA certificate could be read from %1.").arg(d.caFile));
+            call.note(QStringLiteral("No CA certificate could be read from %1.").arg(settings.caFile));
             call.fail(ImapFailure::Kind::TlsOther);
             return 0;
         }
@@ -66,12 +67,12 @@ int ImapGreeting::connect(ImapConnection& d, const QString& host)
             return true;
         })) {
         // Reached the server, then nothing usable: it closed or stayed silent before greeting.
-        if (d.reachedServer && (call.failure.kind == ImapFailure::Kind::ConnectionLost ||
-                                call.failure.kind == ImapFailure::Kind::TimedOut))
+        if (d.reachedServer() && (call.failure.kind == ImapFailure::Kind::ConnectionLost ||
+                                  call.failure.kind == ImapFailure::Kind::TimedOut))
             call.failure.kind = ImapFailure::Kind::NoGreeting;
-        else if (!d.reachedServer && call.failure.kind == ImapFailure::Kind::TimedOut)
+        else if (!d.reachedServer() && call.failure.kind == ImapFailure::Kind::TimedOut)
             call.failure.kind = ImapFailure::Kind::Unreachable;
-        if (d.generation == call.generation)
+        if (d.sameConnection(call))
             d.closeConnection();
         return 0;
     }
@@ -79,8 +80,7 @@ int ImapGreeting::connect(ImapConnection& d, const QString& host)
         d.closeConnection();
         return 0;
     }
-    d.state = greeted;
-    d.preauthenticated = greeted == ImapClient::State::Authenticated;
+    d.greeted(greeted);
     call.note(greeted == ImapClient::State::Authenticated
                   ? QStringLiteral("Connected, already authenticated.")
                   : QStringLiteral("Connected."));
@@ -124,13 +124,13 @@ ImapOutcome ImapGreeting::ask(ImapConnection& d, ImapCall& call)
 
 QStringList ImapGreeting::current(ImapConnection& d)
 {
-    if (d.capabilitiesKnown || !d.transport || d.state == ImapClient::State::NotConnected ||
-        (d.busy && d.busyGeneration == d.generation))
-        return d.capabilities;
+    if (d.capabilitiesKnown() || !d.connected() || d.state() == ImapClient::State::NotConnected ||
+        d.busyElsewhere())
+        return d.capabilities();
     ImapCallScope scope(d, QStringLiteral("Capability"));
     scope.claim();
     const ImapOutcome outcome = ask(d, scope.call);
-    if (outcome.completed && !d.capabilitiesKnown)
+    if (outcome.completed && !d.capabilitiesKnown())
         scope.call.note(QStringLiteral("The server announced no capabilities."));
-    return d.capabilities;
+    return d.capabilities();
 }

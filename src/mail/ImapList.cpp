@@ -12,7 +12,7 @@ std::optional<std::vector<MailboxEntry>> ImapList::run(ImapConnection& d, const 
 {
     ImapCallScope scope(d, QStringLiteral("ListMailboxes"));
     ImapCall& call = scope.call;
-    if (d.refuseIfBusy(call))
+    if (scope.refused())
         return std::nullopt;
     scope.claim();
     std::vector<MailboxEntry> names;
@@ -45,12 +45,8 @@ std::optional<std::vector<MailboxEntry>> ImapList::run(ImapConnection& d, const 
         return true;
     };
     const ImapOutcome outcome = d.runCommand(call, cmd);
-    if (!outcome.completed)
+    if (!scope.accepted(outcome, QStringLiteral("The server refused the listing.")))
         return std::nullopt;
-    if (outcome.status != "OK") {
-        call.note(QStringLiteral("The server refused the listing."));
-        return std::nullopt;
-    }
     if (outcome.unreadableData) {
         call.note(QStringLiteral("A LIST reply could not be read; the listing is not trusted."));
         return std::nullopt;

@@ -8,10 +8,8 @@ int ImapLogin::run(ImapConnection& d, const QString& user, const QString& passwo
 {
     ImapCallScope scope(d, QStringLiteral("Login"));
     ImapCall& call = scope.call;
-    if (d.refuseIfBusy(call))
-        return 0;
-    if (d.alreadySignedIn(call))
-        return 1;
+    if (const std::optional<int> settled = scope.settledBeforeSignIn())
+        return *settled;
     const QByteArray userBytes = user.toUtf8();
     const QByteArray passwordBytes = password.toUtf8();
     const ImapQuoting::Form userForm = ImapQuoting::formFor(userBytes);
@@ -43,15 +41,6 @@ int ImapLogin::run(ImapConnection& d, const QString& user, const QString& passwo
     cmd.parts.append(piece);
 
     scope.claim();
-    const quint64 announcementsBefore = d.capabilitiesAnnounced;
-    const ImapOutcome outcome = d.runCommand(call, cmd);
-    if (!outcome.completed)
-        return 0;
-    if (outcome.status != "OK") {
-        call.note(QStringLiteral("Login refused."));
-        return 0;
-    }
-    d.signedIn(announcementsBefore);
-    call.note(QStringLiteral("Logged in."));
-    return 1;
+    const quint64 announcementsBefore = d.capabilitiesAnnounced();
+    return scope.signInEnded(d.runCommand(call, cmd), announcementsBefore);
 }

@@ -21,21 +21,20 @@ int ImapLogout::run(ImapConnection& d)
         d.closeConnection();
         return 1;
     }
-    if (!d.transport) {
+    if (!d.connected()) {
         call.note(QStringLiteral("Not connected."));
         return 1;
     }
-    if (d.state != ImapClient::State::NotConnected &&
-        d.transport->state() == QAbstractSocket::ConnectedState) {
+    if (d.state() != ImapClient::State::NotConnected && d.transportUp()) {
         scope.claim();
         const QByteArray tag = d.nextTag();
         call.note(QStringLiteral("Sent: %1 LOGOUT").arg(QString::fromLatin1(tag)));
         if (d.send(call, tag + " LOGOUT\r\n"))
             d.waitFor(
                 call, [&tag](const ImapResponse& r) { return r.tag() == tag; },
-                qMin(d.timeoutMs, kLogoutWaitMs));
+                qMin(d.settings().timeoutMs, kLogoutWaitMs));
         // A handler that ran meanwhile may have closed this connection or opened a new one.
-        if (d.generation != call.generation) {
+        if (!d.sameConnection(call)) {
             call.note(QStringLiteral("Disconnected."));
             return 1;
         }

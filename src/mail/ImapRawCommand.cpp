@@ -8,7 +8,7 @@ QString ImapRawCommand::run(ImapConnection& d, const QString& command)
 {
     ImapCallScope scope(d, QStringLiteral("SendRawCommand"));
     ImapCall& call = scope.call;
-    if (d.refuseIfBusy(call))
+    if (scope.refused())
         return {};
     const QByteArray text = command.toUtf8();
     if (text.isEmpty() || ImapQuoting::hasLineBreakOrNul(text)) {

@@ -190,7 +190,7 @@ void ImapReadAhead::sendStructures(ImapConnection& d, QByteArray& batch)
     if (!m_structureFirst || m_structureRefused || m_stopped)
         return;
     // Numbers past the mailbox's end are not asked for: servers refuse the whole range for them.
-    m_structureEnd = d.exists > 0 ? qMin(m_last, d.exists) : m_last;
+    m_structureEnd = d.exists() > 0 ? qMin(m_last, d.exists()) : m_last;
     while (m_nextStructure <= m_structureEnd && m_nextStructure < m_nextToSend + kStructureAhead) {
         const auto unanswered = std::count_if(m_structures.begin(), m_structures.end(),
                                               [](const StructureFetch& s) { return !s.done; });
@@ -367,7 +367,7 @@ void ImapReadAhead::handle(ImapConnection& d, ImapCall& call, const ImapResponse
     } else {
         entry = entryForTag(tag);
         if (!entry)
-            d.abandonedTags.removeAll(tag); // an answer skipped already needs no skipping later
+            d.answerPassed(tag); // an answer skipped already needs no skipping later
         if (entry) {
             ImapResponseReader reader(response);
             entry->status = ImapResponseHead::read(reader).word;
@@ -404,13 +404,13 @@ std::optional<QByteArray> ImapReadAhead::fromParts(const Entry& entry)
 
 std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, ImapCall& call, int number)
 {
-    if (!d.transport || d.state == ImapClient::State::NotConnected || !d.abandonedTags.isEmpty()) {
+    if (!d.connected() || d.state() == ImapClient::State::NotConnected || d.skippingAnswers()) {
         if (!d.ensureUsable(call))
             return std::nullopt;
     }
     m_waitingFor = number;
     // A server that has gone may still have answered: what came before it went is served.
-    if (d.transport->state() == QAbstractSocket::ConnectedState && !topUp(d, call))
+    if (d.transportUp() && !topUp(d, call))
         return std::nullopt;
     call.progress = true;
     call.progressMessage = number;
@@ -419,8 +419,7 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
         // The number's structure is still on its way: wait for the answer of its whole range, so
         // that the fetches of all its numbers can leave together, then send them.
         const auto rangeDone = [&] { return m_structureRefused || number <= m_readyUpTo; };
-        d.inFlightTag = m_structures.front().tag;
-        d.inFlightSent = true;
+        d.setInFlight(m_structures.front().tag, true);
         if (!d.waitFor(
                 call,
                 [&](const ImapResponse& r) {
@@ -434,10 +433,9 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
             d.closeConnection();
             return std::nullopt;
         }
-        d.inFlightTag.clear();
-        d.inFlightSent = false;
+        d.clearInFlight();
         m_topUpDue = false;
-        if (d.transport->state() == QAbstractSocket::ConnectedState && !topUp(d, call))
+        if (d.transportUp() && !topUp(d, call))
             return std::nullopt;
     }
     for (;;) {
@@ -449,8 +447,7 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
         const QByteArray tag = waiting->tag;
         call.note(QStringLiteral("Sent: %1 %2")
                       .arg(QString::fromLatin1(tag), QString::fromLatin1(waiting->command)));
-        d.inFlightTag = tag;
-        d.inFlightSent = true;
+        d.setInFlight(tag, true);
         const auto answered = [&] {
             const Entry* entry = waitingEntry(number);
             return !entry || entry->done;
@@ -470,7 +467,7 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
                 break;
             if (m_topUpDue && !answered()) {
                 m_topUpDue = false;
-                if (d.transport->state() == QAbstractSocket::ConnectedState && !topUp(d, call))
+                if (d.transportUp() && !topUp(d, call))
                     return std::nullopt;
             }
         }
@@ -479,8 +476,7 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
             d.closeConnection();
             return std::nullopt;
         }
-        d.inFlightTag.clear();
-        d.inFlightSent = false;
+        d.clearInFlight();
 
         const auto it = std::find_if(m_entries.begin(), m_entries.end(),
                                      [&](const Entry& e) { return e.number == number && !e.abandoned; });
@@ -511,7 +507,7 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
                 // Whatever went wrong with the parts, the whole message is the answer.
                 call.note(QStringLiteral("The parts could not be fetched or put together; the whole "
                                          "message is fetched."));
-                if (!d.transport || d.transport->state() != QAbstractSocket::ConnectedState)
+                if (!d.transportUp())
                     return std::nullopt;
                 Entry whole = makeEntry(d, number, true);
                 const QByteArray line = whole.tag + ' ' + whole.command + "\r\n";

@@ -41,10 +41,8 @@ int ImapXOAuth2::run(ImapConnection& d, const QString& user, const QString& acce
 {
     ImapCallScope scope(d, QStringLiteral("LoginXOAuth2"));
     ImapCall& call = scope.call;
-    if (d.refuseIfBusy(call))
-        return 0;
-    if (d.alreadySignedIn(call))
-        return 1;
+    if (const std::optional<int> settled = scope.settledBeforeSignIn())
+        return *settled;
     const QByteArray userBytes = user.toUtf8();
     const QByteArray tokenBytes = accessToken.toUtf8();
     if (userBytes.isEmpty() || tokenBytes.isEmpty()) {
@@ -62,25 +60,17 @@ int ImapXOAuth2::run(ImapConnection& d, const QString& user, const QString& acce
     call.log.setSecrets({accessToken, QString::fromLatin1(initialResponse), user});
 
     scope.claim();
-    if (!d.capabilitiesKnown) {
+    if (!d.capabilitiesKnown()) {
         // Whether the credentials may go with the command depends on SASL-IR.
         if (!ImapGreeting::ask(d, call).completed)
             return 0;
     }
     if (!d.announced(QStringLiteral("AUTH=XOAUTH2")))
         call.note(QStringLiteral("The server does not announce AUTH=XOAUTH2; trying it all the same."));
-    const quint64 announcementsBefore = d.capabilitiesAnnounced;
+    const quint64 announcementsBefore = d.capabilitiesAnnounced();
     const ImapOutcome outcome =
         authenticate(d, call, "XOAUTH2", initialResponse, d.announced(QStringLiteral("SASL-IR")));
-    if (!outcome.completed)
-        return 0;
-    if (outcome.status != "OK") {
-        call.note(QStringLiteral("Login refused."));
-        return 0;
-    }
-    d.signedIn(announcementsBefore);
-    call.note(QStringLiteral("Logged in."));
-    return 1;
+    return scope.signInEnded(outcome, announcementsBefore);
 }
 
 // A SASL exchange: AUTHENTICATE with the mechanism, the initial response with the command or
@@ -99,8 +89,7 @@ ImapOutcome ImapXOAuth2::authenticate(ImapConnection& d, ImapCall& call, const Q
     call.note(QStringLiteral("Sent: %1 AUTHENTICATE %2%3")
                   .arg(QString::fromLatin1(tag), QString::fromLatin1(mechanism),
                        initialResponseWithCommand ? QStringLiteral(" <credentials withheld>") : QString()));
-    d.inFlightTag = tag;
-    d.inFlightSent = false;
+    d.setInFlight(tag, false);
     QByteArray line = tag + " AUTHENTICATE " + mechanism;
     if (initialResponseWithCommand)
         line += ' ' + initialResponse;
