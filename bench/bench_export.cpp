@@ -6,6 +6,7 @@
 // takes to deflate the cell text (which both writers pay), and the peak memory of this
 // process (VmHWM) before and after the export.
 
+#include "ProcessMemory.h"
 #include "export/AutomationFactory.h"
 #include "export/ExcelApplication.h"
 #include "export/SendToExcel.h"
@@ -90,18 +91,6 @@ QString show(const Seconds& s)
     return QStringLiteral("%1 s wall, %2 s processor").arg(s.wall, 0, 'f', 3).arg(s.cpu, 0, 'f', 3);
 }
 
-// Peak resident set size of this process in KiB.
-long peakKiB(const char* field = "VmHWM:")
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(int(qstrlen(field))).trimmed().split(' ').first().toLong();
-    return -1;
-}
-
 // A unique body: words drawn by a small deterministic generator from a vocabulary of a few
 // hundred, with line breaks, digits and some non-ASCII, as plain-text mail looks.
 QString mailBody(int n)
@@ -178,9 +167,9 @@ int main(int argc, char* argv[])
     KeepingFactory factory(desktop);
     SendToExcel sendToExcel(list, store, boxes, pointer, factory);
 
-    const long peakBefore = peakKiB();
+    const long peakBefore = processMemoryKiB();
     const Seconds corvanel = measure([&] { sendToExcel.PushButton4_Click(); });
-    const long peakAfter = peakKiB();
+    const long peakAfter = processMemoryKiB();
 
     if (boxes.texts() != QStringList{QStringLiteral("Done.")} || desktop.opened.size() != 1) {
         std::fprintf(stderr, "export failed: %s\n", qPrintable(boxes.texts().join(QStringLiteral(" | "))));

@@ -29,6 +29,7 @@
 //
 // --slow-link sets a 50 ms round trip and 5 MB/s unless the other options say otherwise.
 
+#include "ProcessMemory.h"
 #include "frame/ErrorLog.h"
 #include "mail/ClsChilkatImap.h"
 #include "mail/ImapClient.h"
@@ -197,19 +198,6 @@ int slowLink(DovecotHarness& server, int count, int rttMs, double averageBytes)
     return 0;
 }
 
-// The process's peak resident memory so far (VmHWM), in KiB; -1 when unknown.
-qint64 peakMemoryKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
 // The relay's count of bytes passed on to clients so far; -1 when it does not answer.
 qint64 relayBytes(QProcess& relay)
 {
@@ -266,7 +254,7 @@ int realInbox(DovecotHarness& server, const RealOptions& o, qint64 storedBytes, 
         const double pipelined = imaplibRound(server, o.count, port, true);
         const qint64 between = relayBytes(relay);
         const double window = windowRound(server, o.count, port);
-        const qint64 peak = peakMemoryKiB();
+        const qint64 peak = processMemoryKiB();
         const qint64 after = relayBytes(relay);
         if (pipelined < 0 || window < 0 || before < 0 || between < 0 || after < 0) {
             std::fprintf(stderr, "round %d failed\n", round);
@@ -293,7 +281,7 @@ int realInbox(DovecotHarness& server, const RealOptions& o, qint64 storedBytes, 
                 double(windowBytes) / textBytes, double(imaplibBytes) / textBytes);
     std::printf("ratio window / pipelined imaplib:   %.2f (target >= 2 at 50 ms and 5 MB/s)\n",
                 bestWindow / bestImaplib);
-    std::printf("peak memory (VmHWM) after listing:  %.0f MiB\n", peakMemoryKiB() / 1024.0);
+    std::printf("peak memory (VmHWM) after listing:  %.0f MiB\n", processMemoryKiB() / 1024.0);
     return 0;
 }
 

@@ -16,6 +16,7 @@
 // runs short, and not in the resident memory figures; its size is printed beside them. --uncompressed also
 // keeps every listed record as the seven UTF-16 texts beside the list, as a store without packing holds them:
 // the difference is what packing saves.
+#include "ProcessMemory.h"
 #include "export/SendToExcel.h"
 #include "mail/MailMessage.h"
 #include "retrieval/MailRecord.h"
@@ -41,17 +42,6 @@
 #include <vector>
 
 namespace {
-
-long statusKiB(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(int(qstrlen(field))).trimmed().split(' ').first().toLong();
-    return -1;
-}
 
 double mib(double bytes)
 {
@@ -93,7 +83,7 @@ int main(int argc, char* argv[])
     form.resize(1000, 700);
     form.show();
     QApplication::processEvents();
-    const long startKiB = statusKiB("VmHWM:");
+    const long startKiB = processMemoryKiB("VmHWM:");
 
     QElapsedTimer timer;
     timer.start();
@@ -109,7 +99,7 @@ int main(int argc, char* argv[])
                               generated.textPartBytes, m.PlainTextBody.size(), m.HtmlBody.size()});
     }
     const double generateSeconds = timer.nsecsElapsed() / 1e9;
-    const long poolKiB = statusKiB("VmRSS:");
+    const long poolKiB = processMemoryKiB("VmRSS:");
 
     // The texts the listed records stand for.
     qint64 textPartBytes = 0, bodyChars = 0;
@@ -142,8 +132,8 @@ int main(int argc, char* argv[])
     form.list().announce();
     QApplication::processEvents();
     const double listSeconds = timer.nsecsElapsed() / 1e9;
-    const long listedKiB = statusKiB("VmHWM:");
-    const long listedRssKiB = statusKiB("VmRSS:");
+    const long listedKiB = processMemoryKiB("VmHWM:");
+    const long listedRssKiB = processMemoryKiB("VmRSS:");
 
     // Every row checked, as a user exporting the folder does, then the export.
     window.boxes.clear();
@@ -153,7 +143,7 @@ int main(int argc, char* argv[])
     timer.restart();
     form.export_().PushButton4_Click();
     const double exportSeconds = timer.nsecsElapsed() / 1e9;
-    const long exportedKiB = statusKiB("VmHWM:");
+    const long exportedKiB = processMemoryKiB("VmHWM:");
     const bool exported =
         window.boxes.texts() == QStringList{QStringLiteral("Done.")} && window.desktop.opened.size() == 1;
     const qint64 xlsxBytes = exported ? QFileInfo(window.desktop.opened.first()).size() : 0;
