@@ -415,6 +415,11 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
     call.progress = true;
     call.progressMessage = number;
     bool stray = false;
+    // A continuation request during a read-ahead asks for command data nobody is sending.
+    const auto closeAfterStray = [&] {
+        call.note(QStringLiteral("The server asked for more command data; the connection is closed."));
+        d.closeConnection();
+    };
     if (!waitingEntry(number) && !ready(number) && !m_structures.empty()) {
         // The number's structure is still on its way: wait for the answer of its whole range, so
         // that the fetches of all its numbers can leave together, then send them.
@@ -429,8 +434,7 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
                 -1, false))
             return std::nullopt;
         if (stray) {
-            call.note(QStringLiteral("The server asked for more command data; the connection is closed."));
-            d.closeConnection();
+            closeAfterStray();
             return std::nullopt;
         }
         d.clearInFlight();
@@ -472,8 +476,7 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
             }
         }
         if (stray) {
-            call.note(QStringLiteral("The server asked for more command data; the connection is closed."));
-            d.closeConnection();
+            closeAfterStray();
             return std::nullopt;
         }
         d.clearInFlight();
