@@ -32,6 +32,12 @@ private:
             connect(s, &QIODevice::readyRead, s, [s] { s->write(s->readAll().toUpper()); });
         });
     }
+    // Connects `client` through the relay, gathering what arrives into `received`.
+    void connectThrough(QTcpSocket& client, const DelayRelay& relay, QByteArray& received)
+    {
+        client.connectToHost(QHostAddress::LocalHost, relay.port());
+        connect(&client, &QIODevice::readyRead, this, [&client, &received] { received += client.readAll(); });
+    }
     std::unique_ptr<QTcpServer> m_target;
 };
 
@@ -48,9 +54,8 @@ void TestDelayRelay::bothWaysInOrderAfterTheDelay()
     QTcpSocket client;
     QElapsedTimer clock;
     clock.start();
-    client.connectToHost(QHostAddress::LocalHost, relay.port());
     QByteArray received;
-    connect(&client, &QIODevice::readyRead, this, [&] { received += client.readAll(); });
+    connectThrough(client, relay, received);
     QTRY_COMPARE(received, QByteArray("hello\n"));
     QVERIFY(clock.elapsed() >= 10);
 
@@ -157,9 +162,8 @@ void TestDelayRelay::bandwidthSpreadsTheBytesOverTime()
     QTcpSocket client;
     QElapsedTimer clock;
     clock.start();
-    client.connectToHost(QHostAddress::LocalHost, relay.port());
     QByteArray received;
-    connect(&client, &QIODevice::readyRead, this, [&] { received += client.readAll(); });
+    connectThrough(client, relay, received);
     QTRY_COMPARE_WITH_TIMEOUT(received.size(), greeting.size(), 20000);
     QVERIFY(clock.elapsed() >= 300 * qint64(greeting.size()) / (300 * 1000));
     QCOMPARE(received, greeting);
