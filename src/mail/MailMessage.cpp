@@ -47,8 +47,14 @@ constexpr char16_t kCp1252High[32] = {
 
 QString fromWindows1252(const QByteArray& bytes)
 {
-    // Latin-1 in one pass, then the few positions where Windows-1252 differs.
+    // Latin-1 in one pass, then the few positions where Windows-1252 differs. Most text has no
+    // byte there at all: one branch-free pass over the bytes says so, and the text stays as is.
     QString text = QString::fromLatin1(bytes);
+    unsigned differing = 0;
+    for (const char c : bytes)
+        differing |= unsigned(uchar(c) - 0x80u < 0x20u);
+    if (!differing)
+        return text;
     char16_t* data = reinterpret_cast<char16_t*>(text.data());
     for (qsizetype i = 0, n = text.size(); i < n; ++i)
         if (data[i] >= 0x80 && data[i] < 0xA0)

@@ -49,9 +49,12 @@ MailStore::Body MailStore::hold(const QString& text)
         QFile::remove(file->fileName());
         m_spill = std::move(file);
     }
-    const qint64 offset = m_spill->size();
+    // Bodies are appended one after the other from an emptied file, so the bytes written so far
+    // are where this one starts; a read since the last write has moved the position elsewhere.
+    const qint64 offset = m_spilledBytes;
     // Flushed at once: a write the system refuses leaves this body in memory, not lost.
-    if (!m_spill->seek(offset) || m_spill->write(body.packed) != body.packed.size() || !m_spill->flush()) {
+    if ((m_spill->pos() != offset && !m_spill->seek(offset)) ||
+        m_spill->write(body.packed) != body.packed.size() || !m_spill->flush()) {
         m_spillFailed = true; // the disk is full or gone: what follows stays in memory
         return body;
     }

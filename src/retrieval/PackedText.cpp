@@ -2,6 +2,8 @@
 
 #include "frame/VbError.h"
 
+#include <QStringEncoder>
+
 #include <zstd.h>
 
 #include <cstring>
@@ -20,25 +22,10 @@ enum Form : char {
 
 // Below this many bytes a zstd frame's own header costs more than it saves.
 constexpr qsizetype kCompressFrom = 64;
-// Level 1: mail text still shrinks four to eight times, at several hundred MB/s; higher levels
-// gain a few percent for several times the listing time.
-constexpr int kLevel = 1;
-
-bool hasUnpairedSurrogate(const QString& text)
-{
-    const QChar* c = text.constData();
-    const QChar* end = c + text.size();
-    for (; c < end; ++c) {
-        if (c->isHighSurrogate()) {
-            if (c + 1 == end || !(c + 1)->isLowSurrogate())
-                return true;
-            ++c;
-        } else if (c->isLowSurrogate()) {
-            return true;
-        }
-    }
-    return false;
-}
+// The fastest regular level's faster neighbour: mail text still shrinks four to eight times (a few
+// percent less than at level 1) in half the time per body, which the listing spends once per
+// message; higher levels gain a few percent for several times the listing time.
+constexpr int kLevel = -1;
 
 ZSTD_CCtx* compressor()
 {
@@ -72,16 +59,25 @@ QByteArray PackedText::pack(const QString& text, Compression compression)
 {
     if (text.isEmpty())
         return QByteArray();
-    const bool utf16 = hasUnpairedSurrogate(text);
-    const QByteArray utf8 = utf16 ? QByteArray() : text.toUtf8();
+    // UTF-8 cannot carry an unpaired surrogate: the encoder counts one as an error (a stateless
+    // one also at the very end), and such a text is kept as UTF-16.
+    QStringEncoder toUtf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
+    QByteArray utf8 = toUtf8(text);
+    const bool utf16 = toUtf8.hasError();
+    if (utf16)
+        utf8.clear();
     const char* data = utf16 ? reinterpret_cast<const char*>(text.constData()) : utf8.constData();
     const qsizetype size = utf16 ? text.size() * qsizetype(sizeof(QChar)) : utf8.size();
     if (compression == Compressed && size >= kCompressFrom) {
-        QByteArray frame(qsizetype(ZSTD_compressBound(size_t(size))), Qt::Uninitialized);
-        const size_t written =
-            ZSTD_compressCCtx(compressor(), frame.data(), size_t(frame.size()), data, size_t(size), kLevel);
-        if (!ZSTD_isError(written) && qsizetype(written) < size)
-            return tagged(utf16 ? Utf16Zstd : Utf8Zstd, frame.constData(), qsizetype(written));
+        // The frame is written after the form byte, in place.
+        QByteArray packed(1 + qsizetype(ZSTD_compressBound(size_t(size))), Qt::Uninitialized);
+        const size_t written = ZSTD_compressCCtx(compressor(), packed.data() + 1, size_t(packed.size() - 1),
+                                                 data, size_t(size), kLevel);
+        if (!ZSTD_isError(written) && qsizetype(written) < size) {
+            packed[0] = utf16 ? Utf16Zstd : Utf8Zstd;
+            packed.truncate(1 + qsizetype(written));
+            return packed;
+        }
     }
     return tagged(utf16 ? Utf16 : Utf8, data, size);
 }
