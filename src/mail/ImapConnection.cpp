@@ -349,6 +349,23 @@ bool ImapConnection::waitFor(ImapCall& call, const std::function<bool(const Imap
     if (!stillOurs(call))
         return false;
     QAbstractSocket::SocketState lastState = m_transport->state();
+    // Hands the whole responses the parser holds to `handle`: true once one is accepted, false
+    // when the connection stopped being this call's meanwhile, nothing when none was accepted.
+    const auto handleParsed = [&]() -> std::optional<bool> {
+        while (std::optional<ImapResponse> response = m_parser.take()) {
+            observe(call, *response, logReplies);
+            if (handle(*response))
+                return true;
+            if (!stillOurs(call))
+                return false;
+        }
+        return std::nullopt;
+    };
+    // Whole responses read already come first, and more is read only once the parser holds none:
+    // a read-ahead brings answers faster than messages become rows, and a chunk added behind a
+    // long backlog would move the whole backlog along. The socket keeps them meanwhile.
+    if (const std::optional<bool> done = handleParsed())
+        return *done;
     for (;;) {
         const QByteArray chunk = m_transport->readAll();
         if (!chunk.isEmpty()) {
@@ -365,13 +382,8 @@ bool ImapConnection::waitFor(ImapCall& call, const std::function<bool(const Imap
             }
             m_parser.feed(chunk);
         }
-        while (std::optional<ImapResponse> response = m_parser.take()) {
-            observe(call, *response, logReplies);
-            if (handle(*response))
-                return true;
-            if (!stillOurs(call))
-                return false;
-        }
+        if (const std::optional<bool> done = handleParsed())
+            return *done;
         if (m_parser.failed()) {
             call.note(QStringLiteral("The server's response could not be read: %1 The connection is closed.")
                           .arg(m_parser.errorText()));
