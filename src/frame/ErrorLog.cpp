@@ -4,7 +4,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLocale>
 #include <QStringConverter>
+
+#include <limits>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -25,7 +28,19 @@ QString ErrorLog::path()
 
 QByteArray ErrorLog::entry(const QString& text, const QDateTime& when)
 {
-    const QString line1 = GeneralDate::format(when) + QStringLiteral(" : ") + text;
+    // A retrieval writes an entry after every fetch, thousands a second, and the stamp changes
+    // once a second: the last one is kept with the second and the locale it was made for.
+    static qint64 stampSecond = std::numeric_limits<qint64>::min();
+    static QString stampLocale;
+    static QString stamp;
+    const qint64 second = when.toSecsSinceEpoch();
+    const QString locale = QLocale::system().name();
+    if (second != stampSecond || locale != stampLocale) {
+        stamp = GeneralDate::format(when);
+        stampSecond = second;
+        stampLocale = locale;
+    }
+    const QString line1 = stamp + QStringLiteral(" : ") + text;
     QStringEncoder toLocal(QStringConverter::System);
     QByteArray bytes = toLocal(line1);
     bytes += "\r\n";
