@@ -191,26 +191,50 @@ MailMessage MailMessage::fromBytes(const QByteArray& raw, const QDateTime& inter
     GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(
         raw.isEmpty() ? empty : raw.constData(), size_t(raw.size())));
     GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-    GObjectPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), nullptr));
-    if (!message)
+    // The message is read as its top-level part with the header block: what a row needs of the
+    // headers is taken from them below, as a message object would take it, without the six
+    // address lists and the other header objects a message object builds.
+    GObjectPtr<GMimeObject> top(g_mime_parser_construct_part(parser.get(), nullptr));
+    if (!top)
         return result;
 
-    InternetAddressList* from = g_mime_message_get_from(message.get());
-    if (from) {
-        result.From = fromUtf8(GCharPtr(internet_address_list_to_string(from, nullptr, FALSE)).get());
-        if (InternetAddress* mailbox = firstMailbox(from)) {
-            result.FromName = fromUtf8(internet_address_get_name(mailbox));
-            result.FromAddress = fromUtf8(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(mailbox)));
+    GObjectPtr<InternetAddressList> from(internet_address_list_new());
+    const char* subject = nullptr;
+    const char* date = nullptr;
+    GMimeHeaderList* headers = g_mime_object_get_header_list(top.get());
+    for (int i = 0, n = g_mime_header_list_get_count(headers); i < n; ++i) {
+        GMimeHeader* header = g_mime_header_list_get_header_at(headers, i);
+        const char* name = g_mime_header_get_name(header);
+        if (g_ascii_strcasecmp(name, "From") == 0) {
+            // Every From header's mailboxes, in order.
+            if (const char* value = g_mime_header_get_raw_value(header)) {
+                if (GObjectPtr<InternetAddressList> list{internet_address_list_parse(nullptr, value)})
+                    internet_address_list_append(from.get(), list.get());
+            }
+        } else if (g_ascii_strcasecmp(name, "Subject") == 0) {
+            subject = g_mime_header_get_value(header); // the last one counts
+        } else if (g_ascii_strcasecmp(name, "Date") == 0) {
+            if (const char* value = g_mime_header_get_value(header))
+                date = value;
+        }
+    }
+    result.From = fromUtf8(GCharPtr(internet_address_list_to_string(from.get(), nullptr, FALSE)).get());
+    if (InternetAddress* mailbox = firstMailbox(from.get())) {
+        result.FromName = fromUtf8(internet_address_get_name(mailbox));
+        result.FromAddress = fromUtf8(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(mailbox)));
+    }
+    result.Subject = fromUtf8(subject);
+    if (date) {
+        if (GDateTime* when = g_mime_utils_header_decode_date(date)) {
+            result.Date = toQDateTime(when);
+            g_date_time_unref(when);
         }
     }
 
-    result.Subject = fromUtf8(g_mime_message_get_subject(message.get()));
-
-    if (GDateTime* date = g_mime_message_get_date(message.get()))
-        result.Date = toQDateTime(date);
-
     BodySearch search;
-    g_mime_message_foreach(message.get(), visitPart, &search);
+    visitPart(nullptr, top.get(), &search);
+    if (GMIME_IS_MULTIPART(top.get()))
+        g_mime_multipart_foreach(GMIME_MULTIPART(top.get()), visitPart, &search);
     if (search.plain)
         result.PlainTextBody = partText(search.plain);
     if (search.html)

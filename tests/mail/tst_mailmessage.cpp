@@ -124,6 +124,12 @@ void TestMailMessage::fromForms_data()
                            << QStringLiteral("Carl Three") << QStringLiteral("carl@x.org");
     QTest::newRow("empty group") << QByteArray("From: Nobody:;") << QStringLiteral("Nobody: ;") << QString()
                                  << QString();
+    QTest::newRow("two From headers, read as one list")
+        << QByteArray("From: A One <a@x.org>\r\nFrom: b@x.org") << QStringLiteral("A One <a@x.org>, b@x.org")
+        << QStringLiteral("A One") << QStringLiteral("a@x.org");
+    QTest::newRow("lower-case name, folded value")
+        << QByteArray("from: \"Folded Name\"\r\n <folded@x.org>") << QStringLiteral("Folded Name <folded@x.org>")
+        << QStringLiteral("Folded Name") << QStringLiteral("folded@x.org");
     QTest::newRow("no From header") << QByteArray("X-Other: 1") << QString() << QString() << QString();
     QTest::newRow("empty From header") << QByteArray("From:") << QString() << QString() << QString();
 }
@@ -312,6 +318,10 @@ void TestMailMessage::dates_data()
     QTest::newRow("missing") << QByteArray("X-No-Date: 1") << kInternal;
     QTest::newRow("unparsable") << QByteArray("Date: sometime next week") << kInternal;
     QTest::newRow("empty") << QByteArray("Date:") << kInternal;
+    QTest::newRow("the last of two") << QByteArray("Date: 7 Jul 2021 12:00:00 +0000\r\nDate: 8 Jul 2021 12:00:00 +0000")
+                                     << QDateTime(QDate(2021, 7, 8), QTime(12, 0), Qt::UTC);
+    QTest::newRow("the last of two, unparsable")
+        << QByteArray("Date: 7 Jul 2021 12:00:00 +0000\r\nDate: sometime next week") << kInternal;
 }
 
 void TestMailMessage::dates()
