@@ -30,15 +30,13 @@ bool ImapResponseReader::skipSpaces()
     return any;
 }
 
-QByteArray ImapResponseReader::readAtom()
+qsizetype ImapResponseReader::atomEnd() const
 {
-    if (atLineEnd())
-        return {};
     const QByteArray& line = m_response.lines[m_line];
-    const qsizetype start = m_pos;
+    qsizetype pos = m_pos;
     int brackets = 0;
-    while (m_pos < line.size()) {
-        const char c = line[m_pos];
+    while (pos < line.size()) {
+        const char c = line[pos];
         if (c == '[') {
             ++brackets;
         } else if (c == ']') {
@@ -47,14 +45,22 @@ QByteArray ImapResponseReader::readAtom()
         } else if (brackets == 0 && (c == ' ' || c == '(' || c == ')' || c == '"' || c == '{')) {
             break;
         }
-        ++m_pos;
+        ++pos;
     }
-    // An unclosed section is malformed: give nothing back rather than half a token.
-    if (brackets > 0) {
-        m_pos = start;
+    return brackets > 0 ? -1 : pos;
+}
+
+QByteArray ImapResponseReader::readAtom()
+{
+    if (atLineEnd())
         return {};
-    }
-    return line.mid(start, m_pos - start);
+    // An unclosed section is malformed: give nothing back rather than half a token.
+    const qsizetype end = atomEnd();
+    if (end < 0)
+        return {};
+    const qsizetype start = m_pos;
+    m_pos = end;
+    return m_response.lines[m_line].mid(start, end - start);
 }
 
 std::optional<QByteArray> ImapResponseReader::readQuoted()
@@ -157,6 +163,50 @@ std::optional<ImapValue> ImapResponseReader::readValue(int depth)
     value.kind = ImapValue::Kind::Atom;
     value.text = std::move(atom);
     return value;
+}
+
+bool ImapResponseReader::skipValue() { return skipValue(0); }
+
+bool ImapResponseReader::skipValue(int depth)
+{
+    if (depth > kMaxDepth || atLineEnd())
+        return false;
+    const char c = peek();
+    if (c == '(') {
+        ++m_pos;
+        for (;;) {
+            skipSpaces();
+            if (atLineEnd())
+                return false; // unclosed list
+            if (peek() == ')') {
+                ++m_pos;
+                return true;
+            }
+            if (!skipValue(depth + 1))
+                return false;
+        }
+    }
+    if (c == ')')
+        return false;
+    if (c == '"') {
+        const QByteArray& line = m_response.lines[m_line];
+        for (qsizetype pos = m_pos + 1; pos < line.size(); ++pos) {
+            if (line[pos] == '"') {
+                m_pos = pos + 1;
+                return true;
+            }
+            if (line[pos] == '\\')
+                ++pos;
+        }
+        return false; // no closing quote on this line
+    }
+    if (c == '{')
+        return readLiteral().has_value();
+    const qsizetype end = atomEnd();
+    if (end <= m_pos)
+        return false;
+    m_pos = end;
+    return true;
 }
 
 QByteArray ImapResponseReader::readRestOfLine()

@@ -24,11 +24,17 @@ public:
     // ("BODY[HEADER.FIELDS (SUBJECT)]") is taken whole. Empty when no atom is there.
     QByteArray readAtom();
     std::optional<ImapValue> readValue();
+    // Steps over the next value as readValue() would read it, without keeping any of it; false
+    // where readValue() would give nothing.
+    bool skipValue();
     // The rest of the current line as text (status response text); literals are not read here.
     QByteArray readRestOfLine();
 
 private:
     std::optional<ImapValue> readValue(int depth);
+    bool skipValue(int depth);
+    // Where the atom starting here ends; -1 when a bracketed section in it is not closed.
+    qsizetype atomEnd() const;
     std::optional<QByteArray> readQuoted();
     std::optional<QByteArray> readLiteral();
     char peek() const;

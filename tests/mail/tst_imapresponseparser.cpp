@@ -62,6 +62,8 @@ private Q_SLOTS:
     void readsLiteralsInsideLists();
     void refusesMalformedValues_data();
     void refusesMalformedValues();
+    void skipsWhatItWouldRead_data();
+    void skipsWhatItWouldRead();
     void boundsNesting();
 
     void internalDate_data();
@@ -348,6 +350,39 @@ void TestImapResponseParser::refusesMalformedValues()
     QVERIFY(!reader.readValue().has_value());
 }
 
+void TestImapResponseParser::skipsWhatItWouldRead_data()
+{
+    refusesMalformedValues_data();
+    QTest::newRow("atom") << QByteArray("abc rest");
+    QTest::newRow("NIL") << QByteArray("NIL rest");
+    QTest::newRow("quoted with escapes") << QByteArray("\"a \\\"b\\\\\" rest");
+    QTest::newRow("section with a list") << QByteArray("BODY[HEADER.FIELDS (SUBJECT FROM)] rest");
+    QTest::newRow("nested lists") << QByteArray("(a (b \"c d\" NIL) ((e))) rest");
+    QTest::newRow("literal in a list") << QByteArray("(a {3}\r\nx)y \"z\") rest");
+    QTest::newRow("structure") << QByteArray("((\"text\" \"plain\" (\"charset\" \"us-ascii\") NIL NIL \"7bit\" 10 1 NIL NIL NIL "
+                                             "NIL)(\"text\" \"html\" NIL NIL NIL \"7bit\" 20 1 NIL NIL NIL NIL) "
+                                             "\"alternative\" (\"boundary\" \"b\") NIL NIL NIL) rest");
+}
+
+// Stepping over a value leaves the reader where reading it would, and fails where reading fails.
+void TestImapResponseParser::skipsWhatItWouldRead()
+{
+    QFETCH(QByteArray, text);
+    const ImapResponse r = single("* X " + text + "\r\n");
+    ImapResponseReader reading(r);
+    ImapResponseReader skipping(r);
+    for (ImapResponseReader* reader : {&reading, &skipping}) {
+        reader->readAtom();
+        reader->skipSpaces();
+        reader->readAtom();
+        reader->skipSpaces();
+    }
+    const bool read = reading.readValue().has_value();
+    QCOMPARE(skipping.skipValue(), read);
+    if (read)
+        QCOMPARE(skipping.readRestOfLine(), reading.readRestOfLine());
+}
+
 void TestImapResponseParser::boundsNesting()
 {
     const int allowed = ImapResponseReader::kMaxDepth;
@@ -355,6 +390,8 @@ void TestImapResponseParser::boundsNesting()
     QVERIFY(ImapResponseReader(ok).readValue().has_value());
     const ImapResponse deep = single(QByteArray(100000, '(') + QByteArray(100000, ')') + "\r\n");
     QVERIFY(!ImapResponseReader(deep).readValue().has_value());
+    QVERIFY(ImapResponseReader(ok).skipValue());
+    QVERIFY(!ImapResponseReader(deep).skipValue());
 }
 
 void TestImapResponseParser::internalDate_data()
