@@ -189,6 +189,11 @@ void clsChilkatIMAP::StartMailExtraction(const QString& FolderName)
     m_selecting = FolderName;
     // The window's folder as this server names it; a reconnect opens the same mailbox.
     const QString mailbox = m_Mailboxes.mailboxFor(component(), FolderName);
+    // The range is read once: a later change of MaxRecord does not move the end. Told before
+    // the folder is selected, the component starts the walk along with the selection.
+    const qint64 first = m_CurrentLocation;
+    const qint64 last = m_MaxRecord;
+    component().setReadAhead(int(first), int(last));
     m_LastStatus = component().selectMailbox(mailbox);
     if (m_LastStatus != 1) {
         GetLastError();
@@ -197,10 +202,6 @@ void clsChilkatIMAP::StartMailExtraction(const QString& FolderName)
     }
     m_folderCount = component().numMessages();
     m_gaps.countBefore = m_folderCount;
-    // The range is read once: a later change of MaxRecord does not move the end.
-    const qint64 first = m_CurrentLocation;
-    const qint64 last = m_MaxRecord;
-    component().setReadAhead(int(first), int(last));
     for (qint64 i = first; i <= last; ++i) {
         yieldEvents();
         m_CurrentLocation = int(i);

@@ -92,6 +92,8 @@ public:
     // A hint before a walk through message numbers first..last, one fetchSingle after the other:
     // fetches are then sent ahead of the number asked for, several in flight, each still with
     // its own command, answer and lastErrorText(). Any other call ends the read-ahead first.
+    // Given before selectMailbox(), the walk is for the mailbox selected then: its first
+    // commands go out right behind the EXAMINE, without waiting for its answer.
     void setReadAhead(int first, int last);
     void clearReadAhead();
     //

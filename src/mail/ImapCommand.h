@@ -17,4 +17,7 @@ struct ImapCommand {
     bool reportsProgress = false; // raise percent-done while a literal of the answer arrives
     // Untagged responses while the command runs; false marks one it could not read.
     std::function<bool(const ImapResponse&)> onUntagged;
+    // Runs once the command has gone out, before its answer is waited for: commands sent here
+    // travel with it; false when sending them failed.
+    std::function<bool()> afterSend;
 };

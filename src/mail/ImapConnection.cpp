@@ -541,6 +541,8 @@ ImapOutcome ImapConnection::runCommand(ImapCall& call, const ImapCommand& comman
         }
     }
     m_inFlightSent = true;
+    if (command.afterSend && !command.afterSend())
+        return {};
 
     bool strayContinuation = false;
     if (!waitFor(call, [&](const ImapResponse& r) {

@@ -110,6 +110,21 @@ bool ImapReadAhead::abandon(const QByteArray& tag)
     return true;
 }
 
+std::optional<std::pair<int, int>> ImapReadAhead::takeUnstarted()
+{
+    if (!m_active || !m_entries.empty() || !m_structures.empty() || m_nextToSend != m_first ||
+        m_nextStructure != m_first)
+        return std::nullopt;
+    m_active = false;
+    return std::make_pair(m_first, m_last);
+}
+
+bool ImapReadAhead::open(ImapConnection& d, ImapCall& call, int first, int last)
+{
+    setRange(first, last);
+    return !m_active || topUp(d, call);
+}
+
 QList<QByteArray> ImapReadAhead::stop()
 {
     QList<QByteArray> tags;

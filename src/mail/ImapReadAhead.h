@@ -10,6 +10,7 @@
 
 #include <deque>
 #include <optional>
+#include <utility>
 
 class ImapConnection;
 struct ImapCall;
@@ -51,6 +52,12 @@ public:
     static constexpr qint64 kSmallRest = 16 * 1024;
 
     void setRange(int first, int last);
+    // The range of a walk that has sent nothing yet, which then ends: a selection about to be
+    // made takes it and opens it again right behind its EXAMINE.
+    std::optional<std::pair<int, int>> takeUnstarted();
+    // Starts the walk and sends its first commands (before the mailbox's size is known, the
+    // walk's own end bounds them); false when sending failed.
+    bool open(ImapConnection& d, ImapCall& call, int first, int last);
     // Commands in flight while sizes are unknown, and bytes of answers in flight; a command cap
     // set here also bounds the fetches of known size.
     void setLimits(int maxCommands, qint64 maxBytes);
