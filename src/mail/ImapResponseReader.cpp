@@ -165,6 +165,23 @@ std::optional<ImapValue> ImapResponseReader::readValue(int depth)
     return value;
 }
 
+bool ImapResponseReader::enterList()
+{
+    if (atLineEnd() || peek() != '(')
+        return false;
+    ++m_pos;
+    return true;
+}
+
+bool ImapResponseReader::leaveList()
+{
+    skipSpaces();
+    if (atLineEnd() || peek() != ')')
+        return false;
+    ++m_pos;
+    return true;
+}
+
 bool ImapResponseReader::skipValue() { return skipValue(0); }
 
 bool ImapResponseReader::skipValue(int depth)

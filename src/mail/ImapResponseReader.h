@@ -27,6 +27,10 @@ public:
     // Steps over the next value as readValue() would read it, without keeping any of it; false
     // where readValue() would give nothing.
     bool skipValue();
+    // For reading a list item by item: steps into it at its "(", and out of it at its ")" (after
+    // spaces), each true when it was there.
+    bool enterList();
+    bool leaveList();
     // The rest of the current line as text (status response text); literals are not read here.
     QByteArray readRestOfLine();
 

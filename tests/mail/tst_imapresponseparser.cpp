@@ -377,10 +377,27 @@ void TestImapResponseParser::skipsWhatItWouldRead()
         reader->readAtom();
         reader->skipSpaces();
     }
-    const bool read = reading.readValue().has_value();
-    QCOMPARE(skipping.skipValue(), read);
-    if (read)
+    ImapResponseReader itemByItem = skipping;
+    const std::optional<ImapValue> value = reading.readValue();
+    QCOMPARE(skipping.skipValue(), value.has_value());
+    if (value)
         QCOMPARE(skipping.readRestOfLine(), reading.readRestOfLine());
+    // A list read item by item gives the items read whole.
+    if (!itemByItem.enterList())
+        return;
+    QList<ImapValue> items;
+    while (!itemByItem.leaveList()) {
+        std::optional<ImapValue> item = itemByItem.readValue();
+        if (!item)
+            break;
+        items.append(*item);
+    }
+    QCOMPARE(value.has_value(), items.size() == (value ? value->items.size() : -1));
+    for (qsizetype i = 0; value && i < items.size(); ++i) {
+        QCOMPARE(items[i].kind, value->items[i].kind);
+        QCOMPARE(items[i].text, value->items[i].text);
+        QCOMPARE(items[i].items.size(), value->items[i].items.size());
+    }
 }
 
 void TestImapResponseParser::boundsNesting()
