@@ -21,6 +21,12 @@ QByteArray wholeCommand(int number)
     return "FETCH " + QByteArray::number(number) + " (BODY.PEEK[] INTERNALDATE)";
 }
 
+QByteArray partialCommand(int number, qint64 bytes)
+{
+    return "FETCH " + QByteArray::number(number) + " (BODY.PEEK[]<0." + QByteArray::number(bytes) +
+           "> INTERNALDATE)";
+}
+
 QByteArray partsCommand(int number, const QList<QByteArray>& sections)
 {
     QByteArray items = "BODY.PEEK[HEADER]";
@@ -67,6 +73,7 @@ void ImapReadAhead::setRange(int first, int last)
     m_nextToSend = first;
     m_nextStructure = first;
     m_readyUpTo = first - 1;
+    m_partialUpTo = first - 1;
     m_first = first;
     m_structureEnd = last;
     m_window = kInitialWindow;
@@ -183,6 +190,17 @@ ImapReadAhead::Entry ImapReadAhead::makeEntry(ImapConnection& d, int number, boo
     return entry;
 }
 
+ImapReadAhead::Entry ImapReadAhead::makePartialEntry(ImapConnection& d, int number)
+{
+    Entry entry;
+    entry.number = number;
+    entry.tag = d.nextTag();
+    entry.partial = true;
+    entry.command = partialCommand(number, kSmallRest);
+    entry.expected = kSmallRest; // until the size is known
+    return entry;
+}
+
 // Asks for the structures of the numbers ahead: at most two ranges unanswered at a time, none
 // further than kStructureAhead past the message fetches.
 void ImapReadAhead::sendStructures(ImapConnection& d, QByteArray& batch)
@@ -196,15 +214,36 @@ void ImapReadAhead::sendStructures(ImapConnection& d, QByteArray& batch)
                                               [](const StructureFetch& s) { return !s.done; });
         if (unanswered >= kMaxStructureFetches)
             return;
-        // The first range is short: the first message waits for its answer.
-        const int chunk = m_nextStructure == m_first ? kFirstStructureChunk : kStructureChunk;
+        // The first range is short: the first messages that need their structures wait for it.
+        const bool firstRange = m_nextStructure == m_first;
+        const int chunk = firstRange ? kFirstStructureChunk : kStructureChunk;
         StructureFetch structure;
         structure.first = m_nextStructure;
         structure.last = qMin(m_structureEnd, m_nextStructure + chunk - 1);
+        if (firstRange)
+            m_partialUpTo = structure.last;
         structure.tag = d.nextTag();
         m_nextStructure = structure.last + 1;
         batch += structure.tag + ' ' + structureCommand(structure.first, structure.last) + "\r\n";
         m_structures.push_back(std::move(structure));
+        // Right behind it, ahead of the later ranges: a server works through a pipeline in
+        // order, and the first message data should not wait for their structures.
+        if (firstRange)
+            sendPartials(d, batch);
+    }
+}
+
+// The first range's messages leave with its structure command, asked for in part: at most
+// kSmallRest bytes of each cross the link before its structure says what the message needs.
+void ImapReadAhead::sendPartials(ImapConnection& d, QByteArray& batch)
+{
+    while (!m_stopped && m_nextToSend <= m_partialUpTo && !ready(m_nextToSend)) {
+        if (!m_entries.empty() && (bytesInFlight() + kSmallRest > m_maxBytes ||
+                                   (m_commandCapSet && int(m_entries.size()) >= m_maxCommands)))
+            break;
+        Entry entry = makePartialEntry(d, m_nextToSend++);
+        batch += entry.tag + ' ' + entry.command + "\r\n";
+        m_entries.push_back(std::move(entry));
     }
 }
 
@@ -212,6 +251,7 @@ bool ImapReadAhead::topUp(ImapConnection& d, ImapCall& call)
 {
     QByteArray batch;
     sendStructures(d, batch);
+    sendPartials(d, batch); // those the byte budget held back before
     const int allowed = allowedInFlight();
     const bool sized = m_nextToSend <= m_last && ready(m_nextToSend) && m_plans.value(m_nextToSend).size >= 0;
     bool refill = true;
@@ -326,6 +366,13 @@ bool ImapReadAhead::handleStructure(const ImapResponse& response, qint64 number)
             }
         }
     }
+    // A number served already by its first bytes needs no plan.
+    if (number < m_expected)
+        return true;
+    for (Entry& entry : m_entries) {
+        if (entry.number == number && entry.partial && size >= 0)
+            entry.expected = qMin(kSmallRest, size);
+    }
     m_plans.insert(int(number), plan);
     return true;
 }
@@ -384,6 +431,27 @@ void ImapReadAhead::handle(ImapConnection& d, ImapCall& call, const ImapResponse
     }
 }
 
+// Waits for the answer of the structure range that holds `number`; false when the wait ended
+// otherwise (closed, timed out, abandoned, or a stray continuation request: `stray`).
+bool ImapReadAhead::waitForStructure(ImapConnection& d, ImapCall& call, int number, bool& stray)
+{
+    const auto rangeDone = [&] { return m_structureRefused || number <= m_readyUpTo; };
+    d.setInFlight(m_structures.front().tag, true);
+    if (!d.waitFor(
+            call,
+            [&](const ImapResponse& r) {
+                handle(d, call, r, stray);
+                return stray || rangeDone();
+            },
+            -1, false))
+        return false;
+    if (stray)
+        return false;
+    d.clearInFlight();
+    m_topUpDue = false;
+    return true;
+}
+
 // The message rebuilt from the fetched header and parts; nothing when a section is missing or
 // the parts cannot be put together.
 std::optional<QByteArray> ImapReadAhead::fromParts(const Entry& entry)
@@ -423,22 +491,11 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
     if (!waitingEntry(number) && !ready(number) && !m_structures.empty()) {
         // The number's structure is still on its way: wait for the answer of its whole range, so
         // that the fetches of all its numbers can leave together, then send them.
-        const auto rangeDone = [&] { return m_structureRefused || number <= m_readyUpTo; };
-        d.setInFlight(m_structures.front().tag, true);
-        if (!d.waitFor(
-                call,
-                [&](const ImapResponse& r) {
-                    handle(d, call, r, stray);
-                    return stray || rangeDone();
-                },
-                -1, false))
-            return std::nullopt;
-        if (stray) {
-            closeAfterStray();
+        if (!waitForStructure(d, call, number, stray)) {
+            if (stray)
+                closeAfterStray();
             return std::nullopt;
         }
-        d.clearInFlight();
-        m_topUpDue = false;
         if (d.transportUp() && !topUp(d, call))
             return std::nullopt;
     }
@@ -452,6 +509,8 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
         call.note(QStringLiteral("Sent: %1 %2")
                       .arg(QString::fromLatin1(tag), QString::fromLatin1(waiting->command)));
         d.setInFlight(tag, true);
+        // The first bytes of a larger message say nothing of how far its fetch has come.
+        call.progress = !waiting->partial;
         const auto answered = [&] {
             const Entry* entry = waitingEntry(number);
             return !entry || entry->done;
@@ -495,6 +554,44 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
             m_entries.pop_front();
         for (const QByteArray& reply : entry.replies)
             call.log.noteReceived(reply);
+
+        if (entry.partial) {
+            const auto first = entry.data.sections.constFind("<0>");
+            if (entry.status == "OK" && !entry.unreadable && first != entry.data.sections.constEnd() &&
+                first->size() < kSmallRest) {
+                // Shorter than asked for: the message ends there, and a message this small is
+                // fetched whole anyway.
+                entry.data.body = *first;
+                m_plans.remove(number);
+            } else {
+                call.note(
+                    entry.status == "OK"
+                        ? QStringLiteral("The first %1 bytes were not the whole message; fetched as "
+                                         "planned.")
+                              .arg(kSmallRest)
+                        : QStringLiteral("The fetch of the first %1 bytes was refused; fetched as planned.")
+                              .arg(kSmallRest));
+                if (!d.transportUp())
+                    return std::nullopt;
+                const bool waited = !ready(number) && !m_structures.empty();
+                if (waited && !waitForStructure(d, call, number, stray)) {
+                    if (stray)
+                        closeAfterStray();
+                    return std::nullopt;
+                }
+                if (!d.transportUp())
+                    return std::nullopt;
+                Entry planned = makeEntry(d, number, false);
+                const QByteArray line = planned.tag + ' ' + planned.command + "\r\n";
+                m_entries.push_front(std::move(planned));
+                if (!d.send(call, line))
+                    return std::nullopt;
+                // The structures that came meanwhile let their fetches leave now.
+                if (waited && !topUp(d, call))
+                    return std::nullopt;
+                continue;
+            }
+        }
 
         if (entry.inParts) {
             std::optional<QByteArray> rebuilt;
