@@ -564,13 +564,11 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
                 entry.data.body = *first;
                 m_plans.remove(number);
             } else {
-                call.note(
-                    entry.status == "OK"
-                        ? QStringLiteral("The first %1 bytes were not the whole message; fetched as "
-                                         "planned.")
-                              .arg(kSmallRest)
-                        : QStringLiteral("The fetch of the first %1 bytes was refused; fetched as planned.")
-                              .arg(kSmallRest));
+                const QString why =
+                    entry.status != "OK" ? QStringLiteral("The fetch of the first %1 bytes was refused")
+                    : entry.unreadable   ? QStringLiteral("The first %1 bytes could not be read")
+                                         : QStringLiteral("The first %1 bytes were not the whole message");
+                call.note(why.arg(kSmallRest) + QStringLiteral("; fetched as planned."));
                 if (!d.transportUp())
                     return std::nullopt;
                 const bool waited = !ready(number) && !m_structures.empty();

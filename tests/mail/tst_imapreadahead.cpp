@@ -702,15 +702,16 @@ void TestImapReadAhead::refusedPartsFetchTheWholeMessage()
 }
 
 // A server that does not answer the structure command fetches the walk whole: a refused partial
-// fetch and a full one are fetched again whole, a short one is the message.
+// fetch, a full one and one that cannot be read are fetched again whole, a short one is the
+// message.
 void TestImapReadAhead::refusedStructureFetchesWhole()
 {
     ScriptedImapServer server;
     ImapClient client;
     connectTo(client, server, true);
-    client.setReadAhead(1, 3);
-    server.expect(structureCommand(1, 1, 3));
-    for (int n = 1; n <= 3; ++n)
+    client.setReadAhead(1, 4);
+    server.expect(structureCommand(1, 1, 4));
+    for (int n = 1; n <= 4; ++n)
         server.expect(partialCommand(n + 1, n));
     server.sendLine(tagFor(1) + " BAD Error in IMAP command FETCH: Unknown item")
         .sendLine(tagFor(2) + " BAD Error in IMAP command FETCH: Invalid partial")
@@ -718,26 +719,37 @@ void TestImapReadAhead::refusedStructureFetchesWhole()
         .sendLine(okLine(3))
         .send(partialData(3, message(3)))
         .sendLine(okLine(4))
-        .expect(fetchCommand(5, 1))
-        .send(fetchData(1))
+        .sendLine("* 4 FETCH (BODY[]<0>)") // cannot be read
         .sendLine(okLine(5))
-        .expect(fetchCommand(6, 2))
+        .expect(fetchCommand(6, 1))
+        .send(fetchData(1))
+        .sendLine(okLine(6))
+        .expect(fetchCommand(7, 2))
         .send(fetchData(2, 20000))
-        .sendLine(okLine(6));
-    for (int n = 1; n <= 3; ++n) {
+        .sendLine(okLine(7))
+        .expect(fetchCommand(8, 4))
+        .send(fetchData(4))
+        .sendLine(okLine(8));
+    const QStringList notes{
+        QStringLiteral("The fetch of the first 16384 bytes was refused; fetched as planned."),
+        QStringLiteral("The first 16384 bytes were not the whole message; fetched as planned."), QString(),
+        QStringLiteral("The first 16384 bytes could not be read; fetched as planned.")};
+    for (int n = 1; n <= 4; ++n) {
         const std::optional<MailMessage> m = client.fetchSingle(n, false);
-        QVERIFY2(m.has_value(), qPrintable(client.lastErrorText()));
+        const QString log = client.lastErrorText();
+        QVERIFY2(m.has_value(), qPrintable(log));
         QCOMPARE(m->Subject, QStringLiteral("message %1").arg(n));
+        QVERIFY2(notes[n - 1].isEmpty() ? !log.contains(QStringLiteral("fetched as planned"))
+                                        : log.contains(notes[n - 1]),
+                 qPrintable(log));
         if (n == 1) {
-            QVERIFY2(client.lastErrorText().contains(QStringLiteral("messages are fetched whole")),
-                     qPrintable(client.lastErrorText()));
-            QVERIFY2(client.lastErrorText().contains(QStringLiteral("Invalid partial")),
-                     qPrintable(client.lastErrorText()));
+            QVERIFY2(log.contains(QStringLiteral("messages are fetched whole")), qPrintable(log));
+            QVERIFY2(log.contains(QStringLiteral("Invalid partial")), qPrintable(log));
         }
         if (n == 2)
             QCOMPARE(m->PlainTextBody, MailMessage::fromBytes(message(n, 20000)).PlainTextBody);
     }
-    QCOMPARE(fetchesWritten(server), 6);
+    QCOMPARE(fetchesWritten(server), 8);
     QVERIFY(server.scriptDone());
     VERIFY_NO_SERVER_ERRORS(server);
 }
