@@ -74,6 +74,7 @@ void ImapReadAhead::setRange(int first, int last)
     m_nextStructure = first;
     m_readyUpTo = first - 1;
     m_partialUpTo = first - 1;
+    m_replan.clear();
     m_first = first;
     m_structureEnd = last;
     m_window = kInitialWindow;
@@ -132,6 +133,7 @@ QList<QByteArray> ImapReadAhead::stop()
     m_entries.clear();
     m_structures.clear();
     m_plans.clear();
+    m_replan.clear();
     m_active = false;
     return tags;
 }
@@ -141,6 +143,7 @@ void ImapReadAhead::reset()
     m_entries.clear();
     m_structures.clear();
     m_plans.clear();
+    m_replan.clear();
     m_active = false;
 }
 
@@ -247,11 +250,40 @@ void ImapReadAhead::sendPartials(ImapConnection& d, QByteArray& batch)
     }
 }
 
+// The numbers asked for in part whose structures show them larger than that: each one's partial
+// fetch is skipped and the fetch its structure asks for leaves, as far as the byte budget allows.
+// Those left over are fetched as planned when the walk gets to them.
+void ImapReadAhead::sendReplanned(ImapConnection& d, QByteArray& batch)
+{
+    while (!m_stopped && !m_replan.isEmpty()) {
+        const int number = m_replan.first();
+        const auto partial = std::find_if(m_entries.begin(), m_entries.end(), [&](const Entry& e) {
+            return e.number == number && e.partial && !e.abandoned;
+        });
+        if (partial == m_entries.end() || !m_plans.contains(number)) {
+            m_replan.removeFirst(); // taken by the walk already
+            continue;
+        }
+        if (bytesInFlight() - partial->expected + m_plans.value(number).expectedBytes() > m_maxBytes)
+            return;
+        partial->abandoned = true;
+        partial->superseded = true;
+        partial->data = {};
+        partial->replies.clear();
+        m_replan.removeFirst();
+        Entry entry = makeEntry(d, number, false);
+        entry.replacesPartial = true;
+        batch += entry.tag + ' ' + entry.command + "\r\n";
+        m_entries.push_back(std::move(entry));
+    }
+}
+
 bool ImapReadAhead::topUp(ImapConnection& d, ImapCall& call)
 {
     QByteArray batch;
     sendStructures(d, batch);
     sendPartials(d, batch); // those the byte budget held back before
+    sendReplanned(d, batch);
     const int allowed = allowedInFlight();
     const bool sized = m_nextToSend <= m_last && ready(m_nextToSend) && m_plans.value(m_nextToSend).size >= 0;
     bool refill = true;
@@ -370,8 +402,13 @@ bool ImapReadAhead::handleStructure(const ImapResponse& response, qint64 number)
     if (number < m_expected)
         return true;
     for (Entry& entry : m_entries) {
-        if (entry.number == number && entry.partial && size >= 0)
-            entry.expected = qMin(kSmallRest, size);
+        if (entry.number != number || !entry.partial || entry.abandoned || size < 0)
+            continue;
+        entry.expected = qMin(kSmallRest, size);
+        // Its first bytes cannot be the whole message: the fetch it needs leaves with the next
+        // top-up, not a round trip after the walk gets to it.
+        if (size >= kSmallRest && !m_replan.contains(int(number)))
+            m_replan.append(int(number));
     }
     m_plans.insert(int(number), plan);
     return true;
@@ -422,7 +459,9 @@ void ImapReadAhead::handle(ImapConnection& d, ImapCall& call, const ImapResponse
             entry->done = true;
         }
     }
-    if (!entry || entry->abandoned) {
+    if (entry && entry->superseded) {
+        // A partial answer that is not needed: no message's log shows it.
+    } else if (!entry || entry->abandoned) {
         // Not a waiting message's own: mailbox news (EXISTS, EXPUNGE), notices, unknown tags,
         // the skipped answer of an abandoned fetch.
         call.log.noteReply(response);
@@ -506,15 +545,25 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
             return std::nullopt;
         }
         const QByteArray tag = waiting->tag;
+        if (waiting->replacesPartial)
+            call.note(QStringLiteral("The first %1 bytes are not the whole message; fetched as planned.")
+                          .arg(kSmallRest));
         call.note(QStringLiteral("Sent: %1 %2")
                       .arg(QString::fromLatin1(tag), QString::fromLatin1(waiting->command)));
         d.setInFlight(tag, true);
-        // The first bytes of a larger message say nothing of how far its fetch has come.
-        call.progress = !waiting->partial;
+        // The first bytes of a larger message say nothing of how far its fetch has come: no
+        // progress while a partial answer for the number may be arriving.
+        const bool partialAhead = waiting->partial || waiting->replacesPartial;
+        const auto partialPending = [&] {
+            return std::any_of(m_entries.begin(), m_entries.end(),
+                               [&](const Entry& e) { return e.number == number && e.partial && !e.done; });
+        };
+        call.progress = !partialAhead || !partialPending();
         const auto answered = [&] {
             const Entry* entry = waitingEntry(number);
             return !entry || entry->done;
         };
+        bool replaced = false; // the partial fetch waited for gave way to the planned one
         while (!answered()) {
             // Structures that arrive meanwhile let more fetches leave at once, not after this
             // answer: the link stays full.
@@ -522,6 +571,8 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
                     call,
                     [&](const ImapResponse& r) {
                         handle(d, call, r, stray);
+                        if (partialAhead && !call.progress)
+                            call.progress = !partialPending();
                         return stray || answered() || m_topUpDue;
                     },
                     -1, false))
@@ -532,12 +583,19 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
                 m_topUpDue = false;
                 if (d.transportUp() && !topUp(d, call))
                     return std::nullopt;
+                const Entry* now = waitingEntry(number);
+                if (now && now->tag != tag) {
+                    replaced = true;
+                    break;
+                }
             }
         }
         if (stray) {
             closeAfterStray();
             return std::nullopt;
         }
+        if (replaced)
+            continue;
         d.clearInFlight();
 
         const auto it = std::find_if(m_entries.begin(), m_entries.end(),
@@ -556,6 +614,7 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
             call.log.noteReceived(reply);
 
         if (entry.partial) {
+            m_replan.removeOne(number);
             const auto first = entry.data.sections.constFind("<0>");
             if (entry.status == "OK" && !entry.unreadable && first != entry.data.sections.constEnd() &&
                 first->size() < kSmallRest) {

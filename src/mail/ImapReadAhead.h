@@ -35,7 +35,8 @@ struct ImapResponse;
 // it. An answer of exactly kSmallRest bytes, no answer, a refusal or data that cannot be read
 // fetches the number as its structure says once that is in (whole when it is not known), within
 // the same call: the first kSmallRest bytes are all that crosses the link of a larger message
-// before its structure is known.
+// before its structure is known. A structure that shows the message larger sends that fetch as
+// soon as it arrives (the partial answer is then skipped), not when the walk gets to the number.
 //
 // How much is in flight: with the sizes known, the bytes of the answers expected (at most the
 // byte budget; one message at least); without them, a window of commands that starts small and
@@ -96,7 +97,9 @@ private:
         QByteArray tag;
         QByteArray command; // without the tag
         bool inParts = false;
-        bool partial = false; // the first kSmallRest bytes, asked before the structure was known
+        bool partial = false;         // the first kSmallRest bytes, asked before the structure was known
+        bool superseded = false;      // a partial fetch whose number is fetched as planned instead
+        bool replacesPartial = false; // the planned fetch that took over from a partial one
         QList<QByteArray> sections;
         qint64 expected = -1; // bytes of the answer expected, -1 when not known
         ImapFetch::Data data;
@@ -117,6 +120,7 @@ private:
     bool topUp(ImapConnection& d, ImapCall& call);
     void sendStructures(ImapConnection& d, QByteArray& batch);
     void sendPartials(ImapConnection& d, QByteArray& batch);
+    void sendReplanned(ImapConnection& d, QByteArray& batch);
     bool ready(int number) const;
     void handle(ImapConnection& d, ImapCall& call, const ImapResponse& response, bool& stray);
     bool handleStructure(const ImapResponse& response, qint64 number);
@@ -141,6 +145,7 @@ private:
     bool m_topUpDue = false;         // structures have been answered since the last top-up
     int m_readyUpTo = -1;            // the structures of the numbers up to here have been answered
     int m_partialUpTo = -1;          // the numbers up to here are asked for in part before that
+    QList<int> m_replan;             // asked for in part, known larger than that: fetched as planned
     int m_first = 0;
     int m_nextStructure = 0;
     int m_structureEnd = -1; // the last number whose structure is asked for

@@ -301,10 +301,12 @@ void TestImapClientDovecot::partsEqualWholeMessage()
     QVERIFY2(walked.has_value(), qPrintable(client.lastErrorText()));
     QVERIFY2(client.lastErrorText().contains(QStringLiteral("Rebuilt from its header")) == inParts,
              qPrintable(client.lastErrorText()));
-    // The number is in its walk's first range: asked for in its first 16,384 bytes first; the
-    // whole message crosses the link only when it is all text and longer than that.
+    // The number is in its walk's first range: asked for in its first 16,384 bytes with the
+    // structures, which are the message when it is shorter; the whole message crosses the link
+    // only when it is all text and longer than that.
     const QString log = client.lastErrorText();
-    QVERIFY2(log.contains(QStringLiteral("BODY.PEEK[]<0.16384>")), qPrintable(log));
+    if (raw.size() < 16384)
+        QVERIFY2(log.contains(QStringLiteral("BODY.PEEK[]<0.16384>")), qPrintable(log));
     QCOMPARE(log.contains(QStringLiteral("(BODY.PEEK[] INTERNALDATE)")), !inParts && raw.size() >= 16384);
     QCOMPARE(log.contains(QStringLiteral("fetched as planned")), raw.size() >= 16384);
     QVERIFY2(!client.lastErrorText().contains(QStringLiteral("whole message is fetched")),
