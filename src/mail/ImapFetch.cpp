@@ -30,6 +30,10 @@ bool ImapFetch::read(const ImapResponse& response, qint64 number, bool isUid, Da
             body = value.text;
         else if (key.startsWith("BODY[") && key.endsWith(']') && (value.isString() || value.isNil()))
             sections.insert(key.mid(5, key.size() - 6), value.text);
+        else if (const qsizetype close = key.indexOf("]<"); key.startsWith("BODY[") && close > 0 &&
+                                                            key.endsWith('>') &&
+                                                            (value.isString() || value.isNil()))
+            sections.insert(key.mid(5, close - 5) + key.mid(close + 1), value.text); // BODY[]<0> as "<0>"
         else if (key == "INTERNALDATE" && value.isString())
             date = parseImapInternalDate(value.text);
         else if (key == "UID")

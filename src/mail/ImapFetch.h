@@ -22,7 +22,9 @@ public:
     struct Data {
         std::optional<QByteArray> body;
         QDateTime internalDate;
-        QMap<QByteArray, QByteArray> sections; // BODY[HEADER], BODY[1.MIME]... by section name
+        // BODY[HEADER], BODY[1.MIME]... by section name; a partial answer with its origin after
+        // the name, BODY[]<0> as "<0>"
+        QMap<QByteArray, QByteArray> sections;
     };
     static bool read(const ImapResponse& response, qint64 number, bool isUid, Data& data);
     // The end of a fetch the server answered OK: the message, or the failure of an answer

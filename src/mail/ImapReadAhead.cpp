@@ -21,6 +21,12 @@ QByteArray wholeCommand(int number)
     return "FETCH " + QByteArray::number(number) + " (BODY.PEEK[] INTERNALDATE)";
 }
 
+QByteArray partialCommand(int number, qint64 bytes)
+{
+    return "FETCH " + QByteArray::number(number) + " (BODY.PEEK[]<0." + QByteArray::number(bytes) +
+           "> INTERNALDATE)";
+}
+
 QByteArray partsCommand(int number, const QList<QByteArray>& sections)
 {
     QByteArray items = "BODY.PEEK[HEADER]";
@@ -67,6 +73,8 @@ void ImapReadAhead::setRange(int first, int last)
     m_nextToSend = first;
     m_nextStructure = first;
     m_readyUpTo = first - 1;
+    m_partialUpTo = first - 1;
+    m_replan.clear();
     m_first = first;
     m_structureEnd = last;
     m_window = kInitialWindow;
@@ -140,6 +148,7 @@ QList<QByteArray> ImapReadAhead::stop()
     m_entries.clear();
     m_structures.clear();
     m_plans.clear();
+    m_replan.clear();
     m_active = false;
     return tags;
 }
@@ -149,6 +158,7 @@ void ImapReadAhead::reset()
     m_entries.clear();
     m_structures.clear();
     m_plans.clear();
+    m_replan.clear();
     m_active = false;
 }
 
@@ -198,6 +208,17 @@ ImapReadAhead::Entry ImapReadAhead::makeEntry(ImapConnection& d, int number, boo
     return entry;
 }
 
+ImapReadAhead::Entry ImapReadAhead::makePartialEntry(ImapConnection& d, int number)
+{
+    Entry entry;
+    entry.number = number;
+    entry.tag = d.nextTag();
+    entry.partial = true;
+    entry.command = partialCommand(number, kSmallRest);
+    entry.expected = kSmallRest; // until the size is known
+    return entry;
+}
+
 // Asks for the structures of the numbers ahead: at most two ranges unanswered at a time, none
 // further than kStructureAhead past the message fetches.
 void ImapReadAhead::sendStructures(ImapConnection& d, QByteArray& batch)
@@ -211,15 +232,64 @@ void ImapReadAhead::sendStructures(ImapConnection& d, QByteArray& batch)
                                               [](const StructureFetch& s) { return !s.done; });
         if (unanswered >= kMaxStructureFetches)
             return;
-        // The first range is short: the first message waits for its answer.
-        const int chunk = m_nextStructure == m_first ? kFirstStructureChunk : kStructureChunk;
+        // The first range is short: the first messages that need their structures wait for it.
+        const bool firstRange = m_nextStructure == m_first;
+        const int chunk = firstRange ? kFirstStructureChunk : kStructureChunk;
         StructureFetch structure;
         structure.first = m_nextStructure;
         structure.last = qMin(m_structureEnd, m_nextStructure + chunk - 1);
+        if (firstRange)
+            m_partialUpTo = structure.last;
         structure.tag = d.nextTag();
         m_nextStructure = structure.last + 1;
         batch += structure.tag + ' ' + structureCommand(structure.first, structure.last) + "\r\n";
         m_structures.push_back(std::move(structure));
+        // Right behind it, ahead of the later ranges: a server works through a pipeline in
+        // order, and the first message data should not wait for their structures.
+        if (firstRange)
+            sendPartials(d, batch);
+    }
+}
+
+// The first range's messages leave with its structure command, asked for in part: at most
+// kSmallRest bytes of each cross the link before its structure says what the message needs.
+void ImapReadAhead::sendPartials(ImapConnection& d, QByteArray& batch)
+{
+    while (!m_stopped && m_nextToSend <= m_partialUpTo && !ready(m_nextToSend)) {
+        if (!m_entries.empty() && (bytesInFlight() + kSmallRest > m_maxBytes ||
+                                   (m_commandCapSet && int(m_entries.size()) >= m_maxCommands)))
+            break;
+        Entry entry = makePartialEntry(d, m_nextToSend++);
+        batch += entry.tag + ' ' + entry.command + "\r\n";
+        m_entries.push_back(std::move(entry));
+    }
+}
+
+// The numbers asked for in part whose structures show them larger than that: each one's partial
+// fetch is skipped and the fetch its structure asks for leaves, as far as the byte budget allows.
+// Those left over are fetched as planned when the walk gets to them.
+void ImapReadAhead::sendReplanned(ImapConnection& d, QByteArray& batch)
+{
+    while (!m_stopped && !m_replan.isEmpty()) {
+        const int number = m_replan.first();
+        const auto partial = std::find_if(m_entries.begin(), m_entries.end(), [&](const Entry& e) {
+            return e.number == number && e.partial && !e.abandoned;
+        });
+        if (partial == m_entries.end() || !m_plans.contains(number)) {
+            m_replan.removeFirst(); // taken by the walk already
+            continue;
+        }
+        if (bytesInFlight() - partial->expected + m_plans.value(number).expectedBytes() > m_maxBytes)
+            return;
+        partial->abandoned = true;
+        partial->superseded = true;
+        partial->data = {};
+        partial->replies.clear();
+        m_replan.removeFirst();
+        Entry entry = makeEntry(d, number, false);
+        entry.replacesPartial = true;
+        batch += entry.tag + ' ' + entry.command + "\r\n";
+        m_entries.push_back(std::move(entry));
     }
 }
 
@@ -227,6 +297,8 @@ bool ImapReadAhead::topUp(ImapConnection& d, ImapCall& call)
 {
     QByteArray batch;
     sendStructures(d, batch);
+    sendPartials(d, batch); // those the byte budget held back before
+    sendReplanned(d, batch);
     const int allowed = allowedInFlight();
     const bool sized = m_nextToSend <= m_last && ready(m_nextToSend) && m_plans.value(m_nextToSend).size >= 0;
     bool refill = true;
@@ -341,6 +413,18 @@ bool ImapReadAhead::handleStructure(const ImapResponse& response, qint64 number)
             }
         }
     }
+    // A number served already by its first bytes needs no plan.
+    if (number < m_expected)
+        return true;
+    for (Entry& entry : m_entries) {
+        if (entry.number != number || !entry.partial || entry.abandoned || size < 0)
+            continue;
+        entry.expected = qMin(kSmallRest, size);
+        // Its first bytes cannot be the whole message: the fetch it needs leaves with the next
+        // top-up, not a round trip after the walk gets to it.
+        if (size >= kSmallRest && !m_replan.contains(int(number)))
+            m_replan.append(int(number));
+    }
     m_plans.insert(int(number), plan);
     return true;
 }
@@ -390,13 +474,36 @@ void ImapReadAhead::handle(ImapConnection& d, ImapCall& call, const ImapResponse
             entry->done = true;
         }
     }
-    if (!entry || entry->abandoned) {
+    if (entry && entry->superseded) {
+        // A partial answer that is not needed: no message's log shows it.
+    } else if (!entry || entry->abandoned) {
         // Not a waiting message's own: mailbox news (EXISTS, EXPUNGE), notices, unknown tags,
         // the skipped answer of an abandoned fetch.
         call.log.noteReply(response);
     } else if (entry->replies.size() < kMaxRepliesPerMessage) {
         entry->replies.append(response.summary(kMaxLoggedReplyChars));
     }
+}
+
+// Waits for the answer of the structure range that holds `number`; false when the wait ended
+// otherwise (closed, timed out, abandoned, or a stray continuation request: `stray`).
+bool ImapReadAhead::waitForStructure(ImapConnection& d, ImapCall& call, int number, bool& stray)
+{
+    const auto rangeDone = [&] { return m_structureRefused || number <= m_readyUpTo; };
+    d.setInFlight(m_structures.front().tag, true);
+    if (!d.waitFor(
+            call,
+            [&](const ImapResponse& r) {
+                handle(d, call, r, stray);
+                return stray || rangeDone();
+            },
+            -1, false))
+        return false;
+    if (stray)
+        return false;
+    d.clearInFlight();
+    m_topUpDue = false;
+    return true;
 }
 
 // The message rebuilt from the fetched header and parts; nothing when a section is missing or
@@ -438,22 +545,11 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
     if (!waitingEntry(number) && !ready(number) && !m_structures.empty()) {
         // The number's structure is still on its way: wait for the answer of its whole range, so
         // that the fetches of all its numbers can leave together, then send them.
-        const auto rangeDone = [&] { return m_structureRefused || number <= m_readyUpTo; };
-        d.setInFlight(m_structures.front().tag, true);
-        if (!d.waitFor(
-                call,
-                [&](const ImapResponse& r) {
-                    handle(d, call, r, stray);
-                    return stray || rangeDone();
-                },
-                -1, false))
-            return std::nullopt;
-        if (stray) {
-            closeAfterStray();
+        if (!waitForStructure(d, call, number, stray)) {
+            if (stray)
+                closeAfterStray();
             return std::nullopt;
         }
-        d.clearInFlight();
-        m_topUpDue = false;
         if (d.transportUp() && !topUp(d, call))
             return std::nullopt;
     }
@@ -464,13 +560,25 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
             return std::nullopt;
         }
         const QByteArray tag = waiting->tag;
+        if (waiting->replacesPartial)
+            call.note(QStringLiteral("The first %1 bytes are not the whole message; fetched as planned.")
+                          .arg(kSmallRest));
         call.note(QStringLiteral("Sent: %1 %2")
                       .arg(QString::fromLatin1(tag), QString::fromLatin1(waiting->command)));
         d.setInFlight(tag, true);
+        // The first bytes of a larger message say nothing of how far its fetch has come: no
+        // progress while a partial answer for the number may be arriving.
+        const bool partialAhead = waiting->partial || waiting->replacesPartial;
+        const auto partialPending = [&] {
+            return std::any_of(m_entries.begin(), m_entries.end(),
+                               [&](const Entry& e) { return e.number == number && e.partial && !e.done; });
+        };
+        call.progress = !partialAhead || !partialPending();
         const auto answered = [&] {
             const Entry* entry = waitingEntry(number);
             return !entry || entry->done;
         };
+        bool replaced = false; // the partial fetch waited for gave way to the planned one
         while (!answered()) {
             // Structures that arrive meanwhile let more fetches leave at once, not after this
             // answer: the link stays full.
@@ -478,6 +586,8 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
                     call,
                     [&](const ImapResponse& r) {
                         handle(d, call, r, stray);
+                        if (partialAhead && !call.progress)
+                            call.progress = !partialPending();
                         return stray || answered() || m_topUpDue;
                     },
                     -1, false))
@@ -488,12 +598,19 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
                 m_topUpDue = false;
                 if (d.transportUp() && !topUp(d, call))
                     return std::nullopt;
+                const Entry* now = waitingEntry(number);
+                if (now && now->tag != tag) {
+                    replaced = true;
+                    break;
+                }
             }
         }
         if (stray) {
             closeAfterStray();
             return std::nullopt;
         }
+        if (replaced)
+            continue;
         d.clearInFlight();
 
         const auto it = std::find_if(m_entries.begin(), m_entries.end(),
@@ -510,6 +627,43 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
             m_entries.pop_front();
         for (const QByteArray& reply : entry.replies)
             call.log.noteReceived(reply);
+
+        if (entry.partial) {
+            m_replan.removeOne(number);
+            const auto first = entry.data.sections.constFind("<0>");
+            if (entry.status == "OK" && !entry.unreadable && first != entry.data.sections.constEnd() &&
+                first->size() < kSmallRest) {
+                // Shorter than asked for: the message ends there, and a message this small is
+                // fetched whole anyway.
+                entry.data.body = *first;
+                m_plans.remove(number);
+            } else {
+                const QString why =
+                    entry.status != "OK" ? QStringLiteral("The fetch of the first %1 bytes was refused")
+                    : entry.unreadable   ? QStringLiteral("The first %1 bytes could not be read")
+                                         : QStringLiteral("The first %1 bytes were not the whole message");
+                call.note(why.arg(kSmallRest) + QStringLiteral("; fetched as planned."));
+                if (!d.transportUp())
+                    return std::nullopt;
+                const bool waited = !ready(number) && !m_structures.empty();
+                if (waited && !waitForStructure(d, call, number, stray)) {
+                    if (stray)
+                        closeAfterStray();
+                    return std::nullopt;
+                }
+                if (!d.transportUp())
+                    return std::nullopt;
+                Entry planned = makeEntry(d, number, false);
+                const QByteArray line = planned.tag + ' ' + planned.command + "\r\n";
+                m_entries.push_front(std::move(planned));
+                if (!d.send(call, line))
+                    return std::nullopt;
+                // The structures that came meanwhile let their fetches leave now.
+                if (waited && !topUp(d, call))
+                    return std::nullopt;
+                continue;
+            }
+        }
 
         if (entry.inParts) {
             std::optional<QByteArray> rebuilt;

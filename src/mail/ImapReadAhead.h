@@ -29,6 +29,16 @@ struct ImapResponse;
 // cannot be read, a refused structure fetch, a refused part fetch or parts that cannot be rebuilt
 // fall back to the whole message for that number, within the same call.
 //
+// The first range of a walk is not waited for: in the same write as its structure command go
+// partial fetches of its numbers, FETCH n (BODY.PEEK[]<0.16384> INTERNALDATE), so that the first
+// message data comes back one round trip sooner. A message no larger than kSmallRest is always
+// fetched whole, so an answer shorter than kSmallRest bytes is the whole message and serves as
+// it. An answer of exactly kSmallRest bytes, no answer, a refusal or data that cannot be read
+// fetches the number as its structure says once that is in (whole when it is not known), within
+// the same call: the first kSmallRest bytes are all that crosses the link of a larger message
+// before its structure is known. A structure that shows the message larger sends that fetch as
+// soon as it arrives (the partial answer is then skipped), not when the walk gets to the number.
+//
 // How much is in flight: with the sizes known, the bytes of the answers expected (at most the
 // byte budget; one message at least); without them, a window of commands that starts small and
 // grows by one with every answer, up to a cap, and never beyond what the byte budget allows for
@@ -48,7 +58,8 @@ public:
     static constexpr int kStructureChunk = 250;
     static constexpr int kMaxStructureFetches = 4;
     static constexpr int kStructureAhead = 2000;
-    // Parts besides the bodies up to this size are fetched with them: the whole message.
+    // Parts besides the bodies up to this size are fetched with them: the whole message. Also
+    // the bytes asked for of a first range's message before its structure is known.
     static constexpr qint64 kSmallRest = 16 * 1024;
 
     void setRange(int first, int last);
@@ -93,6 +104,9 @@ private:
         QByteArray tag;
         QByteArray command; // without the tag
         bool inParts = false;
+        bool partial = false;         // the first kSmallRest bytes, asked before the structure was known
+        bool superseded = false;      // a partial fetch whose number is fetched as planned instead
+        bool replacesPartial = false; // the planned fetch that took over from a partial one
         QList<QByteArray> sections;
         qint64 expected = -1; // bytes of the answer expected, -1 when not known
         ImapFetch::Data data;
@@ -112,6 +126,8 @@ private:
 
     bool topUp(ImapConnection& d, ImapCall& call);
     void sendStructures(ImapConnection& d, QByteArray& batch);
+    void sendPartials(ImapConnection& d, QByteArray& batch);
+    void sendReplanned(ImapConnection& d, QByteArray& batch);
     bool ready(int number) const;
     void handle(ImapConnection& d, ImapCall& call, const ImapResponse& response, bool& stray);
     bool handleStructure(const ImapResponse& response, qint64 number);
@@ -122,6 +138,8 @@ private:
     int allowedInFlight() const;
     qint64 bytesInFlight() const;
     Entry makeEntry(ImapConnection& d, int number, bool whole);
+    Entry makePartialEntry(ImapConnection& d, int number);
+    bool waitForStructure(ImapConnection& d, ImapCall& call, int number, bool& stray);
     static std::optional<QByteArray> fromParts(const Entry& entry);
 
     std::deque<Entry> m_entries;
@@ -133,6 +151,8 @@ private:
     bool m_structureRefused = false; // the server refused one: the rest of the walk goes whole
     bool m_topUpDue = false;         // structures have been answered since the last top-up
     int m_readyUpTo = -1;            // the structures of the numbers up to here have been answered
+    int m_partialUpTo = -1;          // the numbers up to here are asked for in part before that
+    QList<int> m_replan;             // asked for in part, known larger than that: fetched as planned
     int m_first = 0;
     int m_nextStructure = 0;
     int m_structureEnd = -1; // the last number whose structure is asked for

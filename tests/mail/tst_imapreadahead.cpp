@@ -20,8 +20,9 @@ public:
         ++abortChecks;
         abort = stop;
     }
-    void percentDone(int, bool&) override {}
+    void percentDone(int percent, bool&) override { percents.append(percent); }
     bool stop = false;
+    QList<int> percents;
     int abortChecks = 0;
 };
 
@@ -114,6 +115,20 @@ QByteArray structureCommand(int tag, int first, int last)
 {
     return tagFor(tag) + " FETCH " + QByteArray::number(first) + ':' + QByteArray::number(last) +
            " (RFC822.SIZE BODYSTRUCTURE)";
+}
+
+// The first 16,384 bytes of a message whose structure is not known yet, and the answer: all of a
+// shorter message, the first 16,384 bytes of a longer one.
+QByteArray partialCommand(int tag, int number)
+{
+    return tagFor(tag) + " FETCH " + QByteArray::number(number) + " (BODY.PEEK[]<0.16384> INTERNALDATE)";
+}
+
+QByteArray partialData(int number, const QByteArray& whole)
+{
+    return "* " + QByteArray::number(number) +
+           " FETCH (INTERNALDATE \"17-Jul-1996 02:44:25 -0700\" BODY[]<0> " + literal(whole.left(16384)) +
+           ")\r\n";
 }
 
 QByteArray partsCommand(int tag, int number)
@@ -571,60 +586,93 @@ void TestImapReadAhead::dropWhileAnswersAreInFlight()
 }
 
 // Sizes and structures first, then each message as it needs: whole when it is all text, its
-// header and text part when it has an attachment, whole when its structure cannot be read.
+// header and text part when it has an attachment, whole when its structure cannot be read. The
+// first range's messages are asked for in their first 16,384 bytes with its structures: a shorter
+// answer is the message, a full one is fetched again as its structure says.
 void TestImapReadAhead::structureFirstWalk()
 {
     ScriptedImapServer server;
     ImapClient client;
+    StopSink sink;
+    client.bindEvents(&sink);
     connectTo(client, server, true);
     client.setReadAhead(1, 4);
-    server.expect(structureCommand(1, 1, 4))
-        .send(plainStructure(1) + attachedStructure(2))
-        .sendLine("* 3 FETCH (RFC822.SIZE 500 BODYSTRUCTURE NIL)")
-        .sendLine("* 4 FETCH (RFC822.SIZE 500 BODYSTRUCTURE (\"text\"))")
+    const QByteArray large3 = message(3, 20000);
+    const QByteArray large4 = message(4, 20000);
+    server.expect(structureCommand(1, 1, 4));
+    for (int n = 1; n <= 4; ++n)
+        server.expect(partialCommand(n + 1, n));
+    server.send(plainStructure(1) + attachedStructure(2))
+        .sendLine("* 3 FETCH (RFC822.SIZE " + QByteArray::number(large3.size()) + " BODYSTRUCTURE NIL)")
+        .sendLine("* 4 FETCH (RFC822.SIZE " + QByteArray::number(large4.size()) +
+                  " BODYSTRUCTURE (\"text\"))")
         .sendLine(okLine(1))
-        .expect(fetchCommand(2, 1))
-        .expect(partsCommand(3, 2))
-        .expect(fetchCommand(4, 3))
-        .expect(fetchCommand(5, 4))
-        .send(fetchData(1))
+        // Larger than the first bytes: fetched as planned at once.
+        .expect(partsCommand(6, 2))
+        .expect(fetchCommand(7, 3))
+        .expect(fetchCommand(8, 4))
+        .send(partialData(1, message(1)))
         .sendLine(okLine(2))
-        .send(partsData(2))
-        .sendLine(okLine(3))
-        .send(fetchData(3))
+        // Message 2's first bytes come slowly, while it is awaited, and are skipped.
+        .sendSlowly(partialData(2, attachedMessage(2)) + okLine(3) + "\r\n", 4000, 10)
+        .send(partialData(3, large3))
         .sendLine(okLine(4))
-        .send(fetchData(4))
-        .sendLine(okLine(5));
+        .send(partialData(4, large4))
+        .sendLine(okLine(5))
+        .send(partsData(2))
+        .sendLine(okLine(6))
+        .send(fetchData(3, 20000))
+        .sendLine(okLine(7))
+        .send(fetchData(4, 20000))
+        .sendLine(okLine(8));
     const std::optional<MailMessage> first = client.fetchSingle(1, false);
     QVERIFY2(first.has_value(), qPrintable(client.lastErrorText()));
     QCOMPARE(first->Subject, QStringLiteral("message 1"));
-    // The structure command alone, then every fetch of its range in one write once it is answered.
-    QCOMPARE(server.written(), structureCommand(1, 1, 4) + "\r\n" + fetchCommand(2, 1) + "\r\n" +
-                                   partsCommand(3, 2) + "\r\n" + fetchCommand(4, 3) + "\r\n" +
-                                   fetchCommand(5, 4) + "\r\n");
+    // The structure command and the partial fetches of its range together, before any answer;
+    // the first message's partial answer is the message.
+    QByteArray firstWrite = structureCommand(1, 1, 4) + "\r\n";
+    for (int n = 1; n <= 4; ++n)
+        firstWrite += partialCommand(n + 1, n) + "\r\n";
+    QVERIFY(server.written().startsWith(firstWrite));
+    QString log = client.lastErrorText();
+    QVERIFY2(log.contains(QString::fromLatin1(partialCommand(2, 1))), qPrintable(log));
+    QVERIFY2(!log.contains(QStringLiteral("fetched as planned")), qPrintable(log));
 
+    // A larger message: its header and text part as its structure says. Its first bytes report
+    // no progress (they tell nothing of how far the message has come); the parts, which come at
+    // once, report its end.
+    sink.percents.clear();
     const std::optional<MailMessage> second = client.fetchSingle(2, false);
     QVERIFY2(second.has_value(), qPrintable(client.lastErrorText()));
+    QCOMPARE(sink.percents, QList<int>{100});
     // The same message object as from the whole message, the attachment never fetched.
     QCOMPARE(fields(*second), fields(MailMessage::fromBytes(attachedMessage(2))));
     QCOMPARE(second->PlainTextBody, QStringLiteral("Grüße, the report is attached."));
     QCOMPARE(second->FromName, QStringLiteral("Jürgen"));
-    const QString log = client.lastErrorText();
+    log = client.lastErrorText();
+    QVERIFY2(
+        log.contains(QStringLiteral("The first 16384 bytes are not the whole message; fetched as planned.")),
+        qPrintable(log));
     QVERIFY2(log.contains(QStringLiteral("Rebuilt from its header and the parts 1.")), qPrintable(log));
-    QVERIFY2(log.contains(QString::fromLatin1(okLine(3))), qPrintable(log));
+    QVERIFY2(log.contains(QString::fromLatin1(okLine(6))), qPrintable(log));
     QVERIFY2(!log.contains(QStringLiteral("BODYSTRUCTURE")), qPrintable(log)); // no structure in its log
+    QVERIFY2(!log.contains(QStringLiteral("BODY[]<0>")), qPrintable(log));     // nor the skipped answer
 
+    // Structures that cannot be read: whole.
     for (int n = 3; n <= 4; ++n) {
         const std::optional<MailMessage> m = client.fetchSingle(n, false);
         QVERIFY2(m.has_value(), qPrintable(client.lastErrorText()));
         QCOMPARE(m->Subject, QStringLiteral("message %1").arg(n));
+        QCOMPARE(m->PlainTextBody, MailMessage::fromBytes(message(n, 20000)).PlainTextBody);
     }
     QVERIFY(!server.written().contains("BODY.PEEK[2]"));
+    QCOMPARE(fetchesWritten(server), 8);
     QVERIFY(server.scriptDone());
     VERIFY_NO_SERVER_ERRORS(server);
 }
 
-// A server that will not give the parts gives the whole message, within the same call.
+// A server that will not give the parts gives the whole message, within the same call; the
+// partial fetch, known too short once the structure is in, is no matter.
 void TestImapReadAhead::refusedPartsFetchTheWholeMessage()
 {
     ScriptedImapServer server;
@@ -632,52 +680,85 @@ void TestImapReadAhead::refusedPartsFetchTheWholeMessage()
     connectTo(client, server, true);
     client.setReadAhead(2, 2);
     server.expect(tagFor(1) + " FETCH 2 (RFC822.SIZE BODYSTRUCTURE)")
+        .expect(partialCommand(2, 2))
         .send(attachedStructure(2))
         .sendLine(okLine(1))
-        .expect(partsCommand(2, 2))
-        .sendLine(tagFor(2) + " NO [SERVERBUG] Section not available")
-        .expect(fetchCommand(3, 2))
+        .expect(partsCommand(3, 2))
+        .sendLine(tagFor(2) + " NO [SERVERBUG] Partial fetch not available") // no matter now
+        .sendLine(tagFor(3) + " NO [SERVERBUG] Section not available")
+        .expect(fetchCommand(4, 2))
         .send(wholeAttachedData(2))
-        .sendLine(okLine(3));
+        .sendLine(okLine(4));
     const std::optional<MailMessage> m = client.fetchSingle(2, false);
     QVERIFY2(m.has_value(), qPrintable(client.lastErrorText()));
     QCOMPARE(fields(*m), fields(MailMessage::fromBytes(attachedMessage(2))));
     const QString log = client.lastErrorText();
+    QVERIFY2(
+        log.contains(QStringLiteral("The first 16384 bytes are not the whole message; fetched as planned.")),
+        qPrintable(log));
     QVERIFY2(log.contains(QStringLiteral("the whole message is fetched")), qPrintable(log));
-    QVERIFY2(log.contains(QString::fromLatin1(partsCommand(2, 2))), qPrintable(log));
-    QVERIFY2(log.contains(QString::fromLatin1(fetchCommand(3, 2))), qPrintable(log));
+    QVERIFY2(log.contains(QString::fromLatin1(partsCommand(3, 2))), qPrintable(log));
+    QVERIFY2(log.contains(QString::fromLatin1(fetchCommand(4, 2))), qPrintable(log));
     QCOMPARE(client.lastFailure().kind, ImapFailure::Kind::None);
     QVERIFY(server.scriptDone());
     VERIFY_NO_SERVER_ERRORS(server);
 }
 
-// A server that does not answer the structure command fetches the walk whole.
+// A server that does not answer the structure command fetches the walk whole: a refused partial
+// fetch, a full one and one that cannot be read are fetched again whole, a short one is the
+// message.
 void TestImapReadAhead::refusedStructureFetchesWhole()
 {
     ScriptedImapServer server;
     ImapClient client;
     connectTo(client, server, true);
-    client.setReadAhead(1, 2);
-    server.expect(structureCommand(1, 1, 2))
-        .sendLine(tagFor(1) + " BAD Error in IMAP command FETCH: Unknown item")
-        .expect(fetchCommand(2, 1))
-        .expect(fetchCommand(3, 2));
-    for (int n = 1; n <= 2; ++n)
-        server.send(fetchData(n)).sendLine(okLine(n + 1));
-    for (int n = 1; n <= 2; ++n) {
+    client.setReadAhead(1, 4);
+    server.expect(structureCommand(1, 1, 4));
+    for (int n = 1; n <= 4; ++n)
+        server.expect(partialCommand(n + 1, n));
+    server.sendLine(tagFor(1) + " BAD Error in IMAP command FETCH: Unknown item")
+        .sendLine(tagFor(2) + " NO [SERVERBUG] Partial fetch not available")
+        .send(partialData(2, message(2, 20000)))
+        .sendLine(okLine(3))
+        .send(partialData(3, message(3)))
+        .sendLine(okLine(4))
+        .sendLine("* 4 FETCH (BODY[]<0>)") // cannot be read
+        .sendLine(okLine(5))
+        .expect(fetchCommand(6, 1))
+        .send(fetchData(1))
+        .sendLine(okLine(6))
+        .expect(fetchCommand(7, 2))
+        .send(fetchData(2, 20000))
+        .sendLine(okLine(7))
+        .expect(fetchCommand(8, 4))
+        .send(fetchData(4))
+        .sendLine(okLine(8));
+    const QStringList notes{
+        QStringLiteral("The fetch of the first 16384 bytes was refused; fetched as planned."),
+        QStringLiteral("The first 16384 bytes were not the whole message; fetched as planned."), QString(),
+        QStringLiteral("The first 16384 bytes could not be read; fetched as planned.")};
+    for (int n = 1; n <= 4; ++n) {
         const std::optional<MailMessage> m = client.fetchSingle(n, false);
-        QVERIFY2(m.has_value(), qPrintable(client.lastErrorText()));
+        const QString log = client.lastErrorText();
+        QVERIFY2(m.has_value(), qPrintable(log));
         QCOMPARE(m->Subject, QStringLiteral("message %1").arg(n));
-        if (n == 1)
-            QVERIFY2(client.lastErrorText().contains(QStringLiteral("messages are fetched whole")),
-                     qPrintable(client.lastErrorText()));
+        QVERIFY2(notes[n - 1].isEmpty() ? !log.contains(QStringLiteral("fetched as planned"))
+                                        : log.contains(notes[n - 1]),
+                 qPrintable(log));
+        if (n == 1) {
+            QVERIFY2(log.contains(QStringLiteral("messages are fetched whole")), qPrintable(log));
+            QVERIFY2(log.contains(QStringLiteral("Partial fetch not available")), qPrintable(log));
+        }
+        if (n == 2)
+            QCOMPARE(m->PlainTextBody, MailMessage::fromBytes(message(n, 20000)).PlainTextBody);
     }
+    QCOMPARE(fetchesWritten(server), 8);
     QVERIFY(server.scriptDone());
     VERIFY_NO_SERVER_ERRORS(server);
 }
 
-// Gone between its structure and its fetch: the parts are refused, so is the whole message, and
-// the message fails as a whole fetch of it would; the walk goes on.
+// Gone between its structure and its fetch: the first bytes and the parts come back empty, the
+// whole message is refused, and the message fails as a whole fetch of it would; the walk goes on.
 void TestImapReadAhead::expungedBetweenStructureAndFetch()
 {
     ScriptedImapServer server;
@@ -685,15 +766,20 @@ void TestImapReadAhead::expungedBetweenStructureAndFetch()
     connectTo(client, server, true);
     client.setReadAhead(1, 2);
     server.expect(structureCommand(1, 1, 2))
+        .expect(partialCommand(2, 1))
+        .expect(partialCommand(3, 2))
         .send(attachedStructure(1) + attachedStructure(2))
         .sendLine(okLine(1))
-        .expect(partsCommand(2, 1))
-        .expect(partsCommand(3, 2))
+        .expect(partsCommand(4, 1))
+        .expect(partsCommand(5, 2))
         .sendLine(okLine(2)) // no data: Dovecot's answer for a message expunged meanwhile
-        .expect(fetchCommand(4, 1))
-        .sendLine(tagFor(4) + " NO [EXPUNGEISSUED] Some of the requested messages no longer exist")
+        .send(partialData(2, attachedMessage(2)))
+        .sendLine(okLine(3))
+        .sendLine(okLine(4))
         .send(partsData(2))
-        .sendLine(okLine(3));
+        .sendLine(okLine(5))
+        .expect(fetchCommand(6, 1))
+        .sendLine(tagFor(6) + " NO [EXPUNGEISSUED] Some of the requested messages no longer exist");
     QVERIFY(!client.fetchSingle(1, false).has_value());
     QCOMPARE(client.lastFailure().kind, ImapFailure::Kind::Refused);
     QCOMPARE(client.lastFailure().code, QByteArray("EXPUNGEISSUED"));
@@ -704,8 +790,9 @@ void TestImapReadAhead::expungedBetweenStructureAndFetch()
     VERIFY_NO_SERVER_ERRORS(server);
 }
 
-// Stop while the structures are still coming: the call ends at the next abort check, and the
-// next command skips their answer.
+// Stop while the first range is coming: the call ends at the next abort check, nothing more is
+// sent, the partial fetches already sent still serve the numbers after it, and the next command
+// skips what is left of their answers.
 void TestImapReadAhead::stopWhileStructuresAreComing()
 {
     ScriptedImapServer server;
@@ -714,13 +801,12 @@ void TestImapReadAhead::stopWhileStructuresAreComing()
     client.bindEvents(&sink);
     connectTo(client, server, true);
     client.setReadAhead(1, 3);
-    server.expect(structureCommand(1, 1, 3))
-        .wait(200)
-        .send(plainStructure(1) + plainStructure(2) + plainStructure(3))
-        .sendLine(okLine(1))
-        .expect(fetchCommand(2, 2))
-        .send(fetchData(2))
-        .sendLine(okLine(2));
+    server.expect(structureCommand(1, 1, 3));
+    for (int n = 1; n <= 3; ++n)
+        server.expect(partialCommand(n + 1, n));
+    server.wait(200).send(plainStructure(1) + plainStructure(2) + plainStructure(3)).sendLine(okLine(1));
+    for (int n = 1; n <= 3; ++n)
+        server.send(partialData(n, message(n))).sendLine(okLine(n + 1));
     sink.stop = true;
     QVERIFY(!client.fetchSingle(1, false).has_value());
     QCOMPARE(client.lastFailure().kind, ImapFailure::Kind::Aborted);
@@ -731,27 +817,34 @@ void TestImapReadAhead::stopWhileStructuresAreComing()
     const std::optional<MailMessage> m = client.fetchSingle(2, false);
     QVERIFY2(m.has_value(), qPrintable(client.lastErrorText()));
     QCOMPARE(m->Subject, QStringLiteral("message 2"));
+    QCOMPARE(fetchesWritten(server), 4);
+
+    server.expect("A005 NOOP").sendLine("A005 OK");
+    QCOMPARE(client.sendRawCommand(QStringLiteral("NOOP")), QStringLiteral("A005 OK"));
     QVERIFY2(client.lastErrorText().contains(QStringLiteral("Skipping")), qPrintable(client.lastErrorText()));
+    QCOMPARE(client.state(), ImapClient::State::Authenticated);
     QVERIFY(server.scriptDone());
     VERIFY_NO_SERVER_ERRORS(server);
 }
 
-// A lost connection forgets what was learnt; the walk that resumes on a new one asks again.
+// A lost connection forgets what was learnt; the walk that resumes on a new one asks again, its
+// first range in part again.
 void TestImapReadAhead::reconnectStartsWithStructuresAgain()
 {
     ScriptedImapServer server;
     ImapClient client;
     connectTo(client, server, true);
     client.setReadAhead(1, 3);
-    server.expect(structureCommand(1, 1, 3))
-        .send(plainStructure(1) + attachedStructure(2) + attachedStructure(3))
+    server.expect(structureCommand(1, 1, 3));
+    for (int n = 1; n <= 3; ++n)
+        server.expect(partialCommand(n + 1, n));
+    server.send(plainStructure(1) + attachedStructure(2) + attachedStructure(3))
         .sendLine(okLine(1))
-        .expect(fetchCommand(2, 1))
-        .send(fetchData(1))
+        .expect(partsCommand(5, 2))
+        .expect(partsCommand(6, 3))
+        .send(partialData(1, message(1)))
         .sendLine(okLine(2))
-        .expect(partsCommand(3, 2))
-        .expect(tagFor(4) + " FETCH 3 (BODY.PEEK[HEADER] BODY.PEEK[1.MIME] BODY.PEEK[1] INTERNALDATE)")
-        .send("* 2 FETCH (BODY[HEADER] {300}\r\nSubject")
+        .send("* 2 FETCH (BODY[]<0> {16384}\r\nSubject")
         .drop();
     QVERIFY(client.fetchSingle(1, false).has_value());
     QVERIFY(!client.fetchSingle(2, false).has_value());
@@ -761,11 +854,16 @@ void TestImapReadAhead::reconnectStartsWithStructuresAgain()
     server.acceptNext()
         .sendLine("* PREAUTH again")
         .expect(structureCommand(1, 2, 3))
+        .expect(partialCommand(2, 2))
+        .expect(partialCommand(3, 3))
         .send(attachedStructure(2) + attachedStructure(3))
         .sendLine(okLine(1))
-        .expect(partsCommand(2, 2))
+        .expect(partsCommand(4, 2))
+        .expect(partsCommand(5, 3))
+        .send(partialData(2, attachedMessage(2)))
+        .sendLine(okLine(2))
         .send(partsData(2))
-        .sendLine(okLine(2));
+        .sendLine(okLine(4));
     QCOMPARE(client.connect(QStringLiteral("127.0.0.1")), 1);
     client.setReadAhead(2, 3);
     const std::optional<MailMessage> m = client.fetchSingle(2, false);
@@ -775,8 +873,9 @@ void TestImapReadAhead::reconnectStartsWithStructuresAgain()
     VERIFY_NO_SERVER_ERRORS(server);
 }
 
-// With the sizes known, everything the byte budget holds leaves at once: no window that grows
-// from four, no cap on the number of commands.
+// The first range leaves at once, each message asked for in part; a structure that arrives after
+// its message was served is no matter. With the sizes known, everything the byte budget holds
+// leaves at once, a partial fetch counted at its message's size.
 void TestImapReadAhead::sizesKnownFillTheLinkWithinTheByteBudget()
 {
     {
@@ -785,39 +884,47 @@ void TestImapReadAhead::sizesKnownFillTheLinkWithinTheByteBudget()
         connectTo(client, server, true);
         client.setReadAhead(1, 30);
         server.expect(structureCommand(1, 1, 30));
+        QByteArray firstWrite = structureCommand(1, 1, 30) + "\r\n";
+        for (int n = 1; n <= 30; ++n) {
+            server.expect(partialCommand(n + 1, n));
+            firstWrite += partialCommand(n + 1, n) + "\r\n";
+        }
         QByteArray structures;
         for (int n = 1; n <= 30; ++n)
             structures += plainStructure(n);
+        server.send(partialData(1, message(1))).sendLine(okLine(2)); // before the structures
         server.send(structures).sendLine(okLine(1));
-        for (int n = 1; n <= 30; ++n)
-            server.expect(fetchCommand(n + 1, n));
-        for (int n = 1; n <= 30; ++n)
-            server.send(fetchData(n)).sendLine(okLine(n + 1));
+        for (int n = 2; n <= 30; ++n)
+            server.send(partialData(n, message(n))).sendLine(okLine(n + 1));
         for (int n = 1; n <= 30; ++n) {
             const std::optional<MailMessage> m = client.fetchSingle(n, false);
             QVERIFY2(m.has_value(), qPrintable(client.lastErrorText()));
             QCOMPARE(m->Subject, QStringLiteral("message %1").arg(n));
+            QVERIFY2(client.lastErrorText().contains(QString::fromLatin1(partialCommand(n + 1, n).mid(5))),
+                     qPrintable(client.lastErrorText()));
             if (n == 1)
-                QCOMPARE(fetchesWritten(server), 31);
+                QCOMPARE(server.written(), firstWrite);
         }
+        QCOMPARE(fetchesWritten(server), 31); // no second fetch for any of them
         QVERIFY(server.scriptDone());
         VERIFY_NO_SERVER_ERRORS(server);
     }
     {
-        // 100 bytes: four messages of 24 bytes, not a fifth.
+        // 100 bytes: the first message asked for in part (one at least), then, its size known,
+        // three more of 24 bytes, not a fourth.
         ScriptedImapServer server;
         ImapClient client;
         connectTo(client, server, true);
         client.setReadAheadLimits(1000, 100);
         client.setReadAhead(1, 9);
-        server.expect(structureCommand(1, 1, 9));
+        server.expect(structureCommand(1, 1, 9)).expect(partialCommand(2, 1));
         QByteArray structures;
         for (int n = 1; n <= 9; ++n)
             structures += plainStructure(n);
         server.send(structures).sendLine(okLine(1));
-        for (int n = 1; n <= 4; ++n)
+        for (int n = 2; n <= 4; ++n)
             server.expect(fetchCommand(n + 1, n));
-        server.send(fetchData(1)).sendLine(okLine(2));
+        server.send(partialData(1, message(1))).sendLine(okLine(2));
         QVERIFY(client.fetchSingle(1, false).has_value());
         QCOMPARE(fetchesWritten(server), 5);
         QCOMPARE(message(1).size(), 24);
@@ -826,8 +933,8 @@ void TestImapReadAhead::sizesKnownFillTheLinkWithinTheByteBudget()
     }
 }
 
-// Servers refuse a whole range that passes the mailbox's end: structures are asked up to it, and
-// a number past it is fetched whole and fails on its own.
+// Servers refuse a whole range that passes the mailbox's end: structures and partial fetches are
+// asked up to it, and a number past it is fetched whole and fails on its own.
 void TestImapReadAhead::structuresStopAtTheMailboxEnd()
 {
     ScriptedImapServer server;
@@ -837,14 +944,14 @@ void TestImapReadAhead::structuresStopAtTheMailboxEnd()
     QCOMPARE(client.selectMailbox(QStringLiteral("Inbox")), 1);
     client.setReadAhead(1, 3);
     server.expect(structureCommand(2, 1, 2))
+        .expect(partialCommand(3, 1))
+        .expect(partialCommand(4, 2))
+        .expect(fetchCommand(5, 3))
         .send(plainStructure(1) + plainStructure(2))
         .sendLine(okLine(2))
-        .expect(fetchCommand(3, 1))
-        .expect(fetchCommand(4, 2))
-        .expect(fetchCommand(5, 3))
-        .send(fetchData(1))
+        .send(partialData(1, message(1)))
         .sendLine(okLine(3))
-        .send(fetchData(2))
+        .send(partialData(2, message(2)))
         .sendLine(okLine(4))
         .sendLine(tagFor(5) + " BAD Error in IMAP command FETCH: Invalid messageset");
     for (int n = 1; n <= 2; ++n) {
@@ -872,16 +979,20 @@ void TestImapReadAhead::structuresArrivingDuringAWaitSendTheirFetches()
     QByteArray second;
     for (int n = 51; n <= 60; ++n)
         second += plainStructure(n);
-    server.expect(structureCommand(1, 1, 50))
-        .expect(structureCommand(2, 51, 60))
-        .send(first)
-        .sendLine(okLine(1));
+    // The first range's partial fetches right behind its structure command, before the next range's.
+    server.expect(structureCommand(1, 1, 50));
     for (int n = 1; n <= 50; ++n)
-        server.expect(fetchCommand(n + 2, n));
-    server.send(second).sendLine(okLine(2));
+        server.expect(partialCommand(n + 1, n));
+    server.expect(structureCommand(52, 51, 60))
+        .send(first)
+        .sendLine(okLine(1))
+        .send(second)
+        .sendLine(okLine(52));
     for (int n = 51; n <= 60; ++n)
         server.expect(fetchCommand(n + 2, n));
-    for (int n = 1; n <= 60; ++n)
+    for (int n = 1; n <= 50; ++n)
+        server.send(partialData(n, message(n))).sendLine(okLine(n + 1));
+    for (int n = 51; n <= 60; ++n)
         server.send(fetchData(n)).sendLine(okLine(n + 2));
     for (int n = 1; n <= 60; ++n) {
         const std::optional<MailMessage> m = client.fetchSingle(n, false);

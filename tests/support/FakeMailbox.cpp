@@ -112,8 +112,8 @@ ScriptedImapServer::Reply FakeMailbox::answer(int connection, const QByteArray& 
         QByteArray list;
         for (const QString& folder : m_folders.keys()) {
             const QString attributes = m_attributes.value(folder);
-            list += "* LIST (\\HasNoChildren" + (attributes.isEmpty() ? QByteArray() : ' ' + attributes.toUtf8()) +
-                    ") \"/\" \"" +
+            list += "* LIST (\\HasNoChildren" +
+                    (attributes.isEmpty() ? QByteArray() : ' ' + attributes.toUtf8()) + ") \"/\" \"" +
                     (folder == QLatin1String("Inbox") ? QByteArray("INBOX") : ModifiedUtf7::encode(folder)) +
                     "\"\r\n";
         }
@@ -136,10 +136,28 @@ ScriptedImapServer::Reply FakeMailbox::answer(int connection, const QByteArray& 
         const int n = c.arguments.left(c.arguments.indexOf(' ')).toInt(&ok);
         if (!ok || n < 1 || n > m_folders.value(state.selected))
             return {tagged("BAD Error in IMAP command FETCH: Invalid messageset")};
-        const QByteArray bytes = MessageGenerator::plain(n);
-        const QByteArray data =
-            "* " + QByteArray::number(n) + " FETCH (INTERNALDATE \"07-Dec-2026 09:30:00 +0000\" BODY[] {" +
-            QByteArray::number(bytes.size()) + "}\r\n" + bytes + ")\r\n" + tagged("OK Fetch completed.");
+        QByteArray bytes = MessageGenerator::plain(n);
+        QByteArray item = "BODY[]";
+        // A partial fetch, BODY.PEEK[]<origin.length>: Dovecot names the item BODY[]<origin> and
+        // sends what there is of the range, nothing when it starts past the end.
+        const qsizetype partial = c.arguments.indexOf("BODY.PEEK[]<");
+        if (partial >= 0) {
+            const qsizetype open = partial + 11;
+            const qsizetype close = c.arguments.indexOf('>', open);
+            const QList<QByteArray> range = c.arguments.mid(open + 1, close - open - 1).split('.');
+            bool originOk = false;
+            bool lengthOk = false;
+            const qsizetype origin = range.size() == 2 ? range.at(0).toLongLong(&originOk) : -1;
+            const qsizetype length = range.size() == 2 ? range.at(1).toLongLong(&lengthOk) : -1;
+            if (close < 0 || !originOk || !lengthOk || origin < 0 || length <= 0)
+                return {tagged("BAD Error in IMAP command FETCH: Invalid partial")};
+            bytes = bytes.mid(origin, length);
+            item += '<' + QByteArray::number(origin) + '>';
+        }
+        const QByteArray data = "* " + QByteArray::number(n) +
+                                " FETCH (INTERNALDATE \"07-Dec-2026 09:30:00 +0000\" " + item + " {" +
+                                QByteArray::number(bytes.size()) + "}\r\n" + bytes + ")\r\n" +
+                                tagged("OK Fetch completed.");
         return {data, m_chunkSize, m_intervalMs};
     }
     m_errors.append(QStringLiteral("unknown command: ") + QString::fromUtf8(line));

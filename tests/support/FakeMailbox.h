@@ -13,10 +13,10 @@
 
 // An IMAP account served through ScriptedImapServer's responder mode, for tests whose client talks
 // for an unknown length: it greets every connection and answers ID, LOGIN, LIST, EXAMINE,
-// FETCH n (BODY.PEEK[] INTERNALDATE) and LOGOUT the way Dovecot does, on any number of
-// connections and as often as asked. Each folder holds generated messages (MessageGenerator::plain(n)); the
-// answer to a FETCH can be sent slowly, in chunks, so that every fetch takes a while and the
-// client keeps waiting (and yielding) inside it.
+// FETCH n (BODY.PEEK[] INTERNALDATE) (also a partial BODY.PEEK[]<origin.length>) and LOGOUT the way Dovecot
+// does, on any number of connections and as often as asked. Each folder holds generated messages
+// (MessageGenerator::plain(n)); the answer to a FETCH can be sent slowly, in chunks, so that every fetch
+// takes a while and the client keeps waiting (and yielding) inside it.
 class FakeMailbox {
 public:
     // A folder as the client selects it ("Inbox", "Drafts"...), holding messages 1..count.
