@@ -66,6 +66,8 @@ void ImapReadAhead::setRange(int first, int last)
     m_stopped = false;
     m_structureRefused = false;
     m_entries.clear();
+    m_knownBytes = 0;
+    m_unknownSizes = 0;
     m_structures.clear();
     m_plans.clear();
     m_last = last;
@@ -110,6 +112,7 @@ bool ImapReadAhead::abandon(const QByteArray& tag)
     Entry* entry = entryForTag(tag);
     if (!entry)
         return false;
+    count(*entry, -1);
     entry->abandoned = true;
     entry->data = {};
     entry->replies.clear();
@@ -146,6 +149,8 @@ QList<QByteArray> ImapReadAhead::stop()
     }
     std::sort(tags.begin(), tags.end(), sentBefore);
     m_entries.clear();
+    m_knownBytes = 0;
+    m_unknownSizes = 0;
     m_structures.clear();
     m_plans.clear();
     m_replan.clear();
@@ -156,6 +161,8 @@ QList<QByteArray> ImapReadAhead::stop()
 void ImapReadAhead::reset()
 {
     m_entries.clear();
+    m_knownBytes = 0;
+    m_unknownSizes = 0;
     m_structures.clear();
     m_plans.clear();
     m_replan.clear();
@@ -179,12 +186,30 @@ int ImapReadAhead::allowedInFlight() const
 qint64 ImapReadAhead::bytesInFlight() const
 {
     const qint64 average = m_answered > 0 ? m_answeredBytes / m_answered : 0;
-    qint64 bytes = 0;
+    // Kept up to date as entries come and go: thousands may be in flight, and this is asked
+    // for every command sent.
+    const qint64 bytes = m_knownBytes + m_unknownSizes * average;
+#ifndef QT_NO_DEBUG
+    qint64 counted = 0;
     for (const Entry& entry : m_entries) {
         if (!entry.abandoned)
-            bytes += entry.expected >= 0 ? entry.expected : average;
+            counted += entry.expected >= 0 ? entry.expected : average;
     }
+    Q_ASSERT(counted == bytes);
+#endif
     return bytes;
+}
+
+// Adds an entry's expected bytes to the ones in flight (sign 1) or takes them away (sign -1);
+// abandoned entries count for nothing.
+void ImapReadAhead::count(const Entry& entry, int sign)
+{
+    if (entry.abandoned)
+        return;
+    if (entry.expected >= 0)
+        m_knownBytes += sign * entry.expected;
+    else
+        m_unknownSizes += sign;
 }
 
 bool ImapReadAhead::ready(int number) const
@@ -261,6 +286,7 @@ void ImapReadAhead::sendPartials(ImapConnection& d, QByteArray& batch)
             break;
         Entry entry = makePartialEntry(d, m_nextToSend++);
         batch += entry.tag + ' ' + entry.command + "\r\n";
+        count(entry, 1);
         m_entries.push_back(std::move(entry));
     }
 }
@@ -281,6 +307,7 @@ void ImapReadAhead::sendReplanned(ImapConnection& d, QByteArray& batch)
         }
         if (bytesInFlight() - partial->expected + m_plans.value(number).expectedBytes() > m_maxBytes)
             return;
+        count(*partial, -1);
         partial->abandoned = true;
         partial->superseded = true;
         partial->data = {};
@@ -289,6 +316,7 @@ void ImapReadAhead::sendReplanned(ImapConnection& d, QByteArray& batch)
         Entry entry = makeEntry(d, number, false);
         entry.replacesPartial = true;
         batch += entry.tag + ' ' + entry.command + "\r\n";
+        count(entry, 1);
         m_entries.push_back(std::move(entry));
     }
 }
@@ -328,6 +356,7 @@ bool ImapReadAhead::topUp(ImapConnection& d, ImapCall& call)
         }
         Entry entry = makeEntry(d, m_nextToSend++, false);
         batch += entry.tag + ' ' + entry.command + "\r\n";
+        count(entry, 1);
         m_entries.push_back(std::move(entry));
     }
     // Everything in one write: the commands leave together.
@@ -376,25 +405,37 @@ bool ImapReadAhead::handleStructure(const ImapResponse& response, qint64 number)
     const bool asked = std::any_of(m_structures.begin(), m_structures.end(), [&](const StructureFetch& s) {
         return !s.done && number >= s.first && number <= s.last;
     });
-    const QByteArray first = response.lines.isEmpty() ? QByteArray() : response.lines.first().toUpper();
-    if (!asked || (!first.contains("BODYSTRUCTURE") && !first.contains("RFC822.SIZE")))
+    if (!asked)
         return false;
+    // Item by item: the structure of a message no larger than kSmallRest is stepped over unread,
+    // since such a message is fetched whole whatever its parts are (when its size comes first,
+    // as servers send the items in the order asked).
     ImapResponseReader reader(response);
     ImapResponseHead::read(reader);
-    const std::optional<ImapValue> items = reader.readValue();
-    if (!items || !items->isList())
+    if (!reader.enterList())
         return false;
-    const ImapValue* structureValue = nullptr;
+    std::optional<ImapValue> structureValue;
     qint64 size = -1;
     bool isStructure = false;
-    for (qsizetype i = 0; i + 1 < items->items.size(); i += 2) {
-        const QByteArray key = items->items[i].text.toUpper();
+    while (!reader.leaveList()) {
+        const QByteArray key = reader.readAtom().toUpper();
+        reader.skipSpaces();
         if (key == "RFC822.SIZE") {
-            size = items->items[i + 1].number();
+            const std::optional<ImapValue> value = reader.readValue();
+            if (!value)
+                return false;
+            size = value->number();
             isStructure = true;
         } else if (key == "BODYSTRUCTURE") {
-            structureValue = &items->items[i + 1];
             isStructure = true;
+            if (size >= 0 && size <= kSmallRest) {
+                if (!reader.skipValue())
+                    return false;
+            } else if (!(structureValue = reader.readValue())) {
+                return false;
+            }
+        } else if (key.isEmpty() || !reader.skipValue()) {
+            return false;
         }
     }
     if (!isStructure)
@@ -416,10 +457,15 @@ bool ImapReadAhead::handleStructure(const ImapResponse& response, qint64 number)
     // A number served already by its first bytes needs no plan.
     if (number < m_expected)
         return true;
+    // Only the first range is asked for in part.
     for (Entry& entry : m_entries) {
+        if (number > m_partialUpTo)
+            break;
         if (entry.number != number || !entry.partial || entry.abandoned || size < 0)
             continue;
+        count(entry, -1);
         entry.expected = qMin(kSmallRest, size);
+        count(entry, 1);
         // Its first bytes cannot be the whole message: the fetch it needs leaves with the next
         // top-up, not a round trip after the walk gets to it.
         if (size >= kSmallRest && !m_replan.contains(int(number)))
@@ -622,6 +668,7 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
         }
         Entry entry = std::move(*it);
         m_entries.erase(it);
+        count(entry, -1);
         // Abandoned fetches whose answers have passed are done with.
         while (!m_entries.empty() && m_entries.front().abandoned && m_entries.front().done)
             m_entries.pop_front();
@@ -655,6 +702,7 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
                     return std::nullopt;
                 Entry planned = makeEntry(d, number, false);
                 const QByteArray line = planned.tag + ' ' + planned.command + "\r\n";
+                count(planned, 1);
                 m_entries.push_front(std::move(planned));
                 if (!d.send(call, line))
                     return std::nullopt;
@@ -683,6 +731,7 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
                     return std::nullopt;
                 Entry whole = makeEntry(d, number, true);
                 const QByteArray line = whole.tag + ' ' + whole.command + "\r\n";
+                count(whole, 1);
                 m_entries.push_front(std::move(whole));
                 if (!d.send(call, line))
                     return std::nullopt;

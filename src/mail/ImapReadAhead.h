@@ -137,12 +137,15 @@ private:
     StructureFetch* structureForTag(const QByteArray& tag);
     int allowedInFlight() const;
     qint64 bytesInFlight() const;
+    void count(const Entry& entry, int sign);
     Entry makeEntry(ImapConnection& d, int number, bool whole);
     Entry makePartialEntry(ImapConnection& d, int number);
     bool waitForStructure(ImapConnection& d, ImapCall& call, int number, bool& stray);
     static std::optional<QByteArray> fromParts(const Entry& entry);
 
     std::deque<Entry> m_entries;
+    qint64 m_knownBytes = 0; // expected bytes of the entries in flight whose size is known
+    int m_unknownSizes = 0;  // entries in flight whose size is not known
     std::deque<StructureFetch> m_structures;
     QHash<int, Plan> m_plans;
     bool m_active = false;
