@@ -200,6 +200,7 @@ private Q_SLOTS:
     void sizesKnownFillTheLinkWithinTheByteBudget();
     void structuresStopAtTheMailboxEnd();
     void structuresArrivingDuringAWaitSendTheirFetches();
+    void aWalkSetBeforeTheSelectionLeavesWithItsExamine();
 };
 
 void TestImapReadAhead::commandsGoOutAheadOfTheWalk()
@@ -999,6 +1000,61 @@ void TestImapReadAhead::structuresArrivingDuringAWaitSendTheirFetches()
         QVERIFY2(m.has_value(), qPrintable(client.lastErrorText()));
         QCOMPARE(m->Subject, QStringLiteral("message %1").arg(n));
     }
+    QVERIFY(server.scriptDone());
+    VERIFY_NO_SERVER_ERRORS(server);
+}
+
+
+// A walk set up before its mailbox is selected goes out right behind the EXAMINE, before the
+// answer: the script below answers nothing until it has read all of it. A refused EXAMINE ends
+// the walk, and the answers to what went out with it are skipped before the next command.
+void TestImapReadAhead::aWalkSetBeforeTheSelectionLeavesWithItsExamine()
+{
+    ScriptedImapServer server;
+    ImapClient client;
+    connectTo(client, server, true);
+    client.setReadAhead(1, 2);
+    const QByteArray examine = tagFor(1) + " EXAMINE \"Inbox\"";
+    server.expect(examine)
+        .expect(structureCommand(2, 1, 2))
+        .expect(partialCommand(3, 1))
+        .expect(partialCommand(4, 2))
+        .sendLine("* 2 EXISTS")
+        .sendLine(tagFor(1) + " OK [READ-ONLY] Examine completed.")
+        .send(plainStructure(1) + plainStructure(2))
+        .sendLine(okLine(2))
+        .send(partialData(1, message(1)))
+        .sendLine(okLine(3))
+        .send(partialData(2, message(2)))
+        .sendLine(okLine(4));
+    QCOMPARE(client.selectMailbox(QStringLiteral("Inbox")), 1);
+    QCOMPARE(client.numMessages(), 2);
+    for (int n = 1; n <= 2; ++n) {
+        const std::optional<MailMessage> m = client.fetchSingle(n, false);
+        QVERIFY2(m.has_value(), qPrintable(client.lastErrorText()));
+        QCOMPARE(m->Subject, QStringLiteral("message %1").arg(n));
+    }
+    QCOMPARE(fetchesWritten(server), 3);
+    QVERIFY(server.scriptDone());
+    VERIFY_NO_SERVER_ERRORS(server);
+
+    // Refused: nothing is fetched, and the next command waits for the answers still to come.
+    client.setReadAhead(1, 2);
+    server.expect(tagFor(5) + " EXAMINE \"Gone\"")
+        .expect(structureCommand(6, 1, 2))
+        .expect(partialCommand(7, 1))
+        .expect(partialCommand(8, 2))
+        .sendLine(tagFor(5) + " NO Mailbox doesn't exist: Gone")
+        .sendLine(tagFor(6) + " BAD No mailbox selected.")
+        .sendLine(tagFor(7) + " BAD No mailbox selected.")
+        .sendLine(tagFor(8) + " BAD No mailbox selected.")
+        .expect(tagFor(9) + " EXAMINE \"Inbox\"")
+        .sendLine("* 2 EXISTS")
+        .sendLine(tagFor(9) + " OK [READ-ONLY] Examine completed.");
+    QCOMPARE(client.selectMailbox(QStringLiteral("Gone")), 0);
+    QCOMPARE(client.selectMailbox(QStringLiteral("Inbox")), 1);
+    QVERIFY2(client.lastErrorText().contains(QStringLiteral("Skipping the rest of the answers")),
+             qPrintable(client.lastErrorText()));
     QVERIFY(server.scriptDone());
     VERIFY_NO_SERVER_ERRORS(server);
 }
