@@ -1004,7 +1004,6 @@ void TestImapReadAhead::structuresArrivingDuringAWaitSendTheirFetches()
     VERIFY_NO_SERVER_ERRORS(server);
 }
 
-
 // A walk set up before its mailbox is selected goes out right behind the EXAMINE, before the
 // answer: the script below answers nothing until it has read all of it. A refused EXAMINE ends
 // the walk, and the answers to what went out with it are skipped before the next command.
