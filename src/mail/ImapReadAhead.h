@@ -53,11 +53,14 @@ public:
     static constexpr qint64 kDefaultMaxBytes = qint64(16) * 1024 * 1024;
     // Numbers per structure command (fewer in the first, which the first message waits for), how
     // many of them may be unanswered, and how far ahead of the message fetches they reach: far
-    // enough that their answers come before the fetches they allow are due.
+    // enough that their answers come before the fetches they allow are due. A server answers in
+    // order, so a structure command sent behind a full byte budget of small messages (thousands
+    // of them) is answered only after all of those: the structures asked for must reach further
+    // ahead than the messages in flight, or the fetches wait for them and the link runs dry.
     static constexpr int kFirstStructureChunk = 50;
     static constexpr int kStructureChunk = 250;
-    static constexpr int kMaxStructureFetches = 4;
-    static constexpr int kStructureAhead = 2000;
+    static constexpr int kMaxStructureFetches = 16;
+    static constexpr int kStructureAhead = 20000;
     // Parts besides the bodies up to this size are fetched with them: the whole message. Also
     // the bytes asked for of a first range's message before its structure is known.
     static constexpr qint64 kSmallRest = 16 * 1024;
