@@ -252,28 +252,37 @@ void ImapReadAhead::sendStructures(ImapConnection& d, QByteArray& batch)
         return;
     // Numbers past the mailbox's end are not asked for: servers refuse the whole range for them.
     m_structureEnd = d.exists() > 0 ? qMin(m_last, d.exists()) : m_last;
+    // The first range's partial fetches go behind its structure command and the next one, ahead
+    // of the later ranges: a server works through a pipeline in order, so the first message data
+    // does not wait for all the structures, and the second range's structures come in time for
+    // its fetches to leave while the first range's messages are being read.
+    int partialsAfter = -1; // the structure command the partial fetches follow, once known
     while (m_nextStructure <= m_structureEnd && m_nextStructure < m_nextToSend + kStructureAhead) {
         const auto unanswered = std::count_if(m_structures.begin(), m_structures.end(),
                                               [](const StructureFetch& s) { return !s.done; });
         if (unanswered >= kMaxStructureFetches)
-            return;
+            break;
         // The first range is short: the first messages that need their structures wait for it.
         const bool firstRange = m_nextStructure == m_first;
         const int chunk = firstRange ? kFirstStructureChunk : kStructureChunk;
         StructureFetch structure;
         structure.first = m_nextStructure;
         structure.last = qMin(m_structureEnd, m_nextStructure + chunk - 1);
-        if (firstRange)
+        if (firstRange) {
             m_partialUpTo = structure.last;
+            partialsAfter = int(m_structures.size()) + 2; // behind the next one
+        }
         structure.tag = d.nextTag();
         m_nextStructure = structure.last + 1;
         batch += structure.tag + ' ' + structureCommand(structure.first, structure.last) + "\r\n";
         m_structures.push_back(std::move(structure));
-        // Right behind it, ahead of the later ranges: a server works through a pipeline in
-        // order, and the first message data should not wait for their structures.
-        if (firstRange)
+        if (int(m_structures.size()) == partialsAfter) {
             sendPartials(d, batch);
+            partialsAfter = -1;
+        }
     }
+    if (partialsAfter >= 0)
+        sendPartials(d, batch);
 }
 
 // The first range's messages leave with its structure command, asked for in part: at most
