@@ -579,6 +579,17 @@ std::optional<QByteArray> ImapReadAhead::fromParts(const Entry& entry)
     return MessageFromParts::assemble(*header, parts);
 }
 
+// Sends the fetch of a number once more, as planned or whole, ahead of the other entries: the
+// call goes on waiting for it.
+bool ImapReadAhead::fetchAgain(ImapConnection& d, ImapCall& call, int number, bool whole)
+{
+    Entry entry = makeEntry(d, number, whole);
+    const QByteArray line = entry.tag + ' ' + entry.command + "\r\n";
+    count(entry, 1);
+    m_entries.push_front(std::move(entry));
+    return d.send(call, line);
+}
+
 std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, ImapCall& call, int number)
 {
     if (!d.connected() || d.state() == ImapClient::State::NotConnected || d.skippingAnswers()) {
@@ -709,11 +720,7 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
                 }
                 if (!d.transportUp())
                     return std::nullopt;
-                Entry planned = makeEntry(d, number, false);
-                const QByteArray line = planned.tag + ' ' + planned.command + "\r\n";
-                count(planned, 1);
-                m_entries.push_front(std::move(planned));
-                if (!d.send(call, line))
+                if (!fetchAgain(d, call, number, false))
                     return std::nullopt;
                 // The structures that came meanwhile let their fetches leave now.
                 if (waited && !topUp(d, call))
@@ -738,11 +745,7 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
                                          "message is fetched."));
                 if (!d.transportUp())
                     return std::nullopt;
-                Entry whole = makeEntry(d, number, true);
-                const QByteArray line = whole.tag + ' ' + whole.command + "\r\n";
-                count(whole, 1);
-                m_entries.push_front(std::move(whole));
-                if (!d.send(call, line))
+                if (!fetchAgain(d, call, number, true))
                     return std::nullopt;
                 continue;
             }

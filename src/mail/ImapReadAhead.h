@@ -142,6 +142,7 @@ private:
     qint64 bytesInFlight() const;
     void count(const Entry& entry, int sign);
     Entry makeEntry(ImapConnection& d, int number, bool whole);
+    bool fetchAgain(ImapConnection& d, ImapCall& call, int number, bool whole);
     Entry makePartialEntry(ImapConnection& d, int number);
     bool waitForStructure(ImapConnection& d, ImapCall& call, int number, bool& stray);
     static std::optional<QByteArray> fromParts(const Entry& entry);
