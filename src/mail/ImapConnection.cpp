@@ -233,13 +233,17 @@ void ImapConnection::observe(ImapCall& call, const ImapResponse& response, bool 
 {
     if (logReply)
         call.log.noteReply(response);
-    if (std::optional<QStringList> names = ImapGreeting::announcedCapabilities(response)) {
-        m_capabilities = std::move(*names);
-        m_capabilitiesKnown = true;
-        ++m_capabilitiesAnnounced;
-    }
     ImapResponseReader reader(response);
     const ImapResponseHead head = ImapResponseHead::read(reader);
+    // Capabilities come in "* CAPABILITY" or a status response's code, never in a numbered
+    // response such as the FETCH answers that make up most of a retrieval.
+    if (head.number < 0) {
+        if (std::optional<QStringList> names = ImapGreeting::announcedCapabilities(response)) {
+            m_capabilities = std::move(*names);
+            m_capabilitiesKnown = true;
+            ++m_capabilitiesAnnounced;
+        }
+    }
     if (response.tag() != "+" && head.number < 0 &&
         (head.word == "OK" || head.word == "NO" || head.word == "BAD" || head.word == "BYE" ||
          head.word == "PREAUTH")) {
@@ -367,7 +371,7 @@ bool ImapConnection::waitFor(ImapCall& call, const std::function<bool(const Imap
     if (const std::optional<bool> done = handleParsed())
         return *done;
     for (;;) {
-        const QByteArray chunk = m_transport->readAll();
+        const QByteArray chunk = m_transport->read();
         if (!chunk.isEmpty()) {
             m_reachedServer = true;
             silentSince = time->now();
@@ -440,7 +444,8 @@ bool ImapConnection::ensureUsable(ImapCall& call)
     }
     if (m_transport->state() != QAbstractSocket::ConnectedState) {
         // Whatever the server said before it went (a BYE, say) belongs in the log.
-        m_parser.feed(m_transport->readAll());
+        for (QByteArray bytes = m_transport->read(); !bytes.isEmpty(); bytes = m_transport->read())
+            m_parser.feed(bytes);
         while (std::optional<ImapResponse> response = m_parser.take())
             observe(call, *response);
         call.note(QStringLiteral("The server has closed the connection."));

@@ -114,7 +114,9 @@ std::optional<ImapResponse> ImapResponseParser::take()
             return std::nullopt;
         }
         qsizetype lineEnd = newline;
-        if (lineEnd > m_pos && m_buffer[lineEnd - 1] == '\r')
+        // Read through constData: the buffer may share its bytes with the chunk it was fed, and a
+        // non-const access would copy all of them.
+        if (lineEnd > m_pos && m_buffer.constData()[lineEnd - 1] == '\r')
             --lineEnd;
         if (lineEnd - m_pos > m_maxLine) {
             fail(QStringLiteral("A response line was longer than %1 bytes.").arg(m_maxLine));
