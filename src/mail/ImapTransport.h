@@ -23,7 +23,8 @@ public:
                       const QList<QSslCertificate>& extraAuthorities) = 0;
     // Hands all of `bytes` to the network at once; the count written, or -1.
     virtual qint64 write(const QByteArray& bytes) = 0;
-    virtual QByteArray readAll() = 0;
+    // Takes what has arrived, or a part of it when much has (the rest waits for the next call).
+    virtual QByteArray read() = 0;
     virtual qint64 bytesAvailable() const = 0;
     virtual QAbstractSocket::SocketState state() const = 0;
     virtual QString errorString() const = 0;

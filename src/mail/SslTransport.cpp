@@ -55,9 +55,13 @@ qint64 SslTransport::write(const QByteArray& bytes)
     return written;
 }
 
-QByteArray SslTransport::readAll()
+QByteArray SslTransport::read()
 {
-    return m_socket->readAll();
+    // A read-ahead's answers pile up in the socket while messages become rows: taking megabytes
+    // at once would put every take in fresh memory, each of its pages a fault. Taken a part at a
+    // time, the memory is the same few blocks over and over.
+    constexpr qint64 kMaxTake = 64 * 1024;
+    return m_socket->read(kMaxTake);
 }
 qint64 SslTransport::bytesAvailable() const
 {

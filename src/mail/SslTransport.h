@@ -16,7 +16,7 @@ public:
     void open(const QString& host, quint16 port, bool tls,
               const QList<QSslCertificate>& extraAuthorities) override;
     qint64 write(const QByteArray& bytes) override;
-    QByteArray readAll() override;
+    QByteArray read() override;
     qint64 bytesAvailable() const override;
     QAbstractSocket::SocketState state() const override;
     QString errorString() const override;

@@ -34,7 +34,7 @@ qint64 MemoryTransport::write(const QByteArray& bytes)
     return bytes.size();
 }
 
-QByteArray MemoryTransport::readAll()
+QByteArray MemoryTransport::read()
 {
     QByteArray bytes;
     bytes.swap(m_incoming);

@@ -17,7 +17,7 @@ public:
     void open(const QString& host, quint16 port, bool tls,
               const QList<QSslCertificate>& extraAuthorities) override;
     qint64 write(const QByteArray& bytes) override;
-    QByteArray readAll() override;
+    QByteArray read() override;
     qint64 bytesAvailable() const override { return m_incoming.size(); }
     QAbstractSocket::SocketState state() const override { return m_state; }
     QString errorString() const override { return m_error; }
