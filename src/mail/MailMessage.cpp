@@ -2,10 +2,14 @@
 
 #include "mail/HtmlText.h"
 
+#include <QHash>
+#include <QList>
+
 // The project builds with QT_NO_KEYWORDS, so glib's struct member "signals" does not clash
 // with Qt's macro and both headers may meet here.
 #include <gmime/gmime.h>
 
+#include <cstring>
 #include <memory>
 #include <optional>
 
@@ -45,15 +49,37 @@ constexpr char16_t kCp1252High[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
+// Whether any byte is in 0x80..0x9F, eight bytes at a time: a byte is there exactly when its
+// top three bits are 100.
+bool hasC1Byte(const QByteArray& bytes)
+{
+    const char* data = bytes.constData();
+    const qsizetype size = bytes.size();
+    constexpr quint64 kTop3 = 0xE0E0E0E0E0E0E0E0ull;
+    constexpr quint64 kHigh = 0x8080808080808080ull;
+    constexpr quint64 kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    qsizetype i = 0;
+    for (; i + 8 <= size; i += 8) {
+        quint64 word;
+        std::memcpy(&word, data + i, sizeof word);
+        // Zero exactly in the bytes whose top three bits are 100; a byte is zero when adding
+        // 0x7F to its low seven bits leaves its high bit clear and its own high bit is clear.
+        const quint64 x = (word & kTop3) ^ kHigh;
+        if (~(((x & kLow7) + kLow7) | x | kLow7))
+            return true;
+    }
+    for (; i < size; ++i)
+        if (uchar(data[i]) - 0x80u < 0x20u)
+            return true;
+    return false;
+}
+
 QString fromWindows1252(const QByteArray& bytes)
 {
     // Latin-1 in one pass, then the few positions where Windows-1252 differs. Most text has no
     // byte there at all: one branch-free pass over the bytes says so, and the text stays as is.
     QString text = QString::fromLatin1(bytes);
-    unsigned differing = 0;
-    for (const char c : bytes)
-        differing |= unsigned(uchar(c) - 0x80u < 0x20u);
-    if (!differing)
+    if (!hasC1Byte(bytes))
         return text;
     char16_t* data = reinterpret_cast<char16_t*>(text.data());
     for (qsizetype i = 0, n = text.size(); i < n; ++i)
@@ -171,6 +197,49 @@ InternetAddress* firstMailbox(InternetAddressList* list)
     return nullptr;
 }
 
+struct Sender {
+    QString from;
+    QString name;
+    QString address;
+};
+
+// The From fields for the raw values of a message's From headers, as GMime reads them: every
+// mailbox in order as display text, and the first mailbox's name and address.
+Sender readSender(const QList<const char*>& rawValues)
+{
+    Sender sender;
+    GObjectPtr<InternetAddressList> from(internet_address_list_new());
+    for (const char* value : rawValues) {
+        if (GObjectPtr<InternetAddressList> list{internet_address_list_parse(nullptr, value)})
+            internet_address_list_append(from.get(), list.get());
+    }
+    sender.from = fromUtf8(GCharPtr(internet_address_list_to_string(from.get(), nullptr, FALSE)).get());
+    if (InternetAddress* mailbox = firstMailbox(from.get())) {
+        sender.name = fromUtf8(internet_address_get_name(mailbox));
+        sender.address = fromUtf8(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(mailbox)));
+    }
+    return sender;
+}
+
+// The From fields of the senders met lately, by their headers' raw values. A folder holds far
+// more messages than senders (newsletters, colleagues, the same few friends), and reading the
+// addresses (address objects, international domain names) is a tenth of reading a message.
+// The fields depend on nothing but the raw values, so a kept one is exactly what reading gives.
+const Sender& senderFor(const QList<const char*>& rawValues)
+{
+    static QHash<QByteArray, Sender> kept;
+    QByteArray key;
+    for (const char* value : rawValues) {
+        key += value;
+        key += '\0'; // raw values are C strings: no value holds the separator
+    }
+    if (const auto found = kept.constFind(key); found != kept.cend())
+        return *found;
+    if (kept.size() >= 4096)
+        kept.clear();
+    return *kept.insert(key, readSender(rawValues));
+}
+
 QDateTime toQDateTime(GDateTime* value)
 {
     const qint64 msecs = g_date_time_to_unix(value) * 1000 + g_date_time_get_microsecond(value) / 1000;
@@ -198,7 +267,7 @@ MailMessage MailMessage::fromBytes(const QByteArray& raw, const QDateTime& inter
     if (!top)
         return result;
 
-    GObjectPtr<InternetAddressList> from(internet_address_list_new());
+    QList<const char*> fromValues;
     const char* subject = nullptr;
     const char* date = nullptr;
     GMimeHeaderList* headers = g_mime_object_get_header_list(top.get());
@@ -207,10 +276,8 @@ MailMessage MailMessage::fromBytes(const QByteArray& raw, const QDateTime& inter
         const char* name = g_mime_header_get_name(header);
         if (g_ascii_strcasecmp(name, "From") == 0) {
             // Every From header's mailboxes, in order.
-            if (const char* value = g_mime_header_get_raw_value(header)) {
-                if (GObjectPtr<InternetAddressList> list{internet_address_list_parse(nullptr, value)})
-                    internet_address_list_append(from.get(), list.get());
-            }
+            if (const char* value = g_mime_header_get_raw_value(header))
+                fromValues.append(value);
         } else if (g_ascii_strcasecmp(name, "Subject") == 0) {
             subject = g_mime_header_get_value(header); // the last one counts
         } else if (g_ascii_strcasecmp(name, "Date") == 0) {
@@ -218,11 +285,10 @@ MailMessage MailMessage::fromBytes(const QByteArray& raw, const QDateTime& inter
                 date = value;
         }
     }
-    result.From = fromUtf8(GCharPtr(internet_address_list_to_string(from.get(), nullptr, FALSE)).get());
-    if (InternetAddress* mailbox = firstMailbox(from.get())) {
-        result.FromName = fromUtf8(internet_address_get_name(mailbox));
-        result.FromAddress = fromUtf8(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(mailbox)));
-    }
+    const Sender& sender = senderFor(fromValues);
+    result.From = sender.from;
+    result.FromName = sender.name;
+    result.FromAddress = sender.address;
     result.Subject = fromUtf8(subject);
     if (date) {
         if (GDateTime* when = g_mime_utils_header_decode_date(date)) {

@@ -130,6 +130,12 @@ void TestMailMessage::fromForms_data()
     QTest::newRow("lower-case name, folded value")
         << QByteArray("from: \"Folded Name\"\r\n <folded@x.org>") << QStringLiteral("Folded Name <folded@x.org>")
         << QStringLiteral("Folded Name") << QStringLiteral("folded@x.org");
+    // Senders met before are kept by their raw value: one that differs only in case is another.
+    QTest::newRow("name in lower case") << QByteArray("From: ann <ann@x.org>") << QStringLiteral("ann <ann@x.org>")
+                                        << QStringLiteral("ann") << QStringLiteral("ann@x.org");
+    QTest::newRow("the same name capitalised")
+        << QByteArray("From: Ann <ann@x.org>") << QStringLiteral("Ann <ann@x.org>") << QStringLiteral("Ann")
+        << QStringLiteral("ann@x.org");
     QTest::newRow("no From header") << QByteArray("X-Other: 1") << QString() << QString() << QString();
     QTest::newRow("empty From header") << QByteArray("From:") << QString() << QString() << QString();
 }
@@ -137,12 +143,15 @@ void TestMailMessage::fromForms_data()
 void TestMailMessage::fromForms()
 {
     QFETCH(QByteArray, header);
-    const MailMessage m = MailMessage::fromBytes(mail({header, "Subject: s"}, "body\r\n"), kInternal);
-    QTEST(m.From, "from");
-    QTEST(m.FromName, "name");
-    QTEST(m.FromAddress, "address");
-    QCOMPARE(m.Subject, QStringLiteral("s"));
-    QCOMPARE(m.PlainTextBody, QStringLiteral("body\r\n"));
+    // Twice: the second message comes from a sender met before.
+    for (const QByteArray subject : {QByteArray("s"), QByteArray("again")}) {
+        const MailMessage m = MailMessage::fromBytes(mail({header, "Subject: " + subject}, "body\r\n"), kInternal);
+        QTEST(m.From, "from");
+        QTEST(m.FromName, "name");
+        QTEST(m.FromAddress, "address");
+        QCOMPARE(m.Subject, QString::fromLatin1(subject));
+        QCOMPARE(m.PlainTextBody, QStringLiteral("body\r\n"));
+    }
 }
 
 void TestMailMessage::bodyEncodings_data()
@@ -170,6 +179,9 @@ void TestMailMessage::bodyEncodings_data()
     QTest::newRow("8bit windows-1252 labelled latin-1")
         << QByteArray("Content-Type: text/plain; charset=iso-8859-1")
         << QByteArray("\x93quoted\x94 \x80 5\r\n") << QStringLiteral("“quoted” € 5\r\n");
+    QTest::newRow("windows-1252 marks past the first eight bytes")
+        << QByteArray("Content-Type: text/plain; charset=windows-1252")
+        << QByteArray("Plain text first, then it\x92s done \x96 here\x85") << QStringLiteral("Plain text first, then it’s done – here…");
     QTest::newRow("8bit utf-8") << QByteArray("Content-Type: text/plain; charset=utf-8")
                                 << QByteArray("na\xc3\xafve \xe2\x80\x94 ok\r\n")
                                 << QStringLiteral("naïve — ok\r\n");
