@@ -59,25 +59,34 @@ QByteArray PackedText::pack(const QString& text, Compression compression)
 {
     if (text.isEmpty())
         return QByteArray();
+    // The UTF-8 form and the frame are made in scratch space kept between calls (a listing packs
+    // two bodies per message); only the packed result gets memory of its own. Large texts get
+    // scratch space of their own, so the kept space stays small.
+    static QByteArray keptUtf8;
+    static QByteArray keptFrame;
+    constexpr qsizetype kKeepUpTo = 256 * 1024;
+    QByteArray ownUtf8;
+    QByteArray ownFrame;
+    QStringEncoder toUtf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
+    const qsizetype utf8Space = toUtf8.requiredSpace(text.size());
+    QByteArray& utf8 = utf8Space <= kKeepUpTo ? keptUtf8 : ownUtf8;
+    if (utf8.size() < utf8Space)
+        utf8.resize(utf8Space);
+    const qsizetype utf8Size = toUtf8.appendToBuffer(utf8.data(), text) - utf8.data();
     // UTF-8 cannot carry an unpaired surrogate: the encoder counts one as an error (a stateless
     // one also at the very end), and such a text is kept as UTF-16.
-    QStringEncoder toUtf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
-    QByteArray utf8 = toUtf8(text);
     const bool utf16 = toUtf8.hasError();
-    if (utf16)
-        utf8.clear();
     const char* data = utf16 ? reinterpret_cast<const char*>(text.constData()) : utf8.constData();
-    const qsizetype size = utf16 ? text.size() * qsizetype(sizeof(QChar)) : utf8.size();
+    const qsizetype size = utf16 ? text.size() * qsizetype(sizeof(QChar)) : utf8Size;
     if (compression == Compressed && size >= kCompressFrom) {
-        // The frame is written after the form byte, in place.
-        QByteArray packed(1 + qsizetype(ZSTD_compressBound(size_t(size))), Qt::Uninitialized);
-        const size_t written = ZSTD_compressCCtx(compressor(), packed.data() + 1, size_t(packed.size() - 1),
-                                                 data, size_t(size), kLevel);
-        if (!ZSTD_isError(written) && qsizetype(written) < size) {
-            packed[0] = utf16 ? Utf16Zstd : Utf8Zstd;
-            packed.truncate(1 + qsizetype(written));
-            return packed;
-        }
+        const qsizetype bound = qsizetype(ZSTD_compressBound(size_t(size)));
+        QByteArray& frame = bound <= kKeepUpTo ? keptFrame : ownFrame;
+        if (frame.size() < bound)
+            frame.resize(bound);
+        const size_t written =
+            ZSTD_compressCCtx(compressor(), frame.data(), size_t(bound), data, size_t(size), kLevel);
+        if (!ZSTD_isError(written) && qsizetype(written) < size)
+            return tagged(utf16 ? Utf16Zstd : Utf8Zstd, frame.constData(), qsizetype(written));
     }
     return tagged(utf16 ? Utf16 : Utf8, data, size);
 }
