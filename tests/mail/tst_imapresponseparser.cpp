@@ -421,6 +421,10 @@ void TestImapResponseParser::internalDate_data()
                                 << QDateTime(QDate(2024, 1, 2), QTime(6, 30, 0), Qt::UTC);
     QTest::newRow("month case") << QByteArray("29-FEB-2024 23:59:59 +0000")
                                 << QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59), Qt::UTC);
+    QTest::newRow("spaces doubled, zone west with minutes")
+        << QByteArray("  5-Mar-2024  10:00:00   -0330 ") << QDateTime(QDate(2024, 3, 5), QTime(13, 30, 0), Qt::UTC);
+    QTest::newRow("a fourth word") << QByteArray("05-Mar-2024 10:00:00 +0000 x") << QDateTime();
+    QTest::newRow("empty date field") << QByteArray("05--Mar-2024 10:00:00 +0000") << QDateTime();
     QTest::newRow("no such day") << QByteArray("30-Feb-2024 10:00:00 +0000") << QDateTime();
     QTest::newRow("bad month") << QByteArray("01-Foo-2024 10:00:00 +0000") << QDateTime();
     QTest::newRow("no zone") << QByteArray("01-Jan-2024 10:00:00") << QDateTime();
