@@ -27,6 +27,13 @@ QByteArray partialCommand(int number, qint64 bytes)
            "> INTERNALDATE)";
 }
 
+// The bytes of a message from `from` on, at most `count` of them.
+QByteArray restCommand(int number, qint64 from, qint64 count)
+{
+    return "FETCH " + QByteArray::number(number) + " (BODY.PEEK[]<" + QByteArray::number(from) + '.' +
+           QByteArray::number(count) + ">)";
+}
+
 QByteArray partsCommand(int number, const QList<QByteArray>& sections)
 {
     QByteArray items = "BODY.PEEK[HEADER]";
@@ -112,13 +119,33 @@ bool ImapReadAhead::abandon(const QByteArray& tag)
     Entry* entry = entryForTag(tag);
     if (!entry)
         return false;
-    count(*entry, -1);
-    entry->abandoned = true;
-    entry->data = {};
-    entry->replies.clear();
+    const int number = entry->number;
+    // The number's other fetch, the rest of a partial one, goes with it.
+    for (Entry& e : m_entries) {
+        if (e.number == number && !e.abandoned)
+            abandonEntry(e);
+    }
     m_stopped = true;
-    m_expected = entry->number + 1;
+    m_expected = number + 1;
     return true;
+}
+
+// The entry's answer is skipped as it comes, in no message's log, and counts for no bytes.
+void ImapReadAhead::abandonEntry(Entry& entry)
+{
+    count(entry, -1);
+    entry.abandoned = true;
+    entry.data = {};
+    entry.replies.clear();
+}
+
+ImapReadAhead::Entry* ImapReadAhead::restEntry(int number)
+{
+    for (Entry& entry : m_entries) {
+        if (entry.number == number && entry.restOfPartial && !entry.abandoned)
+            return &entry;
+    }
+    return nullptr;
 }
 
 std::optional<std::pair<int, int>> ImapReadAhead::takeUnstarted()
@@ -300,9 +327,10 @@ void ImapReadAhead::sendPartials(ImapConnection& d, QByteArray& batch)
     }
 }
 
-// The numbers asked for in part whose structures show them larger than that: each one's partial
-// fetch is skipped and the fetch its structure asks for leaves, as far as the byte budget allows.
-// Those left over are fetched as planned when the walk gets to them.
+// The numbers asked for in part whose structures show them larger than that, as far as the byte
+// budget allows: a message to be fetched whole has the rest of its bytes asked for, to follow its
+// partial answer; for one to be fetched in parts the partial answer is skipped and its parts are
+// asked for. Those left over are fetched as planned when the walk gets to them.
 void ImapReadAhead::sendReplanned(ImapConnection& d, QByteArray& batch)
 {
     while (!m_stopped && !m_replan.isEmpty()) {
@@ -314,13 +342,31 @@ void ImapReadAhead::sendReplanned(ImapConnection& d, QByteArray& batch)
             m_replan.removeFirst(); // taken by the walk already
             continue;
         }
-        if (bytesInFlight() - partial->expected + m_plans.value(number).expectedBytes() > m_maxBytes)
+        const Plan plan = m_plans.value(number);
+        if (!plan.inParts) {
+            const qint64 rest = plan.size - kSmallRest;
+            if (bytesInFlight() + rest > m_maxBytes)
+                return;
+            m_replan.removeFirst();
+            m_plans.remove(number);
+            Entry entry;
+            entry.number = number;
+            entry.tag = d.nextTag();
+            entry.restOfPartial = true;
+            // Asked for up to the whole size: an answer that fills it shows a message larger
+            // than its size said, which is then fetched whole.
+            entry.restAsked = qMax<qint64>(1, plan.size);
+            entry.command = restCommand(number, kSmallRest, entry.restAsked);
+            entry.expected = rest;
+            batch += entry.tag + ' ' + entry.command + "\r\n";
+            count(entry, 1);
+            m_entries.push_back(std::move(entry));
+            continue;
+        }
+        if (bytesInFlight() - partial->expected + plan.expectedBytes() > m_maxBytes)
             return;
-        count(*partial, -1);
-        partial->abandoned = true;
+        abandonEntry(*partial);
         partial->superseded = true;
-        partial->data = {};
-        partial->replies.clear();
         m_replan.removeFirst();
         Entry entry = makeEntry(d, number, false);
         entry.replacesPartial = true;
@@ -634,7 +680,7 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
         d.setInFlight(tag, true);
         // The first bytes of a larger message say nothing of how far its fetch has come: no
         // progress while a partial answer for the number may be arriving.
-        const bool partialAhead = waiting->partial || waiting->replacesPartial;
+        const bool partialAhead = waiting->partial || waiting->replacesPartial || waiting->restOfPartial;
         const auto partialPending = [&] {
             return std::any_of(m_entries.begin(), m_entries.end(),
                                [&](const Entry& e) { return e.number == number && e.partial && !e.done; });
@@ -698,8 +744,18 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
         if (entry.partial) {
             m_replan.removeOne(number);
             const auto first = entry.data.sections.constFind("<0>");
-            if (entry.status == "OK" && !entry.unreadable && first != entry.data.sections.constEnd() &&
-                first->size() < kSmallRest) {
+            const bool readable =
+                entry.status == "OK" && !entry.unreadable && first != entry.data.sections.constEnd();
+            Entry* rest = restEntry(number);
+            if (rest && readable && first->size() == kSmallRest) {
+                // The rest of the message is on its way: the two answers together are it.
+                rest->head = *first;
+                rest->headDate = entry.data.internalDate;
+                continue;
+            }
+            if (rest)
+                abandonEntry(*rest); // of no use without all of the first bytes
+            if (!rest && readable && first->size() < kSmallRest) {
                 // Shorter than asked for: the message ends there, and a message this small is
                 // fetched whole anyway.
                 entry.data.body = *first;
@@ -724,6 +780,25 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
                     return std::nullopt;
                 // The structures that came meanwhile let their fetches leave now.
                 if (waited && !topUp(d, call))
+                    return std::nullopt;
+                continue;
+            }
+        }
+
+        if (entry.restOfPartial) {
+            const auto rest = entry.data.sections.constFind("<" + QByteArray::number(kSmallRest) + '>');
+            if (entry.status == "OK" && !entry.unreadable && !entry.head.isEmpty() &&
+                rest != entry.data.sections.constEnd() && rest->size() < entry.restAsked) {
+                call.note(QStringLiteral("Put together from its first %1 bytes and the rest.").arg(kSmallRest));
+                entry.data.body = entry.head + *rest;
+                if (!entry.data.internalDate.isValid())
+                    entry.data.internalDate = entry.headDate;
+            } else {
+                call.note(QStringLiteral("The rest of the message did not come as asked; the whole message is "
+                                         "fetched."));
+                if (!d.transportUp())
+                    return std::nullopt;
+                if (!fetchAgain(d, call, number, true))
                     return std::nullopt;
                 continue;
             }

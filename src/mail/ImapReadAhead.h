@@ -5,6 +5,7 @@
 #include "mail/ImapOutcome.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QHash>
 #include <QList>
 
@@ -33,11 +34,14 @@ struct ImapResponse;
 // partial fetches of its numbers, FETCH n (BODY.PEEK[]<0.16384> INTERNALDATE), so that the first
 // message data comes back one round trip sooner. A message no larger than kSmallRest is always
 // fetched whole, so an answer shorter than kSmallRest bytes is the whole message and serves as
-// it. An answer of exactly kSmallRest bytes, no answer, a refusal or data that cannot be read
+// it. A structure that shows the message larger sends, as soon as it arrives, the rest of its
+// bytes, FETCH n (BODY.PEEK[]<16384.size>), when the message is to be fetched whole (the two
+// answers together are the message), or its parts when it is to be fetched in parts (the
+// partial answer is then skipped). An answer of exactly kSmallRest bytes without a fetch of the
+// rest, no answer, a refusal, data that cannot be read, or a rest that does not come as asked
 // fetches the number as its structure says once that is in (whole when it is not known), within
-// the same call: the first kSmallRest bytes are all that crosses the link of a larger message
-// before its structure is known. A structure that shows the message larger sends that fetch as
-// soon as it arrives (the partial answer is then skipped), not when the walk gets to the number.
+// the same call: the first kSmallRest bytes cross the link twice only for a message fetched in
+// parts, or when something went wrong.
 //
 // How much is in flight: with the sizes known, the bytes of the answers expected (at most the
 // byte budget; one message at least); without them, a window of commands that starts small and
@@ -110,6 +114,10 @@ private:
         bool partial = false;         // the first kSmallRest bytes, asked before the structure was known
         bool superseded = false;      // a partial fetch whose number is fetched as planned instead
         bool replacesPartial = false; // the planned fetch that took over from a partial one
+        bool restOfPartial = false;   // the bytes after a partial answer, asked for up to `restAsked`
+        qint64 restAsked = 0;
+        QByteArray head;           // for the rest: the partial answer's bytes, once in
+        QDateTime headDate;        // and its INTERNALDATE
         QList<QByteArray> sections;
         qint64 expected = -1; // bytes of the answer expected, -1 when not known
         ImapFetch::Data data;
@@ -144,6 +152,8 @@ private:
     Entry makeEntry(ImapConnection& d, int number, bool whole);
     bool fetchAgain(ImapConnection& d, ImapCall& call, int number, bool whole);
     Entry makePartialEntry(ImapConnection& d, int number);
+    Entry* restEntry(int number);
+    void abandonEntry(Entry& entry);
     bool waitForStructure(ImapConnection& d, ImapCall& call, int number, bool& stray);
     static std::optional<QByteArray> fromParts(const Entry& entry);
 

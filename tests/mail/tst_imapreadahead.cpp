@@ -3,6 +3,7 @@
 // conversations with the in-memory server, which lets the client send ahead.
 #include "mail/ImapClient.h"
 #include "mail/ImapEventSink.h"
+#include "mail/ImapInternalDate.h"
 #include "mail/MailMessage.h"
 #include "support/ScriptedImapServer.h"
 #include "support/ServerErrors.h"
@@ -131,6 +132,18 @@ QByteArray partialData(int number, const QByteArray& whole)
            ")\r\n";
 }
 
+// The rest of a message after its first 16,384 bytes, asked for up to its whole size, and the answer.
+QByteArray restCommand(int tag, int number, qsizetype size)
+{
+    return tagFor(tag) + " FETCH " + QByteArray::number(number) + " (BODY.PEEK[]<16384." + QByteArray::number(size) +
+           ">)";
+}
+
+QByteArray restData(int number, const QByteArray& whole)
+{
+    return "* " + QByteArray::number(number) + " FETCH (BODY[]<16384> " + literal(whole.mid(16384)) + ")\r\n";
+}
+
 QByteArray partsCommand(int tag, int number)
 {
     return tagFor(tag) + " FETCH " + QByteArray::number(number) +
@@ -149,6 +162,8 @@ QByteArray wholeAttachedData(int number)
     return "* " + QByteArray::number(number) + " FETCH (BODY[] " + literal(attachedMessage(number)) +
            " INTERNALDATE \"17-Jul-1996 02:44:25 -0700\")\r\n";
 }
+
+const QDateTime kInternalDate = parseImapInternalDate("17-Jul-1996 02:44:25 -0700");
 
 // What a message object holds, for comparing two of them.
 QStringList fields(const MailMessage& m)
@@ -193,6 +208,7 @@ private Q_SLOTS:
 
     void structureFirstWalk();
     void refusedPartsFetchTheWholeMessage();
+    void aRestThatDoesNotComeAsAskedFetchesWhole();
     void refusedStructureFetchesWhole();
     void expungedBetweenStructureAndFetch();
     void stopWhileStructuresAreComing();
@@ -608,10 +624,11 @@ void TestImapReadAhead::structureFirstWalk()
         .sendLine("* 4 FETCH (RFC822.SIZE " + QByteArray::number(large4.size()) +
                   " BODYSTRUCTURE (\"text\"))")
         .sendLine(okLine(1))
-        // Larger than the first bytes: fetched as planned at once.
+        // Larger than the first bytes: at once, the parts of one to be fetched in parts, and the
+        // rest of the bytes of those to be fetched whole.
         .expect(partsCommand(6, 2))
-        .expect(fetchCommand(7, 3))
-        .expect(fetchCommand(8, 4))
+        .expect(restCommand(7, 3, large3.size()))
+        .expect(restCommand(8, 4, large4.size()))
         .send(partialData(1, message(1)))
         .sendLine(okLine(2))
         // Message 2's first bytes come slowly, while it is awaited, and are skipped.
@@ -622,9 +639,9 @@ void TestImapReadAhead::structureFirstWalk()
         .sendLine(okLine(5))
         .send(partsData(2))
         .sendLine(okLine(6))
-        .send(fetchData(3, 20000))
+        .send(restData(3, large3))
         .sendLine(okLine(7))
-        .send(fetchData(4, 20000))
+        .send(restData(4, large4))
         .sendLine(okLine(8));
     const std::optional<MailMessage> first = client.fetchSingle(1, false);
     QVERIFY2(first.has_value(), qPrintable(client.lastErrorText()));
@@ -659,12 +676,15 @@ void TestImapReadAhead::structureFirstWalk()
     QVERIFY2(!log.contains(QStringLiteral("BODYSTRUCTURE")), qPrintable(log)); // no structure in its log
     QVERIFY2(!log.contains(QStringLiteral("BODY[]<0>")), qPrintable(log));     // nor the skipped answer
 
-    // Structures that cannot be read: whole.
+    // Structures that cannot be read: whole, from the first bytes and the rest.
     for (int n = 3; n <= 4; ++n) {
         const std::optional<MailMessage> m = client.fetchSingle(n, false);
         QVERIFY2(m.has_value(), qPrintable(client.lastErrorText()));
-        QCOMPARE(m->Subject, QStringLiteral("message %1").arg(n));
-        QCOMPARE(m->PlainTextBody, MailMessage::fromBytes(message(n, 20000)).PlainTextBody);
+        // The date the first bytes came with: the rest is asked for without it.
+        QCOMPARE(fields(*m), fields(MailMessage::fromBytes(message(n, 20000), kInternalDate)));
+        QVERIFY2(client.lastErrorText().contains(
+                     QStringLiteral("Put together from its first 16384 bytes and the rest.")),
+                 qPrintable(client.lastErrorText()));
     }
     QVERIFY(!server.written().contains("BODY.PEEK[2]"));
     QCOMPARE(fetchesWritten(server), 8);
@@ -701,6 +721,60 @@ void TestImapReadAhead::refusedPartsFetchTheWholeMessage()
     QVERIFY2(log.contains(QString::fromLatin1(partsCommand(3, 2))), qPrintable(log));
     QVERIFY2(log.contains(QString::fromLatin1(fetchCommand(4, 2))), qPrintable(log));
     QCOMPARE(client.lastFailure().kind, ImapFailure::Kind::None);
+    QVERIFY(server.scriptDone());
+    VERIFY_NO_SERVER_ERRORS(server);
+}
+
+// The rest of a message after its first bytes: refused, asked for after a refused partial fetch,
+// or longer than the message's size said. Each time the whole message is fetched within the call.
+void TestImapReadAhead::aRestThatDoesNotComeAsAskedFetchesWhole()
+{
+    ScriptedImapServer server;
+    ImapClient client;
+    connectTo(client, server, true);
+    client.setReadAhead(1, 3);
+    const QByteArray large = message(0, 20000); // the same size for all three
+    server.expect(structureCommand(1, 1, 3));
+    for (int n = 1; n <= 3; ++n)
+        server.expect(partialCommand(n + 1, n));
+    for (int n = 1; n <= 3; ++n)
+        server.sendLine("* " + QByteArray::number(n) + " FETCH (RFC822.SIZE " + QByteArray::number(large.size()) +
+                        " BODYSTRUCTURE NIL)");
+    server.sendLine(okLine(1));
+    for (int n = 1; n <= 3; ++n)
+        server.expect(restCommand(n + 4, n, large.size()));
+    server.send(partialData(1, message(1, 20000)))
+        .sendLine(okLine(2))
+        .sendLine(tagFor(3) + " NO [SERVERBUG] Partial fetch not available")
+        .send(partialData(3, message(3, 20000)))
+        .sendLine(okLine(4))
+        .sendLine(tagFor(5) + " NO [SERVERBUG] Section not available")
+        .send(restData(2, message(2, 20000))) // skipped: its first bytes never came
+        .sendLine(okLine(6))
+        .sendLine("* 3 FETCH (BODY[]<16384> " + literal(QByteArray(large.size(), 'y')) + ")")
+        .sendLine(okLine(7))
+        .expect(fetchCommand(8, 1))
+        .send(fetchData(1, 20000))
+        .sendLine(okLine(8))
+        .expect(fetchCommand(9, 2))
+        .send(fetchData(2, 20000))
+        .sendLine(okLine(9))
+        .expect(fetchCommand(10, 3))
+        .send(fetchData(3, 20000))
+        .sendLine(okLine(10));
+    const QStringList notes{QStringLiteral("The rest of the message did not come as asked"),
+                            QStringLiteral("The fetch of the first 16384 bytes was refused; fetched as planned."),
+                            QStringLiteral("The rest of the message did not come as asked")};
+    for (int n = 1; n <= 3; ++n) {
+        const std::optional<MailMessage> m = client.fetchSingle(n, false);
+        const QString log = client.lastErrorText();
+        QVERIFY2(m.has_value(), qPrintable(log));
+        QCOMPARE(fields(*m), fields(MailMessage::fromBytes(message(n, 20000), kInternalDate)));
+        QVERIFY2(log.contains(notes[n - 1]), qPrintable(log));
+        QVERIFY2(!log.contains(QStringLiteral("Put together")), qPrintable(log));
+    }
+    QCOMPARE(client.lastFailure().kind, ImapFailure::Kind::None);
+    QCOMPARE(fetchesWritten(server), 10);
     QVERIFY(server.scriptDone());
     VERIFY_NO_SERVER_ERRORS(server);
 }
