@@ -144,7 +144,7 @@ void TestMailMessage::fromForms()
 {
     QFETCH(QByteArray, header);
     // Twice: the second message comes from a sender met before.
-    for (const QByteArray subject : {QByteArray("s"), QByteArray("again")}) {
+    for (const QByteArray& subject : {QByteArray("s"), QByteArray("again")}) {
         const MailMessage m = MailMessage::fromBytes(mail({header, "Subject: " + subject}, "body\r\n"), kInternal);
         QTEST(m.From, "from");
         QTEST(m.FromName, "name");
