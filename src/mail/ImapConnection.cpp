@@ -244,9 +244,13 @@ void ImapConnection::observe(ImapCall& call, const ImapResponse& response, bool 
             ++m_capabilitiesAnnounced;
         }
     }
+    // An ALERT comes in a response code, in brackets: the answer to every fetch, "OK Fetch
+    // completed", has none and needs no more reading.
+    const bool alertPossible = !response.lines.isEmpty() && response.lines.first().contains('[');
     if (response.tag() != "+" && head.number < 0 &&
-        (head.word == "OK" || head.word == "NO" || head.word == "BAD" || head.word == "BYE" ||
-         head.word == "PREAUTH")) {
+        (((head.word == "OK" || head.word == "NO" || head.word == "BAD" || head.word == "PREAUTH") &&
+          alertPossible) ||
+         head.word == "BYE")) {
         QByteArray code;
         QString text;
         statusParts(response.lines.first(), code, text);
