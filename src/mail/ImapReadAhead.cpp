@@ -636,6 +636,14 @@ bool ImapReadAhead::fetchAgain(ImapConnection& d, ImapCall& call, int number, bo
     return d.send(call, line);
 }
 
+// Notes why and sends the whole message's fetch instead; false when the connection is gone or
+// the command could not be sent.
+bool ImapReadAhead::fetchWholeInstead(ImapConnection& d, ImapCall& call, int number, const QString& why)
+{
+    call.note(why);
+    return d.transportUp() && fetchAgain(d, call, number, true);
+}
+
 std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, ImapCall& call, int number)
 {
     if (!d.connected() || d.state() == ImapClient::State::NotConnected || d.skippingAnswers()) {
@@ -794,11 +802,9 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
                 if (!entry.data.internalDate.isValid())
                     entry.data.internalDate = entry.headDate;
             } else {
-                call.note(QStringLiteral("The rest of the message did not come as asked; the whole message is "
-                                         "fetched."));
-                if (!d.transportUp())
-                    return std::nullopt;
-                if (!fetchAgain(d, call, number, true))
+                if (!fetchWholeInstead(
+                        d, call, number,
+                        QStringLiteral("The rest of the message did not come as asked; the whole message is fetched.")))
                     return std::nullopt;
                 continue;
             }
@@ -816,11 +822,9 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
                 entry.data.body = std::move(rebuilt);
             } else {
                 // Whatever went wrong with the parts, the whole message is the answer.
-                call.note(QStringLiteral("The parts could not be fetched or put together; the whole "
-                                         "message is fetched."));
-                if (!d.transportUp())
-                    return std::nullopt;
-                if (!fetchAgain(d, call, number, true))
+                if (!fetchWholeInstead(d, call, number,
+                                       QStringLiteral("The parts could not be fetched or put together; the "
+                                                      "whole message is fetched.")))
                     return std::nullopt;
                 continue;
             }

@@ -151,6 +151,7 @@ private:
     void count(const Entry& entry, int sign);
     Entry makeEntry(ImapConnection& d, int number, bool whole);
     bool fetchAgain(ImapConnection& d, ImapCall& call, int number, bool whole);
+    bool fetchWholeInstead(ImapConnection& d, ImapCall& call, int number, const QString& why);
     Entry makePartialEntry(ImapConnection& d, int number);
     Entry* restEntry(int number);
     void abandonEntry(Entry& entry);
