@@ -21,6 +21,11 @@ QByteArray wholeCommand(int number)
     return "FETCH " + QByteArray::number(number) + " (BODY.PEEK[] INTERNALDATE)";
 }
 
+QByteArray rangeCommand(int first, int last)
+{
+    return "FETCH " + QByteArray::number(first) + ':' + QByteArray::number(last) + " (BODY.PEEK[] INTERNALDATE)";
+}
+
 QByteArray partialCommand(int number, qint64 bytes)
 {
     return "FETCH " + QByteArray::number(number) + " (BODY.PEEK[]<0." + QByteArray::number(bytes) +
@@ -84,6 +89,7 @@ void ImapReadAhead::setRange(int first, int last)
     m_readyUpTo = first - 1;
     m_partialUpTo = first - 1;
     m_replan.clear();
+    m_openTags.clear();
     m_first = first;
     m_structureEnd = last;
     m_window = kInitialWindow;
@@ -116,7 +122,16 @@ bool ImapReadAhead::abandon(const QByteArray& tag)
         m_expected = m_waitingFor + 1;
         return true;
     }
-    Entry* entry = entryForTag(tag);
+    // A shared command's tag stands for several numbers: the one abandoned is the one awaited.
+    Entry* entry = nullptr;
+    for (Entry& e : m_entries) {
+        if (e.tag == tag && !e.done && e.number == m_waitingFor) {
+            entry = &e;
+            break;
+        }
+    }
+    if (!entry)
+        entry = entryForTag(tag);
     if (!entry)
         return false;
     const int number = entry->number;
@@ -174,13 +189,16 @@ QList<QByteArray> ImapReadAhead::stop()
         if (!structure.done)
             tags.append(structure.tag);
     }
+    tags += m_openTags;
     std::sort(tags.begin(), tags.end(), sentBefore);
+    tags.erase(std::unique(tags.begin(), tags.end()), tags.end()); // shared commands once
     m_entries.clear();
     m_knownBytes = 0;
     m_unknownSizes = 0;
     m_structures.clear();
     m_plans.clear();
     m_replan.clear();
+    m_openTags.clear();
     m_active = false;
     return tags;
 }
@@ -193,6 +211,7 @@ void ImapReadAhead::reset()
     m_structures.clear();
     m_plans.clear();
     m_replan.clear();
+    m_openTags.clear();
     m_active = false;
 }
 
@@ -410,9 +429,36 @@ bool ImapReadAhead::topUp(ImapConnection& d, ImapCall& call)
             }
         }
         Entry entry = makeEntry(d, m_nextToSend++, false);
-        batch += entry.tag + ' ' + entry.command + "\r\n";
+        batch += entry.tag + ' ';
+        const int first = entry.number;
+        const bool small = !entry.inParts && entry.expected >= 0 && entry.expected <= kSmallRest;
         count(entry, 1);
         m_entries.push_back(std::move(entry));
+        // The small messages fetched whole that follow share its command.
+        int last = first;
+        while (small && last - first + 1 < kRangeNumbers && m_nextToSend <= m_last && ready(m_nextToSend)) {
+            const Plan next = m_plans.value(m_nextToSend);
+            if (next.size < 0 || next.inParts || next.size > kSmallRest || bytesInFlight() + next.size > m_maxBytes ||
+                (m_commandCapSet && int(m_entries.size()) >= m_maxCommands))
+                break;
+            Entry member;
+            member.number = m_nextToSend++;
+            member.expected = m_plans.take(member.number).size;
+            member.tag = m_entries.back().tag;
+            count(member, 1);
+            m_entries.push_back(std::move(member));
+            last = m_entries.back().number;
+        }
+        if (last == first) {
+            batch += m_entries.back().command + "\r\n";
+            continue;
+        }
+        const QByteArray command = rangeCommand(first, last);
+        for (auto it = m_entries.end() - (last - first + 1); it != m_entries.end(); ++it) {
+            it->inRange = true;
+            it->command = command;
+        }
+        batch += command + "\r\n";
     }
     // Everything in one write: the commands leave together.
     return batch.isEmpty() || d.send(call, batch);
@@ -566,13 +612,22 @@ void ImapReadAhead::handle(ImapConnection& d, ImapCall& call, const ImapResponse
         return;
     } else {
         entry = entryForTag(tag);
-        if (!entry)
+        if (!entry) {
             d.answerPassed(tag); // an answer skipped already needs no skipping later
+            m_openTags.removeAll(tag);
+        }
         if (entry) {
             ImapResponseReader reader(response);
-            entry->status = ImapResponseHead::read(reader).word;
-            entry->tagged = response.raw();
-            entry->done = true;
+            const QByteArray status = ImapResponseHead::read(reader).word;
+            const QByteArray tagged = response.raw();
+            // Every number of a shared command has its answer now.
+            for (Entry& e : m_entries) {
+                if (e.tag == tag && !e.done) {
+                    e.status = status;
+                    e.tagged = tagged;
+                    e.done = true;
+                }
+            }
         }
     }
     if (entry && entry->superseded) {
@@ -694,9 +749,10 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
                                [&](const Entry& e) { return e.number == number && e.partial && !e.done; });
         };
         call.progress = !partialAhead || !partialPending();
+        // A number of a shared command is served as soon as its own data is in.
         const auto answered = [&] {
             const Entry* entry = waitingEntry(number);
-            return !entry || entry->done;
+            return !entry || entry->done || (entry->inRange && entry->data.body.has_value());
         };
         bool replaced = false; // the partial fetch waited for gave way to the planned one
         while (!answered()) {
@@ -740,9 +796,17 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
             call.note(QStringLiteral("The read-ahead was ended during the call."));
             return std::nullopt;
         }
+        const auto at = it - m_entries.begin();
         Entry entry = std::move(*it);
         m_entries.erase(it);
         count(entry, -1);
+        // Served before the shared answer came: the answer is still due, and skipped if the walk
+        // ends before it comes. The numbers of a shared command stay next to each other.
+        const auto sharesTag = [&](qsizetype i) {
+            return i >= 0 && i < qsizetype(m_entries.size()) && m_entries[size_t(i)].tag == entry.tag;
+        };
+        if (!entry.done && !sharesTag(at - 1) && !sharesTag(at) && !m_openTags.contains(entry.tag))
+            m_openTags.append(entry.tag);
         // Abandoned fetches whose answers have passed are done with.
         while (!m_entries.empty() && m_entries.front().abandoned && m_entries.front().done)
             m_entries.pop_front();
@@ -788,6 +852,18 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
                     return std::nullopt;
                 // The structures that came meanwhile let their fetches leave now.
                 if (waited && !topUp(d, call))
+                    return std::nullopt;
+                continue;
+            }
+        }
+
+        if (entry.inRange) {
+            if (entry.data.body) {
+                entry.status = "OK"; // its data came whole, whatever the shared answer says
+            } else if (entry.status != "OK") {
+                if (!fetchWholeInstead(d, call, number,
+                                       QStringLiteral("The shared fetch was refused; the message is fetched on "
+                                                      "its own.")))
                     return std::nullopt;
                 continue;
             }

@@ -68,6 +68,11 @@ public:
     // Parts besides the bodies up to this size are fetched with them: the whole message. Also
     // the bytes asked for of a first range's message before its structure is known.
     static constexpr qint64 kSmallRest = 16 * 1024;
+    // Consecutive messages no larger than kSmallRest, fetched whole, share one command up to this
+    // many: a server answers one command for many numbers with far less work than one each, and
+    // the tagged answers to read are fewer. Each message is still served as soon as its own data
+    // is in; one that the shared command leaves without data is fetched again on its own.
+    static constexpr int kRangeNumbers = 50;
 
     void setRange(int first, int last);
     // The range of a walk that has sent nothing yet, which then ends: a selection about to be
@@ -114,6 +119,7 @@ private:
         bool partial = false;         // the first kSmallRest bytes, asked before the structure was known
         bool superseded = false;      // a partial fetch whose number is fetched as planned instead
         bool replacesPartial = false; // the planned fetch that took over from a partial one
+        bool inRange = false;         // its command and tag are shared with the numbers next to it
         bool restOfPartial = false;   // the bytes after a partial answer, asked for up to `restAsked`
         qint64 restAsked = 0;
         QByteArray head;           // for the rest: the partial answer's bytes, once in
@@ -171,6 +177,7 @@ private:
     int m_readyUpTo = -1;            // the structures of the numbers up to here have been answered
     int m_partialUpTo = -1;          // the numbers up to here are asked for in part before that
     QList<int> m_replan;             // asked for in part, known larger than that: fetched as planned
+    QList<QByteArray> m_openTags;    // shared commands whose numbers were all served before their answer
     int m_first = 0;
     int m_nextStructure = 0;
     int m_structureEnd = -1; // the last number whose structure is asked for

@@ -132,6 +132,13 @@ QByteArray partialData(int number, const QByteArray& whole)
            ")\r\n";
 }
 
+// Consecutive small messages, fetched whole with one command.
+QByteArray rangeCommand(int tag, int first, int last)
+{
+    return tagFor(tag) + " FETCH " + QByteArray::number(first) + ':' + QByteArray::number(last) +
+           " (BODY.PEEK[] INTERNALDATE)";
+}
+
 // The rest of a message after its first 16,384 bytes, asked for up to its whole size, and the answer.
 QByteArray restCommand(int tag, int number, qsizetype size)
 {
@@ -209,6 +216,7 @@ private Q_SLOTS:
     void structureFirstWalk();
     void refusedPartsFetchTheWholeMessage();
     void aRestThatDoesNotComeAsAskedFetchesWhole();
+    void smallMessagesShareOneCommand();
     void refusedStructureFetchesWhole();
     void expungedBetweenStructureAndFetch();
     void stopWhileStructuresAreComing();
@@ -779,6 +787,71 @@ void TestImapReadAhead::aRestThatDoesNotComeAsAskedFetchesWhole()
     VERIFY_NO_SERVER_ERRORS(server);
 }
 
+// Small messages of known size share one fetch command. Each is served as soon as its own data
+// is in; those a refused command left without data are fetched on their own; an answer still due
+// when the walk ends is skipped before the next command.
+void TestImapReadAhead::smallMessagesShareOneCommand()
+{
+    ScriptedImapServer server;
+    ImapClient client;
+    connectTo(client, server, true);
+    client.setReadAheadLimits(1000, 100); // the first message in part, then three of 24 bytes
+    client.setReadAhead(1, 4);
+    QByteArray structures;
+    for (int n = 1; n <= 4; ++n)
+        structures += plainStructure(n);
+    server.expect(structureCommand(1, 1, 4))
+        .expect(partialCommand(2, 1))
+        .send(structures)
+        .sendLine(okLine(1))
+        .expect(rangeCommand(3, 2, 4))
+        .send(partialData(1, message(1)))
+        .sendLine(okLine(2))
+        .send(fetchData(2))
+        .sendLine(tagFor(3) + " NO [SERVERBUG] Some messages could not be fetched")
+        .expect(fetchCommand(4, 3))
+        .send(fetchData(3))
+        .sendLine(okLine(4))
+        .expect(fetchCommand(5, 4))
+        .send(fetchData(4))
+        .sendLine(okLine(5));
+    for (int n = 1; n <= 4; ++n) {
+        const std::optional<MailMessage> m = client.fetchSingle(n, false);
+        const QString log = client.lastErrorText();
+        QVERIFY2(m.has_value(), qPrintable(log));
+        QCOMPARE(m->Subject, QStringLiteral("message %1").arg(n));
+        QCOMPARE(log.contains(QStringLiteral("The shared fetch was refused; the message is fetched on its own.")),
+                 n >= 3);
+    }
+    QCOMPARE(fetchesWritten(server), 5);
+
+    // Both messages served before the shared answer; it comes while the next command waits.
+    client.setReadAhead(1, 3);
+    server.expect(structureCommand(6, 1, 3)).expect(partialCommand(7, 1));
+    structures.clear();
+    for (int n = 1; n <= 3; ++n)
+        structures += plainStructure(n);
+    server.send(structures)
+        .sendLine(okLine(6))
+        .expect(rangeCommand(8, 2, 3))
+        .send(partialData(1, message(1)))
+        .sendLine(okLine(7))
+        .send(fetchData(2))
+        .send(fetchData(3));
+    for (int n = 1; n <= 3; ++n) {
+        const std::optional<MailMessage> m = client.fetchSingle(n, false);
+        QVERIFY2(m.has_value(), qPrintable(client.lastErrorText()));
+        QCOMPARE(m->Subject, QStringLiteral("message %1").arg(n));
+    }
+    server.sendLine(okLine(8));
+    server.expect("A009 NOOP").sendLine("A009 OK");
+    const QString noop = client.sendRawCommand(QStringLiteral("NOOP"));
+    QVERIFY2(noop == QStringLiteral("A009 OK"),
+             qPrintable(client.lastErrorText() + server.errors().join(QLatin1Char(10))));
+    QVERIFY(server.scriptDone());
+    VERIFY_NO_SERVER_ERRORS(server);
+}
+
 // A server that does not answer the structure command fetches the walk whole: a refused partial
 // fetch, a full one and one that cannot be read are fetched again whole, a short one is the
 // message.
@@ -986,7 +1059,7 @@ void TestImapReadAhead::sizesKnownFillTheLinkWithinTheByteBudget()
     }
     {
         // 100 bytes: the first message asked for in part (one at least), then, its size known,
-        // three more of 24 bytes, not a fourth.
+        // three more of 24 bytes, not a fourth, in one command.
         ScriptedImapServer server;
         ImapClient client;
         connectTo(client, server, true);
@@ -997,11 +1070,10 @@ void TestImapReadAhead::sizesKnownFillTheLinkWithinTheByteBudget()
         for (int n = 1; n <= 9; ++n)
             structures += plainStructure(n);
         server.send(structures).sendLine(okLine(1));
-        for (int n = 2; n <= 4; ++n)
-            server.expect(fetchCommand(n + 1, n));
+        server.expect(rangeCommand(3, 2, 4));
         server.send(partialData(1, message(1))).sendLine(okLine(2));
         QVERIFY(client.fetchSingle(1, false).has_value());
-        QCOMPARE(fetchesWritten(server), 5);
+        QCOMPARE(fetchesWritten(server), 3);
         QCOMPARE(message(1).size(), 24);
         QVERIFY(server.scriptDone());
         VERIFY_NO_SERVER_ERRORS(server);
@@ -1061,12 +1133,12 @@ void TestImapReadAhead::structuresArrivingDuringAWaitSendTheirFetches()
     for (int n = 1; n <= 50; ++n)
         server.expect(partialCommand(n + 2, n));
     server.send(first).sendLine(okLine(1)).send(second).sendLine(okLine(2));
-    for (int n = 51; n <= 60; ++n)
-        server.expect(fetchCommand(n + 2, n));
+    server.expect(rangeCommand(53, 51, 60));
     for (int n = 1; n <= 50; ++n)
         server.send(partialData(n, message(n))).sendLine(okLine(n + 2));
     for (int n = 51; n <= 60; ++n)
-        server.send(fetchData(n)).sendLine(okLine(n + 2));
+        server.send(fetchData(n));
+    server.sendLine(okLine(53));
     for (int n = 1; n <= 60; ++n) {
         const std::optional<MailMessage> m = client.fetchSingle(n, false);
         QVERIFY2(m.has_value(), qPrintable(client.lastErrorText()));
