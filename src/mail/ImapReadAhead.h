@@ -19,8 +19,9 @@ struct ImapResponse;
 
 // Read-ahead for a walk through a range of message numbers, one fetch after the other: fetch
 // commands are kept in flight ahead of the number being asked for, so the walk is not held up by
-// one round trip per message. Every message still has its own command, its own tagged answer and
-// its own log; the caller sees exactly what single fetches give.
+// one round trip per message. Every message has its own log and the caller sees what single
+// fetches give; consecutive small messages of known size share one command (kRangeNumbers), and a
+// message that the shared command leaves without data is fetched on its own.
 //
 // Structure first: ahead of the message fetches, the size and MIME structure of the numbers to
 // come are asked for in ranges (FETCH a:b (RFC822.SIZE BODYSTRUCTURE)). A message whose parts
