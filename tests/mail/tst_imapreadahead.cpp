@@ -789,7 +789,7 @@ void TestImapReadAhead::aRestThatDoesNotComeAsAskedFetchesWhole()
 
 // Small messages of known size share one fetch command. Each is served as soon as its own data
 // is in; those a refused command left without data are fetched on their own; an answer still due
-// when the walk ends is skipped before the next command.
+// when the walk ends is skipped before the next command; a Stop abandons only the number awaited.
 void TestImapReadAhead::smallMessagesShareOneCommand()
 {
     ScriptedImapServer server;
@@ -848,6 +848,37 @@ void TestImapReadAhead::smallMessagesShareOneCommand()
     const QString noop = client.sendRawCommand(QStringLiteral("NOOP"));
     QVERIFY2(noop == QStringLiteral("A009 OK"),
              qPrintable(client.lastErrorText() + server.errors().join(QLatin1Char(10))));
+
+    // Stopped while waiting for one number of a shared command: the others still serve the
+    // numbers after it, and the connection stays usable.
+    StopSink sink;
+    client.bindEvents(&sink);
+    client.setReadAhead(1, 4);
+    structures.clear();
+    for (int n = 1; n <= 4; ++n)
+        structures += plainStructure(n);
+    server.expect(structureCommand(10, 1, 4))
+        .expect(partialCommand(11, 1))
+        .send(structures)
+        .sendLine(okLine(10))
+        .expect(rangeCommand(12, 2, 4))
+        .send(partialData(1, message(1)))
+        .sendLine(okLine(11));
+    QVERIFY(client.fetchSingle(1, false).has_value());
+    sink.stop = true;
+    QVERIFY(!client.fetchSingle(2, false).has_value());
+    sink.stop = false;
+    for (int n = 2; n <= 4; ++n)
+        server.send(fetchData(n));
+    server.sendLine(okLine(12));
+    for (int n = 3; n <= 4; ++n) {
+        const std::optional<MailMessage> m = client.fetchSingle(n, false);
+        QVERIFY2(m.has_value(), qPrintable(client.lastErrorText()));
+        QCOMPARE(m->Subject, QStringLiteral("message %1").arg(n));
+    }
+    server.expect("A013 NOOP").sendLine("A013 OK");
+    QCOMPARE(client.sendRawCommand(QStringLiteral("NOOP")), QStringLiteral("A013 OK"));
+    QCOMPARE(fetchesWritten(server), 11); // nothing fetched again
     QVERIFY(server.scriptDone());
     VERIFY_NO_SERVER_ERRORS(server);
 }
