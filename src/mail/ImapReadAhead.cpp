@@ -23,13 +23,15 @@ QByteArray wholeCommand(int number)
 
 QByteArray rangeCommand(int first, int last)
 {
-    return "FETCH " + QByteArray::number(first) + ':' + QByteArray::number(last) + " (BODY.PEEK[] INTERNALDATE)";
+    return "FETCH " + QByteArray::number(first) + ':' + QByteArray::number(last) +
+           " (BODY.PEEK[] INTERNALDATE)";
 }
 
-QByteArray partialCommand(int number, qint64 bytes)
+QByteArray partialCommand(int first, int last, qint64 bytes)
 {
-    return "FETCH " + QByteArray::number(number) + " (BODY.PEEK[]<0." + QByteArray::number(bytes) +
-           "> INTERNALDATE)";
+    const QByteArray range = first == last ? QByteArray::number(first)
+                                           : QByteArray::number(first) + ':' + QByteArray::number(last);
+    return "FETCH " + range + " (BODY.PEEK[]<0." + QByteArray::number(bytes) + "> INTERNALDATE)";
 }
 
 // The bytes of a message from `from` on, at most `count` of them.
@@ -88,6 +90,7 @@ void ImapReadAhead::setRange(int first, int last)
     m_nextStructure = first;
     m_readyUpTo = first - 1;
     m_partialUpTo = first - 1;
+    m_firstRangeEnd = first - 1;
     m_replan.clear();
     m_openTags.clear();
     m_first = first;
@@ -285,7 +288,7 @@ ImapReadAhead::Entry ImapReadAhead::makePartialEntry(ImapConnection& d, int numb
     entry.number = number;
     entry.tag = d.nextTag();
     entry.partial = true;
-    entry.command = partialCommand(number, kSmallRest);
+    entry.command = partialCommand(number, number, kSmallRest);
     entry.expected = kSmallRest; // until the size is known
     return entry;
 }
@@ -298,11 +301,9 @@ void ImapReadAhead::sendStructures(ImapConnection& d, QByteArray& batch)
         return;
     // Numbers past the mailbox's end are not asked for: servers refuse the whole range for them.
     m_structureEnd = d.exists() > 0 ? qMin(m_last, d.exists()) : m_last;
-    // The first range's partial fetches go behind its structure command and the next one, ahead
-    // of the later ranges: a server works through a pipeline in order, so the first message data
-    // does not wait for all the structures, and the second range's structures come in time for
-    // its fetches to leave while the first range's messages are being read.
-    int partialsAfter = -1; // the structure command the partial fetches follow, once known
+    // The partial fetches go out between the structure commands, not behind all of them: a
+    // server works through a pipeline in order, so the first message data does not wait for all
+    // the structures.
     while (m_nextStructure <= m_structureEnd && m_nextStructure < m_nextToSend + kStructureAhead) {
         const auto unanswered = std::count_if(m_structures.begin(), m_structures.end(),
                                               [](const StructureFetch& s) { return !s.done; });
@@ -315,34 +316,62 @@ void ImapReadAhead::sendStructures(ImapConnection& d, QByteArray& batch)
         structure.first = m_nextStructure;
         structure.last = qMin(m_structureEnd, m_nextStructure + chunk - 1);
         if (firstRange) {
-            m_partialUpTo = structure.last;
-            partialsAfter = int(m_structures.size()) + 2; // behind the next one
+            m_firstRangeEnd = structure.last;
+            const qint64 reach =
+                qMax<qint64>(structure.last - m_first + 1, m_maxBytes / kPartialBudgetShare / kSmallRest);
+            m_partialUpTo = int(qMin<qint64>(m_structureEnd, m_first + reach - 1));
         }
         structure.tag = d.nextTag();
         m_nextStructure = structure.last + 1;
         batch += structure.tag + ' ' + structureCommand(structure.first, structure.last) + "\r\n";
         m_structures.push_back(std::move(structure));
-        if (int(m_structures.size()) == partialsAfter) {
-            sendPartials(d, batch);
-            partialsAfter = -1;
-        }
+        // Partial fetches follow the structure command of the range after theirs, whose answer
+        // then comes before their data, in time for the fetches after them to leave while they
+        // are read.
+        sendPartials(d, batch,
+                     m_nextStructure > m_structureEnd ? m_structureEnd
+                                                      : m_nextStructure - 1 - kStructureChunk);
     }
-    if (partialsAfter >= 0)
-        sendPartials(d, batch);
 }
 
-// The first range's messages leave with its structure command, asked for in part: at most
-// kSmallRest bytes of each cross the link before its structure says what the message needs.
-void ImapReadAhead::sendPartials(ImapConnection& d, QByteArray& batch)
+// The numbers of the first ranges leave with their structure commands, asked for in part: at most
+// kSmallRest bytes of each cross the link before its structure says what the message needs. The
+// first range's numbers have a command each, the later ones share commands.
+void ImapReadAhead::sendPartials(ImapConnection& d, QByteArray& batch, int until)
 {
-    while (!m_stopped && m_nextToSend <= m_partialUpTo && !ready(m_nextToSend)) {
+    const int upTo = qMin(m_partialUpTo, until);
+    while (!m_stopped && m_nextToSend <= upTo && m_nextToSend < m_nextStructure && !ready(m_nextToSend)) {
         if (!m_entries.empty() && (bytesInFlight() + kSmallRest > m_maxBytes ||
                                    (m_commandCapSet && int(m_entries.size()) >= m_maxCommands)))
             break;
         Entry entry = makePartialEntry(d, m_nextToSend++);
-        batch += entry.tag + ' ' + entry.command + "\r\n";
         count(entry, 1);
         m_entries.push_back(std::move(entry));
+        if (m_entries.back().number <= m_firstRangeEnd) {
+            batch += m_entries.back().tag + ' ' + m_entries.back().command + "\r\n";
+            continue;
+        }
+        // Consecutive numbers past the first range share the command.
+        const int first = m_entries.back().number;
+        int last = first;
+        while (last - first + 1 < kRangeNumbers && m_nextToSend <= upTo && m_nextToSend < m_nextStructure &&
+               !ready(m_nextToSend) && bytesInFlight() + kSmallRest <= m_maxBytes &&
+               !(m_commandCapSet && int(m_entries.size()) >= m_maxCommands)) {
+            Entry member;
+            member.number = m_nextToSend++;
+            member.partial = true;
+            member.expected = kSmallRest;
+            member.tag = m_entries.back().tag;
+            count(member, 1);
+            m_entries.push_back(std::move(member));
+            last = m_entries.back().number;
+        }
+        const QByteArray command = partialCommand(first, last, kSmallRest);
+        for (auto it = m_entries.end() - (last - first + 1); it != m_entries.end(); ++it) {
+            it->inRange = first != last;
+            it->command = command;
+        }
+        batch += m_entries.back().tag + ' ' + command + "\r\n";
     }
 }
 
@@ -399,7 +428,7 @@ bool ImapReadAhead::topUp(ImapConnection& d, ImapCall& call)
 {
     QByteArray batch;
     sendStructures(d, batch);
-    sendPartials(d, batch); // those the byte budget held back before
+    sendPartials(d, batch, m_nextStructure - 1); // those held back before
     sendReplanned(d, batch);
     const int allowed = allowedInFlight();
     const bool sized = m_nextToSend <= m_last && ready(m_nextToSend) && m_plans.value(m_nextToSend).size >= 0;
@@ -438,7 +467,8 @@ bool ImapReadAhead::topUp(ImapConnection& d, ImapCall& call)
         int last = first;
         while (small && last - first + 1 < kRangeNumbers && m_nextToSend <= m_last && ready(m_nextToSend)) {
             const Plan next = m_plans.value(m_nextToSend);
-            if (next.size < 0 || next.inParts || next.size > kSmallRest || bytesInFlight() + next.size > m_maxBytes ||
+            if (next.size < 0 || next.inParts || next.size > kSmallRest ||
+                bytesInFlight() + next.size > m_maxBytes ||
                 (m_commandCapSet && int(m_entries.size()) >= m_maxCommands))
                 break;
             Entry member;
@@ -752,7 +782,8 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
         // A number of a shared command is served as soon as its own data is in.
         const auto answered = [&] {
             const Entry* entry = waitingEntry(number);
-            return !entry || entry->done || (entry->inRange && entry->data.body.has_value());
+            return !entry || entry->done ||
+                   (entry->inRange && (entry->data.body.has_value() || entry->data.sections.contains("<0>")));
         };
         bool replaced = false; // the partial fetch waited for gave way to the planned one
         while (!answered()) {
@@ -816,8 +847,10 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
         if (entry.partial) {
             m_replan.removeOne(number);
             const auto first = entry.data.sections.constFind("<0>");
-            const bool readable =
-                entry.status == "OK" && !entry.unreadable && first != entry.data.sections.constEnd();
+            // A number of a shared command whose data came is answered, whatever the shared answer.
+            const bool refused =
+                entry.status != "OK" && !(entry.inRange && first != entry.data.sections.constEnd());
+            const bool readable = !refused && !entry.unreadable && first != entry.data.sections.constEnd();
             Entry* rest = restEntry(number);
             if (rest && readable && first->size() == kSmallRest) {
                 // The rest of the message is on its way: the two answers together are it.
@@ -833,10 +866,10 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
                 entry.data.body = *first;
                 m_plans.remove(number);
             } else {
-                const QString why =
-                    entry.status != "OK" ? QStringLiteral("The fetch of the first %1 bytes was refused")
-                    : entry.unreadable   ? QStringLiteral("The first %1 bytes could not be read")
-                                         : QStringLiteral("The first %1 bytes were not the whole message");
+                const QString why = refused ? QStringLiteral("The fetch of the first %1 bytes was refused")
+                                    : entry.unreadable
+                                        ? QStringLiteral("The first %1 bytes could not be read")
+                                        : QStringLiteral("The first %1 bytes were not the whole message");
                 call.note(why.arg(kSmallRest) + QStringLiteral("; fetched as planned."));
                 if (!d.transportUp())
                     return std::nullopt;
@@ -861,9 +894,10 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
             if (entry.data.body) {
                 entry.status = "OK"; // its data came whole, whatever the shared answer says
             } else if (entry.status != "OK") {
-                if (!fetchWholeInstead(d, call, number,
-                                       QStringLiteral("The shared fetch was refused; the message is fetched on "
-                                                      "its own.")))
+                if (!fetchWholeInstead(
+                        d, call, number,
+                        QStringLiteral("The shared fetch was refused; the message is fetched on "
+                                       "its own.")))
                     return std::nullopt;
                 continue;
             }
@@ -873,14 +907,16 @@ std::optional<ImapClient::RawMessage> ImapReadAhead::fetch(ImapConnection& d, Im
             const auto rest = entry.data.sections.constFind("<" + QByteArray::number(kSmallRest) + '>');
             if (entry.status == "OK" && !entry.unreadable && !entry.head.isEmpty() &&
                 rest != entry.data.sections.constEnd() && rest->size() < entry.restAsked) {
-                call.note(QStringLiteral("Put together from its first %1 bytes and the rest.").arg(kSmallRest));
+                call.note(
+                    QStringLiteral("Put together from its first %1 bytes and the rest.").arg(kSmallRest));
                 entry.data.body = entry.head + *rest;
                 if (!entry.data.internalDate.isValid())
                     entry.data.internalDate = entry.headDate;
             } else {
                 if (!fetchWholeInstead(
                         d, call, number,
-                        QStringLiteral("The rest of the message did not come as asked; the whole message is fetched.")))
+                        QStringLiteral(
+                            "The rest of the message did not come as asked; the whole message is fetched.")))
                     return std::nullopt;
                 continue;
             }

@@ -31,18 +31,22 @@ struct ImapResponse;
 // cannot be read, a refused structure fetch, a refused part fetch or parts that cannot be rebuilt
 // fall back to the whole message for that number, within the same call.
 //
-// The first range of a walk is not waited for: in the same write as its structure command go
-// partial fetches of its numbers, FETCH n (BODY.PEEK[]<0.16384> INTERNALDATE), so that the first
-// message data comes back one round trip sooner. A message no larger than kSmallRest is always
-// fetched whole, so an answer shorter than kSmallRest bytes is the whole message and serves as
-// it. A structure that shows the message larger sends, as soon as it arrives, the rest of its
-// bytes, FETCH n (BODY.PEEK[]<16384.size>), when the message is to be fetched whole (the two
-// answers together are the message), or its parts when it is to be fetched in parts (the
-// partial answer is then skipped). An answer of exactly kSmallRest bytes without a fetch of the
-// rest, no answer, a refusal, data that cannot be read, or a rest that does not come as asked
-// fetches the number as its structure says once that is in (whole when it is not known), within
-// the same call: the first kSmallRest bytes cross the link twice only for a message fetched in
-// parts, or when something went wrong.
+// The first ranges of a walk are not waited for: in the same write as their structure commands go
+// partial fetches of their numbers, FETCH n (BODY.PEEK[]<0.16384> INTERNALDATE) for each number of
+// the first range and FETCH a:b (the same items) shared by consecutive numbers past it, as many as
+// half the byte budget allows, so that the first message data comes back one round trip sooner
+// and the walk reads it while the fetches planned from the structures are on their way. Each
+// partial fetch follows the structure command of the range after its own, whose answer then comes
+// in time for the fetches of that range to leave before the walk gets there. A message no
+// larger than kSmallRest is always fetched whole, so an answer shorter than kSmallRest bytes is
+// the whole message and serves as it (a number of a shared command as soon as its data is in). A structure
+// that shows the message larger sends, as soon as it arrives, the rest of its bytes, FETCH n
+// (BODY.PEEK[]<16384.size>), when the message is to be fetched whole (the two answers together are the
+// message), or its parts when it is to be fetched in parts (the partial answer is then skipped). An answer of
+// exactly kSmallRest bytes without a fetch of the rest, no answer, a refusal, data that cannot be read, or a
+// rest that does not come as asked fetches the number as its structure says once that is in (whole when it is
+// not known), within the same call: the first kSmallRest bytes cross the link twice only for a message
+// fetched in parts, or when something went wrong.
 //
 // How much is in flight: with the sizes known, the bytes of the answers expected (at most the
 // byte budget; one message at least); without them, a window of commands that starts small and
@@ -65,7 +69,7 @@ public:
     static constexpr int kFirstStructureChunk = 50;
     static constexpr int kStructureChunk = 250;
     static constexpr int kMaxStructureFetches = 16;
-    static constexpr int kStructureAhead = 20000;
+    static constexpr int kStructureAhead = 1500;
     // Parts besides the bodies up to this size are fetched with them: the whole message. Also
     // the bytes asked for of a first range's message before its structure is known.
     static constexpr qint64 kSmallRest = 16 * 1024;
@@ -74,6 +78,11 @@ public:
     // the tagged answers to read are fewer. Each message is still served as soon as its own data
     // is in; one that the shared command leaves without data is fetched again on its own.
     static constexpr int kRangeNumbers = 50;
+    // Beyond the first range, the numbers whose first kSmallRest bytes fit in this share of the
+    // byte budget are asked for in part too, in shared commands of kRangeNumbers: the walk reads
+    // them while the fetches planned from the structures are on their way, instead of waiting a
+    // round trip for those after the first range.
+    static constexpr int kPartialBudgetShare = 2; // half the budget
 
     void setRange(int first, int last);
     // The range of a walk that has sent nothing yet, which then ends: a selection about to be
@@ -123,8 +132,8 @@ private:
         bool inRange = false;         // its command and tag are shared with the numbers next to it
         bool restOfPartial = false;   // the bytes after a partial answer, asked for up to `restAsked`
         qint64 restAsked = 0;
-        QByteArray head;           // for the rest: the partial answer's bytes, once in
-        QDateTime headDate;        // and its INTERNALDATE
+        QByteArray head;    // for the rest: the partial answer's bytes, once in
+        QDateTime headDate; // and its INTERNALDATE
         QList<QByteArray> sections;
         qint64 expected = -1; // bytes of the answer expected, -1 when not known
         ImapFetch::Data data;
@@ -144,7 +153,7 @@ private:
 
     bool topUp(ImapConnection& d, ImapCall& call);
     void sendStructures(ImapConnection& d, QByteArray& batch);
-    void sendPartials(ImapConnection& d, QByteArray& batch);
+    void sendPartials(ImapConnection& d, QByteArray& batch, int until);
     void sendReplanned(ImapConnection& d, QByteArray& batch);
     bool ready(int number) const;
     void handle(ImapConnection& d, ImapCall& call, const ImapResponse& response, bool& stray);
@@ -177,6 +186,7 @@ private:
     bool m_topUpDue = false;         // structures have been answered since the last top-up
     int m_readyUpTo = -1;            // the structures of the numbers up to here have been answered
     int m_partialUpTo = -1;          // the numbers up to here are asked for in part before that
+    int m_firstRangeEnd = -1;        // the first range's partial fetches are one per number
     QList<int> m_replan;             // asked for in part, known larger than that: fetched as planned
     QList<QByteArray> m_openTags;    // shared commands whose numbers were all served before their answer
     int m_first = 0;

@@ -142,8 +142,8 @@ QByteArray rangeCommand(int tag, int first, int last)
 // The rest of a message after its first 16,384 bytes, asked for up to its whole size, and the answer.
 QByteArray restCommand(int tag, int number, qsizetype size)
 {
-    return tagFor(tag) + " FETCH " + QByteArray::number(number) + " (BODY.PEEK[]<16384." + QByteArray::number(size) +
-           ">)";
+    return tagFor(tag) + " FETCH " + QByteArray::number(number) + " (BODY.PEEK[]<16384." +
+           QByteArray::number(size) + ">)";
 }
 
 QByteArray restData(int number, const QByteArray& whole)
@@ -224,6 +224,7 @@ private Q_SLOTS:
     void sizesKnownFillTheLinkWithinTheByteBudget();
     void structuresStopAtTheMailboxEnd();
     void structuresArrivingDuringAWaitSendTheirFetches();
+    void numbersPastTheFirstRangeShareTheirPartialFetch();
     void aWalkSetBeforeTheSelectionLeavesWithItsExamine();
 };
 
@@ -746,8 +747,8 @@ void TestImapReadAhead::aRestThatDoesNotComeAsAskedFetchesWhole()
     for (int n = 1; n <= 3; ++n)
         server.expect(partialCommand(n + 1, n));
     for (int n = 1; n <= 3; ++n)
-        server.sendLine("* " + QByteArray::number(n) + " FETCH (RFC822.SIZE " + QByteArray::number(large.size()) +
-                        " BODYSTRUCTURE NIL)");
+        server.sendLine("* " + QByteArray::number(n) + " FETCH (RFC822.SIZE " +
+                        QByteArray::number(large.size()) + " BODYSTRUCTURE NIL)");
     server.sendLine(okLine(1));
     for (int n = 1; n <= 3; ++n)
         server.expect(restCommand(n + 4, n, large.size()));
@@ -770,9 +771,10 @@ void TestImapReadAhead::aRestThatDoesNotComeAsAskedFetchesWhole()
         .expect(fetchCommand(10, 3))
         .send(fetchData(3, 20000))
         .sendLine(okLine(10));
-    const QStringList notes{QStringLiteral("The rest of the message did not come as asked"),
-                            QStringLiteral("The fetch of the first 16384 bytes was refused; fetched as planned."),
-                            QStringLiteral("The rest of the message did not come as asked")};
+    const QStringList notes{
+        QStringLiteral("The rest of the message did not come as asked"),
+        QStringLiteral("The fetch of the first 16384 bytes was refused; fetched as planned."),
+        QStringLiteral("The rest of the message did not come as asked")};
     for (int n = 1; n <= 3; ++n) {
         const std::optional<MailMessage> m = client.fetchSingle(n, false);
         const QString log = client.lastErrorText();
@@ -820,8 +822,9 @@ void TestImapReadAhead::smallMessagesShareOneCommand()
         const QString log = client.lastErrorText();
         QVERIFY2(m.has_value(), qPrintable(log));
         QCOMPARE(m->Subject, QStringLiteral("message %1").arg(n));
-        QCOMPARE(log.contains(QStringLiteral("The shared fetch was refused; the message is fetched on its own.")),
-                 n >= 3);
+        QCOMPARE(
+            log.contains(QStringLiteral("The shared fetch was refused; the message is fetched on its own.")),
+            n >= 3);
     }
     QCOMPARE(fetchesWritten(server), 5);
 
@@ -1150,6 +1153,7 @@ void TestImapReadAhead::structuresArrivingDuringAWaitSendTheirFetches()
     ScriptedImapServer server;
     ImapClient client;
     connectTo(client, server, true);
+    client.setReadAheadLimits(256, 50 * 16384 * 2); // the first range alone is asked for in part
     client.setReadAhead(1, 60);
     QByteArray first;
     for (int n = 1; n <= 50; ++n)
@@ -1175,6 +1179,75 @@ void TestImapReadAhead::structuresArrivingDuringAWaitSendTheirFetches()
         QVERIFY2(m.has_value(), qPrintable(client.lastErrorText()));
         QCOMPARE(m->Subject, QStringLiteral("message %1").arg(n));
     }
+    QVERIFY(server.scriptDone());
+    VERIFY_NO_SERVER_ERRORS(server);
+}
+
+// Past the first range, the numbers whose first bytes fit in half the byte budget are asked for in
+// part with one shared command behind their structure command. A small message is served by its
+// data at once; a larger one fetched whole has its rest asked for and put together; one fetched
+// in parts has its partial answer skipped; one the refused command left without data is fetched
+// as planned.
+void TestImapReadAhead::numbersPastTheFirstRangeShareTheirPartialFetch()
+{
+    ScriptedImapServer server;
+    ImapClient client;
+    connectTo(client, server, true);
+    client.setReadAheadLimits(256, 60 * 16384 * 2);
+    client.setReadAhead(1, 60);
+    const QByteArray large = message(55, 20000);
+    server.expect(structureCommand(1, 1, 50)).expect(structureCommand(2, 51, 60));
+    for (int n = 1; n <= 50; ++n)
+        server.expect(partialCommand(n + 2, n));
+    server.expect(tagFor(53) + " FETCH 51:60 (BODY.PEEK[]<0.16384> INTERNALDATE)");
+    QByteArray structures;
+    for (int n = 1; n <= 50; ++n)
+        structures += plainStructure(n);
+    server.send(structures).sendLine(okLine(1));
+    structures.clear();
+    for (int n = 51; n <= 60; ++n) {
+        structures += n == 55 ? "* 55 FETCH (RFC822.SIZE " + QByteArray::number(large.size()) +
+                                    " BODYSTRUCTURE NIL)\r\n"
+                      : n == 57 ? attachedStructure(57)
+                                : plainStructure(n);
+    }
+    server.send(structures).sendLine(okLine(2));
+    server.expect(restCommand(54, 55, large.size())).expect(partsCommand(55, 57));
+    for (int n = 1; n <= 50; ++n)
+        server.send(partialData(n, message(n))).sendLine(okLine(n + 2));
+    for (int n = 51; n <= 60; ++n) {
+        if (n != 59)
+            server.send(partialData(n, n == 55 ? large : n == 57 ? attachedMessage(57) : message(n)));
+    }
+    server.sendLine(tagFor(53) + " NO Some messages could not be FETCHed (failed)")
+        .send(restData(55, large))
+        .sendLine(okLine(54))
+        .send(partsData(57))
+        .sendLine(okLine(55))
+        .expect(fetchCommand(56, 59))
+        .send(fetchData(59))
+        .sendLine(okLine(56));
+    for (int n = 1; n <= 60; ++n) {
+        const std::optional<MailMessage> m = client.fetchSingle(n, false);
+        const QString log = client.lastErrorText();
+        QVERIFY2(m.has_value(), qPrintable(log));
+        if (n == 55) {
+            QCOMPARE(fields(*m), fields(MailMessage::fromBytes(large, kInternalDate)));
+            QVERIFY2(log.contains(QStringLiteral("Put together from its first 16384 bytes and the rest.")),
+                     qPrintable(log));
+        } else if (n == 57) {
+            QCOMPARE(fields(*m), fields(MailMessage::fromBytes(attachedMessage(57), kInternalDate)));
+            QVERIFY2(log.contains(QStringLiteral("Rebuilt from its header and the parts 1.")),
+                     qPrintable(log));
+        } else {
+            QCOMPARE(m->Subject, QStringLiteral("message %1").arg(n));
+        }
+        QCOMPARE(log.contains(
+                     QStringLiteral("The fetch of the first 16384 bytes was refused; fetched as planned.")),
+                 n == 59);
+    }
+    QCOMPARE(client.lastFailure().kind, ImapFailure::Kind::None);
+    QCOMPARE(fetchesWritten(server), 56);
     QVERIFY(server.scriptDone());
     VERIFY_NO_SERVER_ERRORS(server);
 }
