@@ -169,6 +169,9 @@ int clsChilkatIMAP::GetTotalMessage(const QString& FolderName)
     const auto self = weak_from_this().lock();
     bindComponent();
     m_selecting = FolderName;
+    // A retrieval reconnects right after the count (StartMailExtraction): the connection it will
+    // take starts now, so that its handshakes run while the count is answered.
+    component().prepareConnect(m_IMAPServer);
     m_LastStatus = component().selectMailbox(m_Mailboxes.mailboxFor(component(), FolderName));
     const int count = m_LastStatus == 1 ? component().numMessages() : 0;
     if (m_LastStatus != 1)

@@ -59,6 +59,11 @@ int ImapClient::connect(const QString& host)
     return ImapGreeting::connect(*keep, host);
 }
 
+void ImapClient::prepareConnect(const QString& host)
+{
+    ImapGreeting::prepare(*d, host);
+}
+
 QString ImapClient::sendRawCommand(const QString& command)
 {
     const std::shared_ptr<ImapConnection> keep = d;
@@ -170,6 +175,7 @@ bool ImapClient::hasCapability(const QString& name)
 int ImapClient::disconnect()
 {
     const std::shared_ptr<ImapConnection> keep = d;
+    keep->dropAhead();
     return ImapLogout::run(*keep);
 }
 

@@ -67,6 +67,12 @@ public:
     // After a PREAUTH greeting the connection is already signed in (state Authenticated): login
     // and loginXOAuth2 then send nothing and succeed.
     int connect(const QString& host);
+    // A connect to `host` is about to come (a retrieval reconnects right after counting the
+    // folder): its connection starts now, with the present TLS, port and CA settings, so that its
+    // TCP and TLS handshakes run meanwhile. Nothing is sent on it; the next connect to the same
+    // host with the same settings within a few seconds takes it, every other connect opens its
+    // own. Silent: no log, no last error.
+    void prepareConnect(const QString& host);
     QString sendRawCommand(const QString& command);
     int login(const QString& user, const QString& password);
     // Signs in with an OAuth 2.0 access token (SASL mechanism XOAUTH2). The credentials go with
@@ -82,7 +88,8 @@ public:
     std::optional<RawMessage> fetchRaw(int number, bool isUid = false);
     std::optional<QStringList> listMailboxes(const QString& reference, const QString& pattern);
     // The same listing with each mailbox's hierarchy delimiter and attributes (\Noselect, \Sent...).
-    std::optional<std::vector<MailboxEntry>> listMailboxEntries(const QString& reference, const QString& pattern);
+    std::optional<std::vector<MailboxEntry>> listMailboxEntries(const QString& reference,
+                                                                const QString& pattern);
     QString lastErrorText() const;
     // Why the last call failed (kind None after a success).
     ImapFailure lastFailure() const;

@@ -87,22 +87,63 @@ ImapConnection::~ImapConnection()
     closeConnection();
 }
 
-void ImapConnection::open(const QString& hostName, quint16 usedPort,
+bool ImapConnection::open(const QString& hostName, quint16 usedPort,
                           const QList<QSslCertificate>& extraAuthorities)
 {
-    m_transport =
-        m_settings.transportFactory ? m_settings.transportFactory() : std::make_unique<SslTransport>();
+    m_transport = takeAhead(hostName, usedPort);
+    const bool tookAhead = bool(m_transport);
+    if (!tookAhead)
+        m_transport =
+            m_settings.transportFactory ? m_settings.transportFactory() : std::make_unique<SslTransport>();
     ++m_generation;
     m_tagCounter = 0;
     m_parser.reset();
     m_reachedServer = false;
-    m_transport->open(hostName, usedPort, m_settings.ssl, extraAuthorities);
+    if (!tookAhead)
+        m_transport->open(hostName, usedPort, m_settings.ssl, extraAuthorities);
+    return tookAhead;
+}
+
+void ImapConnection::openAhead(const QString& hostName, quint16 usedPort,
+                               const QList<QSslCertificate>& extraAuthorities)
+{
+    if (m_ahead && m_ahead->host == hostName && m_ahead->port == usedPort && m_ahead->ssl == m_settings.ssl &&
+        m_ahead->caFile == m_settings.caFile && m_settings.clock->now() - m_ahead->openedAt < kAheadMs / 2 &&
+        m_ahead->transport->state() != QAbstractSocket::UnconnectedState)
+        return; // the same, and young enough to wait for its connect
+    m_ahead.reset();
+    Ahead ahead;
+    ahead.transport =
+        m_settings.transportFactory ? m_settings.transportFactory() : std::make_unique<SslTransport>();
+    ahead.host = hostName;
+    ahead.port = usedPort;
+    ahead.ssl = m_settings.ssl;
+    ahead.caFile = m_settings.caFile;
+    ahead.openedAt = m_settings.clock->now();
+    ahead.transport->open(hostName, usedPort, m_settings.ssl, extraAuthorities);
+    m_ahead = std::move(ahead);
+}
+
+std::unique_ptr<ImapTransport> ImapConnection::takeAhead(const QString& hostName, quint16 usedPort)
+{
+    if (!m_ahead)
+        return nullptr;
+    Ahead ahead = std::move(*m_ahead);
+    m_ahead.reset();
+    // Anything else (another host or setting, a connection closed meanwhile, one that waited so
+    // long that the server may be about to give up on it) is closed, and the connect opens its own.
+    if (ahead.host != hostName || ahead.port != usedPort || ahead.ssl != m_settings.ssl ||
+        ahead.caFile != m_settings.caFile || m_settings.clock->now() - ahead.openedAt > kAheadMs ||
+        ahead.transport->state() == QAbstractSocket::UnconnectedState)
+        return nullptr;
+    return std::move(ahead.transport);
 }
 
 void ImapConnection::clientDestroyed()
 {
     m_destroyed = true;
     m_sink = nullptr;
+    m_ahead.reset();
     closeConnection();
 }
 

@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class Clock;
@@ -69,8 +70,15 @@ public:
     // What the units' commands change. The host is that of the connect under way; a failure
     // names it.
     void setHost(const QString& host) { m_host = host; }
-    // A new transport, started towards host:port; the old connection is gone by then.
-    void open(const QString& host, quint16 port, const QList<QSslCertificate>& extraAuthorities);
+    // A new transport, started towards host:port; the old connection is gone by then. True when
+    // it is the one opened ahead for this connect (openAhead), already under way.
+    bool open(const QString& host, quint16 port, const QList<QSslCertificate>& extraAuthorities);
+    // Starts the transport of a connect about to come, beside the present connection: the next
+    // open with the same host, port, TLS and CA file within kAheadMs takes it, if it has not been
+    // closed meanwhile. Replaces one opened ahead before, unless that one is the same and young.
+    void openAhead(const QString& host, quint16 port, const QList<QSslCertificate>& extraAuthorities);
+    static constexpr qint64 kAheadMs = 10000;
+    void dropAhead() { m_ahead.reset(); }
     void closeConnection();
     // The server's greeting was accepted: Connected, or Authenticated after PREAUTH.
     void greeted(ImapClient::State state);
@@ -125,6 +133,18 @@ private:
     // Connection
     std::unique_ptr<ImapTransport> m_transport;
     std::vector<std::unique_ptr<ImapTransport>> m_retired; // closed during a call, deleted after it
+    // The transport opened ahead of a connect, and what it was opened for.
+    struct Ahead {
+        std::unique_ptr<ImapTransport> transport;
+        QString host;
+        quint16 port = 0;
+        bool ssl = false;
+        QString caFile;
+        qint64 openedAt = 0;
+    };
+    std::optional<Ahead> m_ahead;
+    // The transport opened ahead when it fits a connect to host:port now; nothing otherwise.
+    std::unique_ptr<ImapTransport> takeAhead(const QString& host, quint16 port);
     quint64 m_generation = 0; // changes whenever the connection is closed or replaced
     ImapResponseParser m_parser;
     ImapClient::State m_state = ImapClient::State::NotConnected;

@@ -16,6 +16,8 @@ struct ImapResponse;
 class ImapGreeting {
 public:
     static int connect(ImapConnection& d, const QString& host);
+    // Opens the connection of a connect about to come (ImapConnection::openAhead).
+    static void prepare(ImapConnection& d, const QString& host);
 
     // The capabilities a response announces: a CAPABILITY reply, or a CAPABILITY response code
     // in an OK or PREAUTH (greeting or tagged answer).

@@ -1,6 +1,7 @@
 // The IMAP client against a scripted in-memory server: every test is an exact conversation, and
 // time is the server's manual clock, so time-outs and abort checks fall on exact moments.
 #include "mail/ImapClient.h"
+#include "mail/ImapConnection.h"
 #include "mail/ImapEventSink.h"
 #include "support/ScriptedImapServer.h"
 #include "support/ServerErrors.h"
@@ -68,6 +69,8 @@ private Q_SLOTS:
     void greetingDecidesTheConnect_data();
     void greetingDecidesTheConnect();
     void connectClosesThePreviousConnection();
+    void connectTakesTheConnectionOpenedAhead_data();
+    void connectTakesTheConnectionOpenedAhead();
 
     void rawCommandGivesTheWholeResponse();
     void rawCommandWithoutAnswerGivesNothing();
@@ -168,6 +171,55 @@ void TestImapClient::connectClosesThePreviousConnection()
     // The tag counter starts afresh on the new connection.
     QVERIFY(!client.sendRawCommand(QStringLiteral("NOOP")).isEmpty());
     QCOMPARE(server.connectionsAccepted(), 2);
+    QVERIFY(server.scriptDone());
+    VERIFY_NO_SERVER_ERRORS(server);
+}
+
+// A connection opened ahead (while the previous one still answers a command) is the next
+// connect's when it fits: same host and settings, young, not refused. Otherwise it is closed and
+// the connect opens its own; one refused at its greeting is replaced once.
+void TestImapClient::connectTakesTheConnectionOpenedAhead_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("taken");
+    QTest::addColumn<int>("accepted");
+    QTest::newRow("fits") << QString() << true << 2;
+    QTest::newRow("another port") << QStringLiteral("port") << false << 3;
+    QTest::newRow("waited too long") << QStringLiteral("slow") << false << 3;
+    QTest::newRow("refused at its greeting") << QStringLiteral("bye") << true << 3;
+}
+
+void TestImapClient::connectTakesTheConnectionOpenedAhead()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, taken);
+    QFETCH(int, accepted);
+    ScriptedImapServer server;
+    ImapClient client;
+    QVERIFY(connectTo(client, server));
+    client.prepareConnect(QStringLiteral("127.0.0.1"));
+    server.expect("A001 NOOP");
+    if (change == QLatin1String("slow")) // longer than a connection opened ahead is kept for
+        server.sendSlowly("A001 OK done\r\n", 7, int(ImapConnection::kAheadMs + 1));
+    else
+        server.sendLine("A001 OK done");
+    QVERIFY(!client.sendRawCommand(QStringLiteral("NOOP")).isEmpty());
+    if (change == QLatin1String("port"))
+        client.setPort(1993);
+    // The connection opened ahead is the next one the server accepts, taken or not.
+    server.expectClose().acceptNext();
+    if (change == QLatin1String("bye"))
+        server.sendLine("* BYE Too many connections from your address");
+    if (!change.isEmpty())
+        server.expectClose().acceptNext();
+    server.sendLine("* OK second").expect("A001 NOOP").sendLine("A001 OK done");
+    QVERIFY2(client.connect(QStringLiteral("127.0.0.1")) == 1, qPrintable(client.lastErrorText()));
+    const QString log = client.lastErrorText();
+    QCOMPARE(log.contains(QStringLiteral("Taking the connection opened ahead for this connect.")), taken);
+    QCOMPARE(log.contains(QStringLiteral("The connection opened ahead was refused; connecting again.")),
+             change == QLatin1String("bye"));
+    QVERIFY(!client.sendRawCommand(QStringLiteral("NOOP")).isEmpty());
+    QCOMPARE(server.connectionsAccepted(), accepted);
     QVERIFY(server.scriptDone());
     VERIFY_NO_SERVER_ERRORS(server);
 }
