@@ -117,12 +117,43 @@ QByteArray streamBytes(GMimeStream* memStream)
     return QByteArray(reinterpret_cast<const char*>(array->data), qsizetype(array->len));
 }
 
+// All of a stream's bytes from its start.
+QByteArray readStream(GMimeStream* stream)
+{
+    if (g_mime_stream_reset(stream) == -1)
+        return QByteArray();
+    QByteArray bytes;
+    const gint64 length = g_mime_stream_length(stream);
+    if (length > 0)
+        bytes.reserve(qsizetype(length));
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = g_mime_stream_read(stream, chunk, sizeof chunk);
+        if (n <= 0)
+            break;
+        bytes.append(chunk, qsizetype(n));
+    }
+    return bytes;
+}
+
 // The part's content with its transfer encoding undone, as bytes.
 QByteArray decodedContent(GMimePart* part)
 {
     GMimeDataWrapper* content = g_mime_part_get_content(part);
     if (!content)
         return QByteArray();
+    switch (g_mime_data_wrapper_get_encoding(content)) {
+    case GMIME_CONTENT_ENCODING_BASE64:
+    case GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE:
+    case GMIME_CONTENT_ENCODING_UUENCODE:
+        break;
+    default:
+        // Nothing to undo: the content's bytes as they are in the message, read from it without
+        // the filter and output streams a copy through the wrapper makes.
+        if (GMimeStream* stream = g_mime_data_wrapper_get_stream(content))
+            return readStream(stream);
+        return QByteArray();
+    }
     GObjectPtr<GMimeStream> out(g_mime_stream_mem_new());
     if (g_mime_data_wrapper_write_to_stream(content, out.get()) < 0)
         return QByteArray();
