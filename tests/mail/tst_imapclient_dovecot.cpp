@@ -349,6 +349,18 @@ void TestImapClientDovecot::connectIdentifyLoginOverTls()
     QVERIFY2(id.contains(QLatin1String("Dovecot")), qPrintable(id));
     QCOMPARE(client.login(DovecotHarness::defaultUser(), DovecotHarness::defaultPassword()), 1);
     QCOMPARE(client.selectMailbox(QStringLiteral("Inbox")), 1);
+
+    // A retrieval's reconnect: the connection opened while the folder is counted, its TLS
+    // handshake under way meanwhile, is the one the connect takes, and it serves as any other.
+    client.prepareConnect(DovecotHarness::host());
+    QCOMPARE(client.selectMailbox(QStringLiteral("Inbox")), 1);
+    QCOMPARE(client.connect(DovecotHarness::host()), 1);
+    QVERIFY2(client.lastErrorText().contains(QLatin1String("Taking the connection opened ahead")),
+             qPrintable(client.lastErrorText()));
+    QVERIFY(client.sendRawCommand(kIdCommand).contains(QLatin1String("Dovecot")));
+    QCOMPARE(client.login(DovecotHarness::defaultUser(), DovecotHarness::defaultPassword()), 1);
+    QCOMPARE(client.selectMailbox(QStringLiteral("Inbox")), 1);
+    QVERIFY(client.numMessages() > 0);
 }
 
 void TestImapClientDovecot::plainPort()
