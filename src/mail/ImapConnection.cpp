@@ -93,8 +93,7 @@ bool ImapConnection::open(const QString& hostName, quint16 usedPort,
     m_transport = takeAhead(hostName, usedPort);
     const bool tookAhead = bool(m_transport);
     if (!tookAhead)
-        m_transport =
-            m_settings.transportFactory ? m_settings.transportFactory() : std::make_unique<SslTransport>();
+        m_transport = newTransport();
     ++m_generation;
     m_tagCounter = 0;
     m_parser.reset();
@@ -107,14 +106,11 @@ bool ImapConnection::open(const QString& hostName, quint16 usedPort,
 void ImapConnection::openAhead(const QString& hostName, quint16 usedPort,
                                const QList<QSslCertificate>& extraAuthorities)
 {
-    if (m_ahead && m_ahead->host == hostName && m_ahead->port == usedPort && m_ahead->ssl == m_settings.ssl &&
-        m_ahead->caFile == m_settings.caFile && m_settings.clock->now() - m_ahead->openedAt < kAheadMs / 2 &&
-        m_ahead->transport->state() != QAbstractSocket::UnconnectedState)
+    if (m_ahead && aheadFits(*m_ahead, hostName, usedPort, kAheadMs / 2))
         return; // the same, and young enough to wait for its connect
     m_ahead.reset();
     Ahead ahead;
-    ahead.transport =
-        m_settings.transportFactory ? m_settings.transportFactory() : std::make_unique<SslTransport>();
+    ahead.transport = newTransport();
     ahead.host = hostName;
     ahead.port = usedPort;
     ahead.ssl = m_settings.ssl;
@@ -132,11 +128,22 @@ std::unique_ptr<ImapTransport> ImapConnection::takeAhead(const QString& hostName
     m_ahead.reset();
     // Anything else (another host or setting, a connection closed meanwhile, one that waited so
     // long that the server may be about to give up on it) is closed, and the connect opens its own.
-    if (ahead.host != hostName || ahead.port != usedPort || ahead.ssl != m_settings.ssl ||
-        ahead.caFile != m_settings.caFile || m_settings.clock->now() - ahead.openedAt > kAheadMs ||
-        ahead.transport->state() == QAbstractSocket::UnconnectedState)
+    if (!aheadFits(ahead, hostName, usedPort, kAheadMs))
         return nullptr;
     return std::move(ahead.transport);
+}
+
+bool ImapConnection::aheadFits(const Ahead& ahead, const QString& hostName, quint16 usedPort,
+                               qint64 maxAgeMs) const
+{
+    return ahead.host == hostName && ahead.port == usedPort && ahead.ssl == m_settings.ssl &&
+           ahead.caFile == m_settings.caFile && m_settings.clock->now() - ahead.openedAt <= maxAgeMs &&
+           ahead.transport->state() != QAbstractSocket::UnconnectedState;
+}
+
+std::unique_ptr<ImapTransport> ImapConnection::newTransport() const
+{
+    return m_settings.transportFactory ? m_settings.transportFactory() : std::make_unique<SslTransport>();
 }
 
 void ImapConnection::clientDestroyed()

@@ -145,6 +145,10 @@ private:
     std::optional<Ahead> m_ahead;
     // The transport opened ahead when it fits a connect to host:port now; nothing otherwise.
     std::unique_ptr<ImapTransport> takeAhead(const QString& host, quint16 port);
+    // Opened for host:port with the present settings, no older than maxAgeMs, and not closed.
+    bool aheadFits(const Ahead& ahead, const QString& host, quint16 port, qint64 maxAgeMs) const;
+    // From the factory tests set, or a QSslSocket.
+    std::unique_ptr<ImapTransport> newTransport() const;
     quint64 m_generation = 0; // changes whenever the connection is closed or replaced
     ImapResponseParser m_parser;
     ImapClient::State m_state = ImapClient::State::NotConnected;

@@ -34,19 +34,20 @@ struct ImapResponse;
 // The first ranges of a walk are not waited for: in the same write as their structure commands go
 // partial fetches of their numbers, FETCH n (BODY.PEEK[]<0.16384> INTERNALDATE) for each number of
 // the first range and FETCH a:b (the same items) shared by consecutive numbers past it, as many as
-// half the byte budget allows, so that the first message data comes back one round trip sooner
-// and the walk reads it while the fetches planned from the structures are on their way. Each
-// partial fetch follows the structure command of the range after its own, whose answer then comes
-// in time for the fetches of that range to leave before the walk gets there. A message no
-// larger than kSmallRest is always fetched whole, so an answer shorter than kSmallRest bytes is
-// the whole message and serves as it (a number of a shared command as soon as its data is in). A structure
+// half the byte budget allows, so that the first message data comes back one round trip sooner and
+// the walk reads it while the fetches planned from the structures are on their way. Each partial
+// fetch follows the structure command of the range after its own, whose answer then comes in time
+// for the fetches of that range to leave before the walk gets there. A message no larger than
+// kSmallRest is always fetched whole, so an answer shorter than kSmallRest bytes is the whole
+// message and serves as it (a number of a shared command as soon as its data is in). A structure
 // that shows the message larger sends, as soon as it arrives, the rest of its bytes, FETCH n
-// (BODY.PEEK[]<16384.size>), when the message is to be fetched whole (the two answers together are the
-// message), or its parts when it is to be fetched in parts (the partial answer is then skipped). An answer of
-// exactly kSmallRest bytes without a fetch of the rest, no answer, a refusal, data that cannot be read, or a
-// rest that does not come as asked fetches the number as its structure says once that is in (whole when it is
-// not known), within the same call: the first kSmallRest bytes cross the link twice only for a message
-// fetched in parts, or when something went wrong.
+// (BODY.PEEK[]<16384.size>), when the message is to be fetched whole (the two answers together are
+// the message), or its parts when it is to be fetched in parts (the partial answer is then
+// skipped). An answer of exactly kSmallRest bytes without a fetch of the rest, no answer, a
+// refusal, data that cannot be read, or a rest that does not come as asked fetches the number as
+// its structure says once that is in (whole when it is not known), within the same call: the first
+// kSmallRest bytes cross the link twice only for a message fetched in parts, or when something went
+// wrong.
 //
 // How much is in flight: with the sizes known, the bytes of the answers expected (at most the
 // byte budget; one message at least); without them, a window of commands that starts small and
